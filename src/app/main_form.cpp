@@ -1,0 +1,359 @@
+#include "app/main_form.h"
+
+#include "app/folder_mask.h"
+#include "platform/error_display.h"
+#include "platform/message_box.h"
+#include "platform/shell.h"
+#include "workspace/child_windows.h"
+#include "workspace/folder_chooser.h"
+#include "workspace/grid_layout.h"
+#include "workspace/thumbnail_size.h"
+#include "workspace/thumbnail_window.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFont>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace sorowa {
+namespace {
+
+QPushButton* MakeButton(QWidget* panel, const char* name, const QString& caption,
+                        const QString& hint, QRect geometry) {
+    auto* button = new QPushButton(caption, panel);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(hint);
+    button->setGeometry(geometry);
+    return button;
+}
+
+QAction* MakeAction(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+QString UserSizeCaption(QSize size) {
+    return QStringLiteral("ユーザー指定（%1 x %2）").arg(size.width()).arg(size.height());
+}
+
+} // namespace
+
+void InstallFontSubstitutions() {
+    const QStringList proportional{QStringLiteral("IPAPGothic"), QStringLiteral("IPAPゴシック"),
+                                   QStringLiteral("Noto Sans CJK JP")};
+    const QStringList fixed{QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
+                            QStringLiteral("Noto Sans Mono CJK JP")};
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), proportional);
+    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), fixed);
+}
+
+QFont DesignFont() {
+    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
+    font.setPixelSize(15);
+    return font;
+}
+
+QFont FixedDesignFont() {
+    QFont font(QStringLiteral("ＭＳ ゴシック"));
+    font.setPixelSize(15);
+    font.setStyleHint(QFont::TypeWriter);
+    return font;
+}
+
+TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new QMdiArea) {
+    setObjectName(QStringLiteral("Form_Main"));
+    setWindowTitle(QStringLiteral("Sorowa"));
+    setFont(DesignFont());
+    resize(449, 385);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    Bevel1 = new QFrame(central);
+    Bevel1->setObjectName(QStringLiteral("Bevel1"));
+    Bevel1->setFrameShape(QFrame::HLine);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setFixedHeight(2);
+    Panel1 = new QWidget(central);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFixedHeight(71);
+    mdiArea_->setParent(central);
+    mdiArea_->setObjectName(QStringLiteral("MDIClient"));
+    mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    layout->addWidget(Bevel1);
+    layout->addWidget(Panel1);
+    layout->addWidget(mdiArea_, 1);
+    setCentralWidget(central);
+
+    BuildPanel();
+    BuildMenu();
+    ConnectHandlers();
+    qApp->installEventFilter(this);
+}
+
+TForm_Main::~TForm_Main() {
+    if (qApp != nullptr) qApp->removeEventFilter(this);
+}
+
+void TForm_Main::BuildPanel() {
+    Bt_Open = MakeButton(Panel1, "Bt_Open", QStringLiteral("ファルダ参照"),
+                         QStringLiteral("指定フォルダ上の画像ファイルをすべて開く"),
+                         {8, 8, 97, 25});
+    Lb_Fol1 = new QLabel(QStringLiteral("フォルダ："), Panel1);
+    Lb_Fol1->setObjectName(QStringLiteral("Lb_Fol1"));
+    Lb_Fol1->move(112, 12);
+    Lb_Fol1->adjustSize();
+    Lb_Fol2 = new QLabel(Panel1);
+    Lb_Fol2->setObjectName(QStringLiteral("Lb_Fol2"));
+    Lb_Fol2->move(176, 12);
+    Lb_Fol2->setTextFormat(Qt::PlainText);
+    Bt_Up = MakeButton(Panel1, "Bt_Up", QStringLiteral("▲ UP "),
+                       QStringLiteral("選択画像ファイルを上移動"), {8, 40, 72, 25});
+    Bt_Down = MakeButton(Panel1, "Bt_Down", QStringLiteral("▼DOWN"),
+                         QStringLiteral("選択画像ファイルを下移動"), {80, 40, 72, 25});
+    Bt_Up->setFont(FixedDesignFont());
+    Bt_Down->setFont(FixedDesignFont());
+    Bt_Save = MakeButton(Panel1, "Bt_Save", QStringLiteral("名前変更"),
+                         QStringLiteral("ファイル名の一斉変更"), {160, 40, 75, 25});
+    for (QPushButton* button : {Bt_Open, Bt_Up, Bt_Down, Bt_Save}) button->setAutoDefault(false);
+}
+
+void TForm_Main::BuildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    M_File = bar->addMenu(QStringLiteral("ファイル(&F)"));
+    M_File->setObjectName(QStringLiteral("M_File"));
+    MF_Open = MakeAction(M_File, "MF_Open", QStringLiteral("フォルダ参照(&O)"));
+    MF_Save = MakeAction(M_File, "MF_Save", QStringLiteral("名前変更(&S)"));
+    MF_Close = MakeAction(M_File, "MF_Close", QStringLiteral("フォルダを閉じる(&C)"));
+    M_File->addSeparator()->setObjectName(QStringLiteral("MF_Bar"));
+    MF_Exit = MakeAction(M_File, "MF_Exit", QStringLiteral("終了(&X)"));
+
+    M_Run = bar->addMenu(QStringLiteral("実行(&R)"));
+    M_Run->setObjectName(QStringLiteral("M_Run"));
+    MR_Up = MakeAction(M_Run, "MR_Up", QStringLiteral("上移動(&U)"));
+    MR_Down = MakeAction(M_Run, "MR_Down", QStringLiteral("下移動(&D)"));
+    MR_Open = MakeAction(M_Run, "MR_Open", QStringLiteral("選択画像を開く(&O)"));
+
+    M_View = bar->addMenu(QStringLiteral("表示(&V)"));
+    M_View->setObjectName(QStringLiteral("M_View"));
+    MV_Size = M_View->addMenu(QStringLiteral("サムネイルのサイズ(&S)"));
+    MV_Size->setObjectName(QStringLiteral("MV_Size"));
+    MVS_Group = new QActionGroup(this);
+    MVS_Group->setExclusive(true);
+    MVS_80 = MakeAction(MV_Size, "MVS_80", QStringLiteral("80 x 80"));
+    MVS_100 = MakeAction(MV_Size, "MVS_100", QStringLiteral("100 x 100"));
+    MVS_120 = MakeAction(MV_Size, "MVS_120", QStringLiteral("120 x 120"));
+    MVS_150 = MakeAction(MV_Size, "MVS_150", QStringLiteral("150 x 150"));
+    MVS_User = MakeAction(MV_Size, "MVS_User", UserSizeCaption({160, 120}));
+    for (QAction* item : {MVS_80, MVS_100, MVS_120, MVS_150, MVS_User}) {
+        item->setCheckable(true);
+        MVS_Group->addAction(item);
+    }
+    MVS_100->setChecked(true);
+    MV_Option = MakeAction(M_View, "MV_Option", QStringLiteral("オプション(&O)"));
+
+    M_Help = bar->addMenu(QStringLiteral("ヘルプ(&H)"));
+    M_Help->setObjectName(QStringLiteral("M_Help"));
+    MH_Help = MakeAction(M_Help, "MH_Help", QStringLiteral("目次(&C)"));
+    MH_Key = MakeAction(M_Help, "MH_Key", QStringLiteral("トピックの検索(&H)"));
+    M_Help->addSeparator()->setObjectName(QStringLiteral("MH_Bar"));
+    MH_About = MakeAction(M_Help, "MH_About", QStringLiteral("バージョン情報(&A)"));
+}
+
+void TForm_Main::ConnectHandlers() {
+    // Every handler runs guarded: an error it raises goes to the error display.
+    auto on = [this](auto* control, auto signal, auto handler) {
+        connect(control, signal, this, [this, control, handler] {
+            platform::RunHandler([&] { handler(this, control); });
+        });
+    };
+    using M = TForm_Main;
+    on(Bt_Open, &QPushButton::clicked, [](M* m, QObject*) { m->Bt_OpenClick(); });
+    on(MF_Open, &QAction::triggered, [](M* m, QObject*) { m->Bt_OpenClick(); });
+    on(Bt_Up, &QPushButton::clicked, [](M* m, QObject* s) { m->Bt_UpDownClick(s); });
+    on(Bt_Down, &QPushButton::clicked, [](M* m, QObject* s) { m->Bt_UpDownClick(s); });
+    on(Bt_Save, &QPushButton::clicked, [](M* m, QObject*) { m->Bt_SaveClick(); });
+    on(MF_Save, &QAction::triggered, [](M* m, QObject*) { m->Bt_SaveClick(); });
+    on(MF_Close, &QAction::triggered, [](M* m, QObject*) { m->MF_CloseClick(); });
+    on(MF_Exit, &QAction::triggered, [](M* m, QObject*) { m->MF_ExitClick(); });
+    on(MR_Up, &QAction::triggered, [](M* m, QObject*) { m->MR_UpClick(); });
+    on(MR_Down, &QAction::triggered, [](M* m, QObject*) { m->MR_DownClick(); });
+    on(MR_Open, &QAction::triggered, [](M* m, QObject*) { m->MR_OpenClick(); });
+    for (QAction* item : {MVS_80, MVS_100, MVS_120, MVS_150, MVS_User})
+        on(item, &QAction::triggered, [](M* m, QObject* s) { m->MVS_Click(s); });
+    on(MV_Option, &QAction::triggered, [](M* m, QObject*) { m->MV_OptionClick(); });
+    on(MH_Help, &QAction::triggered, [](M* m, QObject*) { m->MH_HelpClick(); });
+    on(MH_Key, &QAction::triggered, [](M* m, QObject*) { m->MH_KeyClick(); });
+    on(MH_About, &QAction::triggered, [](M* m, QObject*) { m->MH_AboutClick(); });
+}
+
+void TForm_Main::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    platform::RunHandler([this] { FormShow(); });
+}
+
+void TForm_Main::FormShow() {
+    // 1, 3, 4: the no-folder state. MF_Open keeps its own enabled flag here.
+    Bt_Open->setEnabled(true);
+    Bt_Up->setEnabled(false);
+    Bt_Down->setEnabled(false);
+    Bt_Save->setEnabled(false);
+    MF_Save->setEnabled(false);
+    MF_Close->setEnabled(false);
+    M_Run->menuAction()->setEnabled(false);
+    // 2
+    SetThumbnailSize({100, 100});
+    Lb_Fol2->clear();
+    keyPreview_ = false;
+    // 5: close the initial thumbnail window; it is destroyed later by the event loop.
+    if (const QList<TForm_Grp*> children = ChildWindows(mdiArea_); !children.isEmpty())
+        children.first()->close();
+    // 6-8
+    fileListBox1_.SetMask(BuildFolderMask(PluginSearchPath()));
+}
+
+void TForm_Main::EnterNoFolderState() {
+    Bt_Open->setEnabled(true);
+    MF_Open->setEnabled(true);
+    Bt_Up->setEnabled(false);
+    Bt_Down->setEnabled(false);
+    Bt_Save->setEnabled(false);
+    MF_Save->setEnabled(false);
+    MF_Close->setEnabled(false);
+    M_Run->menuAction()->setEnabled(false);
+    Lb_Fol2->clear();
+    keyPreview_ = false;
+}
+
+void TForm_Main::EnterFolderOpenState(const QString& folder) {
+    Bt_Open->setEnabled(false);
+    MF_Open->setEnabled(false);
+    Bt_Up->setEnabled(true);
+    Bt_Down->setEnabled(true);
+    Bt_Save->setEnabled(true);
+    MF_Save->setEnabled(true);
+    MF_Close->setEnabled(true);
+    M_Run->menuAction()->setEnabled(true);
+    Lb_Fol2->setText(folder);
+    Lb_Fol2->adjustSize();
+    keyPreview_ = true;
+}
+
+void TForm_Main::closeEvent(QCloseEvent* event) {
+    platform::RunHandler([this] { FormClose(); });
+    QMainWindow::closeEvent(event);
+}
+
+void TForm_Main::FormClose() {}
+
+void TForm_Main::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    platform::RunHandler([this] { FormResize(); });
+}
+
+void TForm_Main::FormResize() {
+    const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
+    if (windows.size() < 2) return;
+    const QSize size = ThumbnailSize();
+    TGridPlacer placer(size, WrapLimit(frameGeometry().width(), size));
+    const TNumberIndex index(windows);
+    for (int i = 1; i <= windows.size(); ++i) {
+        const QPoint position = placer.Next();
+        if (TForm_Grp* window = index.Find(i)) {
+            window->move(position);
+            window->SetClientSize(size);
+        }
+    }
+}
+
+bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
+    // Key preview: Page Up / Page Down pressed in one of this window's own controls (not in
+    // a thumbnail window, which handles its keys itself). Only the first delivery of a key,
+    // the one to the focus widget, counts.
+    if (event->type() == QEvent::KeyPress && keyPreview_ && watched->isWidgetType()) {
+        auto* widget = static_cast<QWidget*>(watched);
+        const QWidget* focus = QApplication::focusWidget();
+        const bool first = widget == focus || (focus == nullptr && widget == this);
+        bool inThumbnail = false;
+        for (QWidget* w = widget; w != nullptr; w = w->parentWidget())
+            if (qobject_cast<TForm_Grp*>(w) != nullptr) inThumbnail = true;
+        if (first && !inThumbnail && widget->window() == this) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            platform::RunHandler([&] { FormKeyDown(key); });
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm_Main::FormKeyDown(int key) {
+    if (key == Qt::Key_PageUp) Bt_Up->click();
+    if (key == Qt::Key_PageDown) Bt_Down->click();
+}
+
+void TForm_Main::Bt_OpenClick() {
+    const QString start = DefaultFolder();
+    const std::optional<QString> folder = ChooseFolder(this, start);
+    if (!folder) return;
+    fileListBox1_.SetDirectory(*folder);
+    const QStringList names = fileListBox1_.Items();
+    if (names.isEmpty()) {
+        platform::ShowMessage(QStringLiteral("取り扱えるグラフィックファイルがありません"), this);
+        return;
+    }
+    const QSize size = ThumbnailSize();
+    TGridPlacer placer(size, WrapLimit(frameGeometry().width(), size));
+    for (qsizetype n = 1; n <= names.size(); ++n) {
+        auto* window = new TForm_Grp(mdiArea_);
+        connect(window, &TForm_Grp::MoveKeyPressed, this,
+                [this](bool up) { (up ? Bt_Up : Bt_Down)->click(); });
+        window->LoadPicture(QString::number(n), *folder + u'/' + names[n - 1]);
+        window->move(placer.Next());
+    }
+    EnterFolderOpenState(*folder);
+}
+
+void TForm_Main::MF_CloseClick() {
+    const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->close();
+    EnterNoFolderState();
+}
+
+void TForm_Main::Bt_UpDownClick(QObject*) {}
+
+void TForm_Main::Bt_SaveClick() {}
+
+void TForm_Main::MF_ExitClick() { close(); }
+
+void TForm_Main::MR_UpClick() { Bt_Up->click(); }
+
+void TForm_Main::MR_DownClick() { Bt_Down->click(); }
+
+void TForm_Main::MR_OpenClick() {
+    if (auto* window = qobject_cast<TForm_Grp*>(mdiArea_->activeSubWindow()))
+        platform::ShellOpen(window->FileName());
+}
+
+void TForm_Main::MVS_Click(QObject*) {}
+
+void TForm_Main::MV_OptionClick() {}
+
+void TForm_Main::MH_HelpClick() {}
+
+void TForm_Main::MH_KeyClick() {}
+
+void TForm_Main::MH_AboutClick() {}
+
+} // namespace sorowa

@@ -1,0 +1,108 @@
+#pragma once
+// The main window: a button panel over the frame that holds the thumbnail windows, the
+// main menu, and the folder label. Its two states (no folder open, folder open) exist only
+// as the enabled flags of its controls, the folder label and key preview.
+
+#include "workspace/folder_listing.h"
+
+#include <QMainWindow>
+
+class QAction;
+class QActionGroup;
+class QFrame;
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QPushButton;
+
+namespace sorowa {
+
+class TForm_Grp;
+
+class TForm_Main : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm_Main(QWidget* parent = nullptr);
+    ~TForm_Main() override;
+
+    QMdiArea* MdiFrame() const { return mdiArea_; }
+    bool KeyPreview() const { return keyPreview_; }
+    TFileList& FileListBox1() { return fileListBox1_; }
+
+    // Controls, by their names.
+    QFrame* Bevel1;
+    QWidget* Panel1;
+    QPushButton* Bt_Open;
+    QLabel* Lb_Fol1;
+    QLabel* Lb_Fol2;
+    QPushButton* Bt_Up;
+    QPushButton* Bt_Down;
+    QPushButton* Bt_Save;
+
+    QMenu* M_File;
+    QAction* MF_Open;
+    QAction* MF_Save;
+    QAction* MF_Close;
+    QAction* MF_Exit;
+    QMenu* M_Run;
+    QAction* MR_Up;
+    QAction* MR_Down;
+    QAction* MR_Open;
+    QMenu* M_View;
+    QMenu* MV_Size;
+    QActionGroup* MVS_Group;
+    QAction* MVS_80;
+    QAction* MVS_100;
+    QAction* MVS_120;
+    QAction* MVS_150;
+    QAction* MVS_User;
+    QAction* MV_Option;
+    QMenu* M_Help;
+    QAction* MH_Help;
+    QAction* MH_Key;
+    QAction* MH_About;
+
+    // Handlers.
+    void FormShow();
+    void FormClose();
+    void FormResize();
+    void FormKeyDown(int key);
+    void Bt_OpenClick();
+    void Bt_UpDownClick(QObject* sender);
+    void Bt_SaveClick();
+    void MF_CloseClick();
+    void MF_ExitClick();
+    void MR_UpClick();
+    void MR_DownClick();
+    void MR_OpenClick();
+    void MVS_Click(QObject* sender);
+    void MV_OptionClick();
+    void MH_HelpClick();
+    void MH_KeyClick();
+    void MH_AboutClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void BuildPanel();
+    void BuildMenu();
+    void ConnectHandlers();
+    void EnterNoFolderState();
+    void EnterFolderOpenState(const QString& folder);
+
+    QMdiArea* mdiArea_;
+    TFileList fileListBox1_;
+    bool keyPreview_ = false;
+    bool shown_ = false;
+};
+
+// Fonts of the window design, resolved to the Japanese fonts installed here.
+void InstallFontSubstitutions();
+QFont DesignFont();      // "ＭＳ Ｐゴシック", 15 pixels
+QFont FixedDesignFont(); // "ＭＳ ゴシック", 15 pixels
+
+} // namespace sorowa

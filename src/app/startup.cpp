@@ -1,0 +1,32 @@
+#include "app/startup.h"
+
+#include "app/main_form.h"
+#include "platform/error_display.h"
+#include "platform/message_box.h"
+#include "workspace/thumbnail_window.h"
+
+#include <QMdiArea>
+
+namespace sorowa {
+
+void RegisterPictureClasses() {}
+
+TProgramForms CreateForms() {
+    TProgramForms forms;
+    forms.mainForm = std::make_unique<TForm_Main>();
+    forms.initialThumbnail = new TForm_Grp(forms.mainForm->MdiFrame());
+    return forms;
+}
+
+int RunSorowa(int argc, char** argv) {
+    platform::TApplication application(argc, argv);
+    platform::SetApplicationTitle(QStringLiteral("Sorowa"));
+    QApplication::setApplicationName(QStringLiteral("Sorowa"));
+    InstallFontSubstitutions();
+    RegisterPictureClasses();
+    TProgramForms forms = CreateForms();
+    forms.mainForm->show();
+    return QApplication::exec();
+}
+
+} // namespace sorowa

@@ -1,0 +1,26 @@
+#pragma once
+// Program start-up: the application object, the picture formats, the main window and the
+// dialogs that live until the program ends.
+
+#include <memory>
+
+namespace sorowa {
+
+class TForm_Main;
+class TForm_Grp;
+
+// Registers the picture classes that register themselves at program start.
+void RegisterPictureClasses();
+
+struct TProgramForms {
+    std::unique_ptr<TForm_Main> mainForm;
+    TForm_Grp* initialThumbnail = nullptr; // owned by the main window's frame
+};
+
+// Creates the forms in start-up order (the application object must exist).
+TProgramForms CreateForms();
+
+// The whole program: returns the exit code of the message loop.
+int RunSorowa(int argc, char** argv);
+
+} // namespace sorowa

@@ -1,0 +1,79 @@
+#include "picture/bitmap.h"
+
+#include "picture/bmp_reader.h"
+#include "picture/stream.h"
+
+#include <QPainter>
+
+namespace sorowa {
+
+const TGraphicClass TBitmap::Class{"TBitmap", nullptr,
+                                   [] { return std::unique_ptr<TGraphic>(new TBitmap); }};
+
+void TStretchCache::Draw(TCanvas& canvas, const QRect& rect, const QImage& image, int imageBits) {
+    if (image.isNull() || rect.isEmpty()) return;
+    QPainter& painter = canvas.Painter();
+    const bool monochrome = imageBits == 1;
+    const bool halftone = canvas.BitsPerPixel() <= 8 && canvas.BitsPerPixel() < imageBits;
+    const bool smooth = monochrome ? painter.testRenderHint(QPainter::SmoothPixmapTransform)
+                                   : halftone;
+    if (scaled_.size() != rect.size() || sourceKey_ != image.cacheKey() || smooth_ != smooth) {
+        scaled_ = image.scaled(rect.size(), Qt::IgnoreAspectRatio,
+                               smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+        if (scaled_.format() != QImage::Format_RGB32 &&
+            scaled_.format() != QImage::Format_ARGB32_Premultiplied)
+            scaled_ = scaled_.convertToFormat(scaled_.hasAlphaChannel()
+                                                  ? QImage::Format_ARGB32_Premultiplied
+                                                  : QImage::Format_RGB32);
+        sourceKey_ = image.cacheKey();
+        smooth_ = smooth;
+    }
+    painter.drawImage(rect.topLeft(), scaled_);
+}
+
+void TBitmap::Draw(TCanvas& canvas, const QRect& rect) {
+    cache_.Draw(canvas, rect, image_, bitCount_);
+}
+
+void TBitmap::SetWidth(int width) {
+    if (width == image_.width()) return;
+    SetImage(image_.copy(0, 0, width, image_.height()), bitCount_, palette_);
+}
+
+void TBitmap::SetHeight(int height) {
+    if (height == image_.height()) return;
+    SetImage(image_.copy(0, 0, image_.width(), height), bitCount_, palette_);
+}
+
+void TBitmap::SetImage(QImage image, int bitCount, QList<QRgb> palette) {
+    image_ = std::move(image);
+    bitCount_ = bitCount;
+    palette_ = std::move(palette);
+    cache_.Clear();
+    SetPaletteModified(!palette_.isEmpty());
+    NotifyChange();
+}
+
+void TBitmap::LoadFromStream(TStream& stream) {
+    const std::vector<std::uint8_t> bytes = stream.ReadRemaining();
+    bmp::BmpImage bmp = bmp::DecodeBmp(bytes);
+    switch (bmp.status) {
+    case bmp::BmpStatus::Ok:
+        break;
+    case bmp::BmpStatus::Empty:
+        SetImage(QImage(), 0);
+        return;
+    case bmp::BmpStatus::Invalid:
+        throw EInvalidGraphic(QStringLiteral("ビットマップイメージが不正です"));
+    case bmp::BmpStatus::Truncated:
+        throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
+    case bmp::BmpStatus::TooLarge:
+    case bmp::BmpStatus::OutOfMemory:
+        throw EOutOfResources(QStringLiteral("メモリが足りません"));
+    }
+    // A palette is kept for paletted pixels and for deeper pixels that carry a table.
+    QList<QRgb> palette = bmp.bitCount <= 8 ? bmp.image.colorTable() : bmp.colorTable;
+    SetImage(std::move(bmp.image), bmp.bitCount, std::move(palette));
+}
+
+} // namespace sorowa

@@ -1,0 +1,85 @@
+#include "picture/stream.h"
+
+#include "platform/errors.h"
+#include "platform/file_names.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace sorowa {
+
+std::int64_t TStream::Size() {
+    const std::int64_t position = Position();
+    const std::int64_t size = Seek(0, Origin::End);
+    SetPosition(position);
+    return size;
+}
+
+void TStream::ReadBuffer(void* buffer, std::int64_t count) {
+    if (count != 0 && Read(buffer, count) != count)
+        throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
+}
+
+std::vector<std::uint8_t> TStream::ReadRemaining() {
+    std::vector<std::uint8_t> bytes;
+    const std::int64_t remaining = Size() - Position();
+    if (remaining > 0) bytes.reserve(static_cast<std::size_t>(remaining));
+    std::uint8_t chunk[65536];
+    for (;;) {
+        const std::int64_t got = Read(chunk, sizeof chunk);
+        if (got <= 0) break;
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    }
+    return bytes;
+}
+
+std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
+    const auto size = static_cast<std::int64_t>(bytes_.size());
+    if (count <= 0 || position_ >= size) return 0;
+    const std::int64_t n = std::min(count, size - position_);
+    std::memcpy(buffer, bytes_.data() + position_, static_cast<std::size_t>(n));
+    position_ += n;
+    return n;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, Origin origin) {
+    const auto size = static_cast<std::int64_t>(bytes_.size());
+    std::int64_t base = origin == Origin::Begin ? 0 : origin == Origin::Current ? position_ : size;
+    position_ = std::max<std::int64_t>(0, base + offset);
+    return position_;
+}
+
+TFileStream::TFileStream(const QString& path) {
+    fd_ = open(platform::EncodeFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0) throw EFOpenError(QStringLiteral("ファイル %1 は開けません").arg(path));
+}
+
+TFileStream::~TFileStream() {
+    if (fd_ >= 0) close(fd_);
+}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
+    auto* out = static_cast<char*>(buffer);
+    std::int64_t total = 0;
+    while (total < count) {
+        const ssize_t got = read(fd_, out + total, static_cast<std::size_t>(count - total));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
+        if (got == 0) break;
+        total += got;
+    }
+    return total;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, Origin origin) {
+    const int whence = origin == Origin::Begin ? SEEK_SET : origin == Origin::Current ? SEEK_CUR
+                                                                                       : SEEK_END;
+    const off_t result = lseek(fd_, offset, whence);
+    if (result < 0) throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
+    return result;
+}
+
+} // namespace sorowa

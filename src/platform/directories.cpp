@@ -1,0 +1,65 @@
+#include "platform/directories.h"
+
+#include "platform/errors.h"
+#include "platform/file_names.h"
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <climits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sorowa::platform {
+namespace {
+
+QString& WindowsDirectoryValue() {
+    static QString value = QStringLiteral("/usr/local/lib/sorowa");
+    return value;
+}
+
+QString& SystemDirectoryValue() {
+    static QString value = QStringLiteral("/usr/lib/sorowa");
+    return value;
+}
+
+QString& ProgramFilePathValue() {
+    static QString value;
+    return value;
+}
+
+} // namespace
+
+QString CurrentDirectory() {
+    char buffer[PATH_MAX];
+    if (getcwd(buffer, sizeof buffer) == nullptr) return {};
+    return DecodeFileName(buffer);
+}
+
+void SetCurrentDirectory(const QString& path) {
+    if (chdir(EncodeFileName(path).c_str()) != 0) {
+        const int code = errno;
+        throw EInOutError(SystemErrorText(code) + QStringLiteral(": ") + path, code);
+    }
+}
+
+QString WindowsDirectory() { return WindowsDirectoryValue(); }
+QString SystemDirectory() { return SystemDirectoryValue(); }
+void SetWindowsDirectory(const QString& path) { WindowsDirectoryValue() = path; }
+void SetSystemDirectory(const QString& path) { SystemDirectoryValue() = path; }
+
+QString ProgramFilePath() {
+    if (!ProgramFilePathValue().isEmpty()) return ProgramFilePathValue();
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return QCoreApplication::applicationFilePath();
+    return DecodeFileName(std::string(buffer, static_cast<std::size_t>(length)));
+}
+
+void SetProgramFilePath(const QString& path) { ProgramFilePathValue() = path; }
+
+bool FileExists(const QString& path) {
+    struct stat info {};
+    return stat(EncodeFileName(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+} // namespace sorowa::platform

@@ -1,0 +1,56 @@
+#include "platform/message_box.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace sorowa::platform {
+namespace {
+
+MessageBoxHook& Hook() {
+    static MessageBoxHook hook;
+    return hook;
+}
+
+QString& Title() {
+    static QString title = QStringLiteral("Sorowa");
+    return title;
+}
+
+QMessageBox::Icon QtIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Stop:
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QString ApplicationTitle() { return Title(); }
+void SetApplicationTitle(const QString& title) { Title() = title; }
+
+void ShowMessageBox(const MessageBoxRequest& request) {
+    if (Hook()) {
+        Hook()(request);
+        return;
+    }
+    QMessageBox box(QtIcon(request.icon), request.caption, request.text, QMessageBox::Ok,
+                    request.parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void ShowMessage(const QString& text, QWidget* parent) {
+    ShowMessageBox({text, ApplicationTitle(), MessageIcon::None, parent});
+}
+
+void ShowWarning(const QString& text, MessageIcon icon, QWidget* parent) {
+    ShowMessageBox({text, QStringLiteral("警告"), icon, parent});
+}
+
+void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+
+} // namespace sorowa::platform
