@@ -1,0 +1,27 @@
+# Installs the Debian packages that Sorowa needs to build, test and run, when missing.
+# Sourced by scripts/run and scripts/test.
+
+sorowa_packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools libgl-dev
+  libjpeg62-turbo-dev libgif-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  fonts-ipafont-gothic fontconfig
+  xvfb xauth
+  dosfstools fusefat
+)
+
+sorowa_install_packages() {
+  local missing=()
+  for package in "${sorowa_packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing: ${missing[*]}"
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
