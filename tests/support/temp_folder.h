@@ -15,6 +15,9 @@ public:
     QString File(const QString& name) const { return Path() + u'/' + name; }
     // Writes bytes to name (relative to the folder) and returns its full path.
     QString Write(const QString& name, const QByteArray& bytes) const;
+    QString Write(const QString& name, const char* bytes) const {
+        return Write(name, QByteArray(bytes));
+    }
     QString Write(const QString& name, const std::string& bytes) const {
         return Write(name, QByteArray::fromStdString(bytes));
     }
