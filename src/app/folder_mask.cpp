@@ -11,8 +11,8 @@ struct PluginPattern {
 };
 
 constexpr PluginPattern kPluginPatterns[] = {
-    {"ifpi.spi", "*.pi"},     {"ifmag.spi", "*.mag"},   {"ifxld4.spi", "*.q4"},
-    {"ifpic.spi", "*.pic"},   {"ifpic2.spi", "*.pic2"}, {"iftiff.spi", "*.tif"},
+    {"ifpi.spi", "*.pi"},   {"ifmag.spi", "*.mag"},   {"ifxld4.spi", "*.q4"},
+    {"ifpic.spi", "*.pic"}, {"ifpic2.spi", "*.pic2"}, {"iftiff.spi", "*.tif"},
     {"ifpng.spi", "*.png"},
 };
 
@@ -27,7 +27,8 @@ QString FileSearch(const QString& fileName, const QString& pathList) {
     if (platform::FileExists(fileName)) return fileName;
     qsizetype i = 0;
     while (i < pathList.size()) {
-        while (i < pathList.size() && pathList[i] == u';') ++i;
+        while (i < pathList.size() && pathList[i] == u';')
+            ++i;
         if (i >= pathList.size()) break;
         qsizetype end = pathList.indexOf(u';', i);
         if (end < 0) end = pathList.size();

@@ -7,6 +7,7 @@
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/grid_layout.h"
+#include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_size.h"
 #include "workspace/thumbnail_window.h"
 
@@ -68,7 +69,7 @@ QFont FixedDesignFont() {
     return font;
 }
 
-TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new QMdiArea) {
+TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Sorowa"));
     setFont(DesignFont());
@@ -106,9 +107,9 @@ TForm_Main::~TForm_Main() {
 }
 
 void TForm_Main::BuildPanel() {
-    Bt_Open = MakeButton(Panel1, "Bt_Open", QStringLiteral("ファルダ参照"),
-                         QStringLiteral("指定フォルダ上の画像ファイルをすべて開く"),
-                         {8, 8, 97, 25});
+    Bt_Open =
+        MakeButton(Panel1, "Bt_Open", QStringLiteral("ファルダ参照"),
+                   QStringLiteral("指定フォルダ上の画像ファイルをすべて開く"), {8, 8, 97, 25});
     Lb_Fol1 = new QLabel(QStringLiteral("フォルダ："), Panel1);
     Lb_Fol1->setObjectName(QStringLiteral("Lb_Fol1"));
     Lb_Fol1->move(112, 12);
@@ -125,7 +126,8 @@ void TForm_Main::BuildPanel() {
     Bt_Down->setFont(FixedDesignFont());
     Bt_Save = MakeButton(Panel1, "Bt_Save", QStringLiteral("名前変更"),
                          QStringLiteral("ファイル名の一斉変更"), {160, 40, 75, 25});
-    for (QPushButton* button : {Bt_Open, Bt_Up, Bt_Down, Bt_Save}) button->setAutoDefault(false);
+    for (QPushButton* button : {Bt_Open, Bt_Up, Bt_Down, Bt_Save})
+        button->setAutoDefault(false);
 }
 
 void TForm_Main::BuildMenu() {
@@ -327,7 +329,8 @@ void TForm_Main::Bt_OpenClick() {
 
 void TForm_Main::MF_CloseClick() {
     const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it) (*it)->close();
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        (*it)->close();
     EnterNoFolderState();
 }
 
@@ -335,11 +338,17 @@ void TForm_Main::Bt_UpDownClick(QObject*) {}
 
 void TForm_Main::Bt_SaveClick() {}
 
-void TForm_Main::MF_ExitClick() { close(); }
+void TForm_Main::MF_ExitClick() {
+    close();
+}
 
-void TForm_Main::MR_UpClick() { Bt_Up->click(); }
+void TForm_Main::MR_UpClick() {
+    Bt_Up->click();
+}
 
-void TForm_Main::MR_DownClick() { Bt_Down->click(); }
+void TForm_Main::MR_DownClick() {
+    Bt_Down->click();
+}
 
 void TForm_Main::MR_OpenClick() {
     if (auto* window = qobject_cast<TForm_Grp*>(mdiArea_->activeSubWindow()))

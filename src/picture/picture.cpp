@@ -37,7 +37,9 @@ const TGraphicClass* FindPictureClass(const QString& extension) {
     return nullptr;
 }
 
-std::vector<TFileFormat> PictureFormats() { return Registry(); }
+std::vector<TFileFormat> PictureFormats() {
+    return Registry();
+}
 
 QString PictureExtension(const QString& path) {
     const qsizetype dot = path.lastIndexOf(u'.');
@@ -45,7 +47,9 @@ QString PictureExtension(const QString& path) {
     return path.mid(dot + 1);
 }
 
-TPicture::TPicture() { Registry(); }
+TPicture::TPicture() {
+    Registry();
+}
 
 TPicture::~TPicture() = default;
 
@@ -53,7 +57,8 @@ void TPicture::LoadFile(const QString& path) {
     const QString extension = PictureExtension(path);
     const TGraphicClass* graphicClass = FindPictureClass(extension);
     if (graphicClass == nullptr)
-        throw EInvalidGraphic(QStringLiteral("拡張子 .%1 の画像形式は処理できません").arg(extension));
+        throw EInvalidGraphic(
+            QStringLiteral("拡張子 .%1 の画像形式は処理できません").arg(extension));
 
     std::unique_ptr<TGraphic> graphic = graphicClass->create();
     graphic->SetOnProgress([this](TGraphic& sender, const TProgressReport& report) {

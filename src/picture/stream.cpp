@@ -75,8 +75,9 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, Origin origin) {
-    const int whence = origin == Origin::Begin ? SEEK_SET : origin == Origin::Current ? SEEK_CUR
-                                                                                       : SEEK_END;
+    const int whence = origin == Origin::Begin     ? SEEK_SET
+                       : origin == Origin::Current ? SEEK_CUR
+                                                   : SEEK_END;
     const off_t result = lseek(fd_, offset, whence);
     if (result < 0) throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
     return result;

@@ -42,10 +42,18 @@ void SetCurrentDirectory(const QString& path) {
     }
 }
 
-QString WindowsDirectory() { return WindowsDirectoryValue(); }
-QString SystemDirectory() { return SystemDirectoryValue(); }
-void SetWindowsDirectory(const QString& path) { WindowsDirectoryValue() = path; }
-void SetSystemDirectory(const QString& path) { SystemDirectoryValue() = path; }
+QString WindowsDirectory() {
+    return WindowsDirectoryValue();
+}
+QString SystemDirectory() {
+    return SystemDirectoryValue();
+}
+void SetWindowsDirectory(const QString& path) {
+    WindowsDirectoryValue() = path;
+}
+void SetSystemDirectory(const QString& path) {
+    SystemDirectoryValue() = path;
+}
 
 QString ProgramFilePath() {
     if (!ProgramFilePathValue().isEmpty()) return ProgramFilePathValue();
@@ -55,7 +63,9 @@ QString ProgramFilePath() {
     return DecodeFileName(std::string(buffer, static_cast<std::size_t>(length)));
 }
 
-void SetProgramFilePath(const QString& path) { ProgramFilePathValue() = path; }
+void SetProgramFilePath(const QString& path) {
+    ProgramFilePathValue() = path;
+}
 
 bool FileExists(const QString& path) {
     struct stat info {};

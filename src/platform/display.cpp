@@ -16,6 +16,8 @@ int ScreenBitsPerPixel() {
     return 24;
 }
 
-void SetScreenBitsPerPixel(int bits) { simulatedBits = bits; }
+void SetScreenBitsPerPixel(int bits) {
+    simulatedBits = bits;
+}
 
 } // namespace sorowa::platform

@@ -49,8 +49,8 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
         if (event->type() == QEvent::Paint) {
             // A modal box inside a paint would paint recursively: show it once the paint is over.
             QTimer::singleShot(0, this, [message = MessageOf(error)] {
-                ShowMessageBox({ErrorDisplayText(message), ApplicationTitle(),
-                                MessageIcon::Error, QApplication::activeWindow()});
+                ShowMessageBox({ErrorDisplayText(message), ApplicationTitle(), MessageIcon::Error,
+                                QApplication::activeWindow()});
             });
         } else {
             ShowException(error);

@@ -12,7 +12,9 @@ namespace {
 
 constexpr char32_t kEscapeBase = 0x10FF00;
 
-bool IsEscapeCodePoint(char32_t c) { return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF; }
+bool IsEscapeCodePoint(char32_t c) {
+    return c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF;
+}
 
 // Length of the valid UTF-8 sequence at the start of bytes, and its code point; 0 if invalid.
 std::size_t ValidSequence(std::string_view bytes, char32_t& codePoint) {
@@ -126,8 +128,8 @@ std::vector<DirectoryEntry> ReadDirectory(const QString& folder) {
         bool isDirectory = entry->d_type == DT_DIR;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
             struct stat info {};
-            isDirectory = fstatat(dirfd(dir.get()), entry->d_name, &info, 0) == 0 &&
-                          S_ISDIR(info.st_mode);
+            isDirectory =
+                fstatat(dirfd(dir.get()), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
         }
         entries.push_back({DecodeFileName(name), isDirectory});
     }

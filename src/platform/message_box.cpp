@@ -29,8 +29,12 @@ QMessageBox::Icon QtIcon(MessageIcon icon) {
 
 } // namespace
 
-QString ApplicationTitle() { return Title(); }
-void SetApplicationTitle(const QString& title) { Title() = title; }
+QString ApplicationTitle() {
+    return Title();
+}
+void SetApplicationTitle(const QString& title) {
+    Title() = title;
+}
 
 void ShowMessageBox(const MessageBoxRequest& request) {
     if (Hook()) {
@@ -51,6 +55,8 @@ void ShowWarning(const QString& text, MessageIcon icon, QWidget* parent) {
     ShowMessageBox({text, QStringLiteral("警告"), icon, parent});
 }
 
-void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+void SetMessageBoxHook(MessageBoxHook hook) {
+    Hook() = std::move(hook);
+}
 
 } // namespace sorowa::platform

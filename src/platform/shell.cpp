@@ -22,6 +22,8 @@ void ShellOpen(const QString& name) {
     QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
-void SetShellOpenHook(ShellOpenHook hook) { Hook() = std::move(hook); }
+void SetShellOpenHook(ShellOpenHook hook) {
+    Hook() = std::move(hook);
+}
 
 } // namespace sorowa::platform

@@ -106,7 +106,8 @@ bool TFolderChooser::EnterFolder(const QString& folder) {
 
     // The folders from the root down to this one, then its sub-folders one level deeper.
     QStringList chain;
-    for (QString f = folder_; f != QStringLiteral("/"); f = ParentFolder(f)) chain.prepend(f);
+    for (QString f = folder_; f != QStringLiteral("/"); f = ParentFolder(f))
+        chain.prepend(f);
     chain.prepend(QStringLiteral("/"));
     tree_->clear();
     const QString indentUnit = QStringLiteral("  ");
@@ -152,6 +153,8 @@ std::optional<QString> ChooseFolder(QWidget* parent, const QString& start) {
     return chooser.Folder();
 }
 
-void SetFolderChooserHook(FolderChooserHook hook) { Hook() = std::move(hook); }
+void SetFolderChooserHook(FolderChooserHook hook) {
+    Hook() = std::move(hook);
+}
 
 } // namespace sorowa

@@ -10,7 +10,9 @@
 namespace sorowa {
 namespace {
 
-bool SameLetter(QChar a, QChar b) { return a == b || a.toCaseFolded() == b.toCaseFolded(); }
+bool SameLetter(QChar a, QChar b) {
+    return a == b || a.toCaseFolded() == b.toCaseFolded();
+}
 
 // Shows the wait cursor from the moment it is asked for until the listing is done.
 class WaitCursor {
@@ -48,7 +50,8 @@ bool MatchesWildcard(const QString& pattern, const QString& name) {
             return false;
         }
     }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    while (p < pattern.size() && pattern[p] == u'*')
+        ++p;
     return p == pattern.size();
 }
 

@@ -2,7 +2,9 @@
 
 namespace sorowa {
 
-int WrapLimit(int outerWidth, QSize thumbnail) { return outerWidth - thumbnail.width() - 41; }
+int WrapLimit(int outerWidth, QSize thumbnail) {
+    return outerWidth - thumbnail.width() - 41;
+}
 
 QPoint TGridPlacer::Next() {
     int x = (size_.width() + 8) * column_;

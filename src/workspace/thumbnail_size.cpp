@@ -9,9 +9,17 @@ QString& DefaultFolderValue() {
 }
 } // namespace
 
-QSize ThumbnailSize() { return thumbnailSize; }
-void SetThumbnailSize(QSize size) { thumbnailSize = size; }
-QString DefaultFolder() { return DefaultFolderValue(); }
-void SetDefaultFolder(const QString& folder) { DefaultFolderValue() = folder; }
+QSize ThumbnailSize() {
+    return thumbnailSize;
+}
+void SetThumbnailSize(QSize size) {
+    thumbnailSize = size;
+}
+QString DefaultFolder() {
+    return DefaultFolderValue();
+}
+void SetDefaultFolder(const QString& folder) {
+    DefaultFolderValue() = folder;
+}
 
 } // namespace sorowa

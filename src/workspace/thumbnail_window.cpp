@@ -29,8 +29,8 @@ bool IsFrameKey(const QKeyEvent& key) {
 } // namespace
 
 TForm_Grp::TForm_Grp(QMdiArea* frame)
-    : QMdiSubWindow(nullptr, Qt::SubWindow | Qt::Tool | Qt::CustomizeWindowHint |
-                                 Qt::WindowTitleHint),
+    : QMdiSubWindow(nullptr,
+                    Qt::SubWindow | Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       image_(new TImage(this)) {
     setObjectName(QStringLiteral("Form_Grp"));
     setWindowTitle(QStringLiteral("Form_Grp"));
@@ -54,7 +54,9 @@ void TForm_Grp::SetClientSize(QSize size) {
     resize(size.grownBy(frame));
 }
 
-QSize TForm_Grp::ClientSize() const { return contentsRect().size(); }
+QSize TForm_Grp::ClientSize() const {
+    return contentsRect().size();
+}
 
 QString TForm_Grp::FileName() const {
     const auto caption = ReadSequenceCaption(windowTitle());
@@ -115,10 +117,18 @@ void TForm_Grp::mousePressEvent(QMouseEvent* event) {
     event->accept();
 }
 
-void TForm_Grp::mouseMoveEvent(QMouseEvent* event) { event->accept(); }
-void TForm_Grp::mouseReleaseEvent(QMouseEvent* event) { event->accept(); }
-void TForm_Grp::mouseDoubleClickEvent(QMouseEvent* event) { event->accept(); }
-void TForm_Grp::contextMenuEvent(QContextMenuEvent* event) { event->accept(); }
+void TForm_Grp::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+}
+void TForm_Grp::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+}
+void TForm_Grp::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+}
+void TForm_Grp::contextMenuEvent(QContextMenuEvent* event) {
+    event->accept();
+}
 
 void TForm_Grp::keyPressEvent(QKeyEvent* event) {
     if (IsFrameKey(*event)) {

@@ -1,12 +1,19 @@
 #include "support/temp_folder.h"
 
 #include <QFile>
+#include <filesystem>
 #include <stdexcept>
 
 namespace sorowa::test {
 
 TempFolder::TempFolder() {
     if (!dir_.isValid()) throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempFolder::~TempFolder() {
+    // Qt cannot remove names that are not valid UTF-8; the file system library can.
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::path(dir_.path().toStdString()), ignored);
 }
 
 QString TempFolder::Write(const QString& name, const QByteArray& bytes) const {
@@ -46,7 +53,8 @@ QByteArray MakeBmp(int width, int height, unsigned rgb) {
     Put32(b, height);
     Put16(b, 1);
     Put16(b, 24);
-    for (int i = 0; i < 6; ++i) Put32(b, 0);
+    for (int i = 0; i < 6; ++i)
+        Put32(b, 0);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             b.append(char(rgb & 0xFF));

@@ -11,6 +11,9 @@ namespace sorowa::test {
 class TempFolder {
 public:
     TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     QString Path() const { return dir_.path(); }
     QString File(const QString& name) const { return Path() + u'/' + name; }
     // Writes bytes to name (relative to the folder) and returns its full path.

@@ -1,0 +1,73 @@
+#pragma once
+// A started program: the main window shown (its first-show steps done), the initial
+// thumbnail window gone, message boxes recorded, the folder chooser answered by the test.
+
+#include "app/main_form.h"
+#include "app/startup.h"
+#include "platform/directories.h"
+#include "support/message_recorder.h"
+#include "support/temp_folder.h"
+#include "support/widgets.h"
+#include "workspace/child_windows.h"
+#include "workspace/folder_chooser.h"
+#include "workspace/thumbnail_window.h"
+
+#include <QMdiArea>
+#include <QPointer>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+namespace sorowa::test {
+
+class MainWindowFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        previousDirectory_ = platform::CurrentDirectory();
+        SetFolderChooserHook([this](const QString& start) {
+            chooserStarts << start;
+            return chosenFolder;
+        });
+        forms = CreateForms();
+        main = forms.mainForm.get();
+        main->show();
+        ResizeOuter(449);
+        QPointer<TForm_Grp> initial = forms.initialThumbnail;
+        ASSERT_TRUE(WaitFor([&] { return initial.isNull(); }));
+    }
+    void TearDown() override {
+        forms.mainForm.reset();
+        SetFolderChooserHook({});
+        platform::SetCurrentDirectory(previousDirectory_);
+        ExpectNoWindowsLeft();
+    }
+
+    // Opens folder through the open command, as if chosen in the chooser.
+    void Open(const QString& folder) {
+        chosenFolder = folder;
+        main->Bt_Open->click();
+    }
+    // Gives the main window an outer (frame) width of width pixels.
+    void ResizeOuter(int width) {
+        main->resize(width - (main->frameGeometry().width() - main->width()), 385);
+        ASSERT_EQ(main->frameGeometry().width(), width);
+    }
+    QList<TForm_Grp*> Windows() const { return ChildWindows(main->MdiFrame()); }
+    TForm_Grp* Window(int number) const { return FindByNumber(main->MdiFrame(), number); }
+    QStringList Captions() const {
+        QStringList captions;
+        for (TForm_Grp* window : Windows())
+            captions << window->windowTitle();
+        return captions;
+    }
+
+    TProgramForms forms;
+    TForm_Main* main = nullptr;
+    MessageRecorder messages;
+    std::optional<QString> chosenFolder;
+    QStringList chooserStarts;
+
+private:
+    QString previousDirectory_;
+};
+
+} // namespace sorowa::test
