@@ -15,8 +15,8 @@ void TStretchCache::Draw(TCanvas& canvas, const QRect& rect, const QImage& image
     QPainter& painter = canvas.Painter();
     const bool monochrome = imageBits == 1;
     const bool halftone = canvas.BitsPerPixel() <= 8 && canvas.BitsPerPixel() < imageBits;
-    const bool smooth =
-        monochrome ? painter.testRenderHint(QPainter::SmoothPixmapTransform) : halftone;
+    const bool smooth = monochrome ? painter.testRenderHint(QPainter::SmoothPixmapTransform)
+                                   : halftone;
     if (scaled_.size() != rect.size() || sourceKey_ != image.cacheKey() || smooth_ != smooth) {
         scaled_ = image.scaled(rect.size(), Qt::IgnoreAspectRatio,
                                smooth ? Qt::SmoothTransformation : Qt::FastTransformation);

@@ -10,11 +10,11 @@ namespace sorowa::bmp {
 
 enum class BmpStatus {
     Ok,
-    Empty,       // no bytes at all: an empty bitmap, not an error
-    Invalid,     // not a bitmap this reader (or the system) accepts
-    Truncated,   // the data ends inside the headers or the colour table
-    TooLarge,    // the pixel count is beyond what the program will allocate
-    OutOfMemory, // the pixel buffer could not be allocated
+    Empty,        // no bytes at all: an empty bitmap, not an error
+    Invalid,      // not a bitmap this reader (or the system) accepts
+    Truncated,    // the data ends inside the headers or the colour table
+    TooLarge,     // the pixel count is beyond what the program will allocate
+    OutOfMemory,  // the pixel buffer could not be allocated
 };
 
 struct BmpImage {
