@@ -8,6 +8,7 @@
 #include "workspace/folder_chooser.h"
 #include "workspace/grid_layout.h"
 #include "workspace/mdi_frame.h"
+#include "workspace/reorder.h"
 #include "workspace/thumbnail_size.h"
 #include "workspace/thumbnail_window.h"
 
@@ -334,7 +335,11 @@ void TForm_Main::MF_CloseClick() {
     EnterNoFolderState();
 }
 
-void TForm_Main::Bt_UpDownClick(QObject*) {}
+void TForm_Main::Bt_UpDownClick(QObject* sender) {
+    const QString name = sender != nullptr ? sender->objectName() : QString();
+    if (name != QStringLiteral("Bt_Up") && name != QStringLiteral("Bt_Down")) return;
+    ExchangeWithNeighbour(mdiArea_, name == QStringLiteral("Bt_Up"));
+}
 
 void TForm_Main::Bt_SaveClick() {}
 

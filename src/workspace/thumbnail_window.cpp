@@ -42,6 +42,9 @@ TForm_Grp::TForm_Grp(QMdiArea* frame)
     image_->SetStretch(true);
     image_->installEventFilter(this);
     setWidget(image_);
+    // The grid places every window right after creating it, so the frame's own placement
+    // search (which looks at every other window) is skipped.
+    move(0, 0);
     frame->addSubWindow(this);
     SetClientSize(ThumbnailSize());
     show();

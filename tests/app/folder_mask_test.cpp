@@ -73,6 +73,6 @@ TEST_F(PluginFolders, SearchOrderAndOddPathLists) {
 }
 
 TEST_F(PluginFolders, SearchPathIsCurrentWindowsSystem) {
-    EXPECT_EQ(PluginSearchPath(), QDir(current.Path()).canonicalPath() + ";" + windows.Path() +
-                                      ";" + system.Path());
+    EXPECT_EQ(PluginSearchPath(),
+              QDir(current.Path()).canonicalPath() + ";" + windows.Path() + ";" + system.Path());
 }

@@ -74,7 +74,11 @@ TEST_F(MainWindow, ControlsOfThePanel) {
         QRect geometry;
     };
     const Expected buttons[] = {
-        {main->Bt_Open, "Bt_Open", "ファルダ参照", "指定フォルダ上の画像ファイルをすべて開く", {8, 8, 97, 25}},
+        {main->Bt_Open,
+         "Bt_Open",
+         "ファルダ参照",
+         "指定フォルダ上の画像ファイルをすべて開く",
+         {8, 8, 97, 25}},
         {main->Bt_Up, "Bt_Up", "▲ UP ", "選択画像ファイルを上移動", {8, 40, 72, 25}},
         {main->Bt_Down, "Bt_Down", "▼DOWN", "選択画像ファイルを下移動", {80, 40, 72, 25}},
         {main->Bt_Save, "Bt_Save", "名前変更", "ファイル名の一斉変更", {160, 40, 75, 25}},
@@ -108,14 +112,14 @@ TEST_F(MainWindow, MenuCaptionsSeparatorsAndRadioGroup) {
     };
     EXPECT_EQ(main->M_File->title(), "ファイル(&F)");
     EXPECT_EQ(captions(main->M_File), (QStringList{"フォルダ参照(&O)", "名前変更(&S)",
-                                                     "フォルダを閉じる(&C)", "-", "終了(&X)"}));
+                                                   "フォルダを閉じる(&C)", "-", "終了(&X)"}));
     EXPECT_EQ(main->M_Run->title(), "実行(&R)");
     EXPECT_EQ(captions(main->M_Run),
               (QStringList{"上移動(&U)", "下移動(&D)", "選択画像を開く(&O)"}));
     EXPECT_EQ(main->M_View->title(), "表示(&V)");
     EXPECT_EQ(captions(main->M_View), (QStringList{"サムネイルのサイズ(&S)", "オプション(&O)"}));
-    EXPECT_EQ(captions(main->MV_Size), (QStringList{"80 x 80", "100 x 100", "120 x 120", "150 x 150",
-                                                     "ユーザー指定（160 x 120）"}));
+    EXPECT_EQ(captions(main->MV_Size), (QStringList{"80 x 80", "100 x 100", "120 x 120",
+                                                    "150 x 150", "ユーザー指定（160 x 120）"}));
     EXPECT_EQ(main->M_Help->title(), "ヘルプ(&H)");
     EXPECT_EQ(captions(main->M_Help),
               (QStringList{"目次(&C)", "トピックの検索(&H)", "-", "バージョン情報(&A)"}));

@@ -1,0 +1,17 @@
+#pragma once
+// Moving the selected thumbnail one place up or down the sequence: it exchanges number and
+// screen position with its neighbour through a temporary marker number.
+
+class QMdiArea;
+
+namespace sorowa {
+
+// The marker number a window carries for the moment of an exchange: 999 while no real
+// number can be 999, otherwise 0, which is never a sequence number.
+int TemporaryMarker(int windowCount);
+
+// Exchanges the frame's active thumbnail with the one numbered one less (up) or one more
+// (down). Does nothing at either end of the sequence.
+void ExchangeWithNeighbour(QMdiArea* frame, bool up);
+
+} // namespace sorowa
