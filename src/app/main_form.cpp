@@ -1,9 +1,15 @@
 #include "app/main_form.h"
 
 #include "app/folder_mask.h"
+#include "platform/directories.h"
 #include "platform/error_display.h"
 #include "platform/message_box.h"
+#include "platform/profile.h"
 #include "platform/shell.h"
+#include "platform/spin_edit.h"
+#include "rename/batch_rename.h"
+#include "rename/rename_dialog.h"
+#include "settings/settings_file.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/grid_layout.h"
@@ -19,6 +25,7 @@
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPushButton>
@@ -226,6 +233,39 @@ void TForm_Main::FormShow() {
         children.first()->close();
     // 6-8
     fileListBox1_.SetMask(BuildFolderMask(PluginSearchPath()));
+    // 9: the stored settings.
+    settingsPath_ = settings::SettingsFilePath(platform::ProgramFilePath());
+    settings::MainWindowHooks hooks;
+    hooks.setDefaultFolder = [](const QString& folder) { SetDefaultFolder(folder); };
+    hooks.runSizeCommand = [this](settings::SizeItem item) {
+        MVS_Click(SizeItemAction(static_cast<int>(item)));
+    };
+    hooks.setLeft = [this](int left) { SetOuterGeometry(left, -1, -1, -1); };
+    hooks.setTop = [this](int top) { SetOuterGeometry(-1, top, -1, -1); };
+    hooks.setWidth = [this](int width) { SetOuterGeometry(-1, -1, width, -1); };
+    hooks.setHeight = [this](int height) { SetOuterGeometry(-1, -1, -1, height); };
+    settings::RunStartupSteps(platform::ProfileFile(settingsPath_), hooks);
+}
+
+QString TForm_Main::SettingsPath() {
+    if (settingsPath_.isEmpty())
+        settingsPath_ = settings::SettingsFilePath(platform::ProgramFilePath());
+    return settingsPath_;
+}
+
+QAction* TForm_Main::SizeItemAction(int item) const {
+    QAction* const items[] = {MVS_80, MVS_100, MVS_120, MVS_150, MVS_User};
+    return items[item];
+}
+
+// Left and top place the outer frame; width and height are outer sizes too. -1 keeps a value.
+void TForm_Main::SetOuterGeometry(int left, int top, int width, int height) {
+    // pos() and move() are the frame's position, also while the frame is not yet known.
+    if (left != -1) move(left, pos().y());
+    if (top != -1) move(pos().x(), top);
+    const QSize frameExtra = frameGeometry().size() - size();
+    if (width != -1) resize(std::max(1, width - frameExtra.width()), this->height());
+    if (height != -1) resize(this->width(), std::max(1, height - frameExtra.height()));
 }
 
 void TForm_Main::EnterNoFolderState() {
@@ -260,7 +300,18 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
 }
 
-void TForm_Main::FormClose() {}
+void TForm_Main::FormClose() {
+    // A minimised window stores where it will come back; a maximised one its present edges.
+    QRect outer = frameGeometry();
+    if (isMinimized()) {
+        const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
+                             outer.right() - geometry().right(),
+                             outer.bottom() - geometry().bottom());
+        outer = normalGeometry().marginsAdded(frame);
+    }
+    settings::WritePlacement(platform::ProfileFile(SettingsPath()),
+                             {outer.left(), outer.top(), outer.width(), outer.height()});
+}
 
 void TForm_Main::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
@@ -341,7 +392,16 @@ void TForm_Main::Bt_UpDownClick(QObject* sender) {
     ExchangeWithNeighbour(mdiArea_, name == QStringLiteral("Bt_Up"));
 }
 
-void TForm_Main::Bt_SaveClick() {}
+void TForm_Main::Bt_SaveClick() {
+    if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
+    TBatchRenameParams params;
+    params.baseName = Form_Henkou->Ed_FName->text();
+    params.digitCount = Form_Henkou->SpEd_FNK->Value();
+    params.startNumber = Form_Henkou->SpEd_FNSN->Value();
+    params.folder = Lb_Fol2->text();
+    RunBatchRename(params, ChildWindows(mdiArea_),
+                   [this](const QString& text) { platform::ShowMessage(text, this); });
+}
 
 void TForm_Main::MF_ExitClick() {
     close();
@@ -360,7 +420,23 @@ void TForm_Main::MR_OpenClick() {
         platform::ShellOpen(window->FileName());
 }
 
-void TForm_Main::MVS_Click(QObject*) {}
+void TForm_Main::MVS_Click(QObject* sender) {
+    const std::pair<QAction*, int> presets[] = {
+        {MVS_80, 80}, {MVS_100, 100}, {MVS_120, 120}, {MVS_150, 150}};
+    for (const auto& [item, side] : presets) {
+        if (sender == item) {
+            item->setChecked(true);
+            SetThumbnailSize({side, side});
+        }
+    }
+    if (sender == MVS_User) {
+        MVS_User->setChecked(true);
+        const QSize size = settings::ReadUserSize(platform::ProfileFile(SettingsPath()));
+        SetThumbnailSize(size);
+        MVS_User->setText(UserSizeCaption(size));
+    }
+    FormResize();
+}
 
 void TForm_Main::MV_OptionClick() {}
 

@@ -18,6 +18,7 @@ class QPushButton;
 namespace sorowa {
 
 class TForm_Grp;
+class TForm_Henkou;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -28,6 +29,9 @@ public:
     QMdiArea* MdiFrame() const { return mdiArea_; }
     bool KeyPreview() const { return keyPreview_; }
     TFileList& FileListBox1() { return fileListBox1_; }
+
+    // The rename dialog, created once at start-up.
+    TForm_Henkou* Form_Henkou = nullptr;
 
     // Controls, by their names.
     QFrame* Bevel1;
@@ -93,9 +97,13 @@ private:
     void ConnectHandlers();
     void EnterNoFolderState();
     void EnterFolderOpenState(const QString& folder);
+    QString SettingsPath();
+    QAction* SizeItemAction(int item) const;
+    void SetOuterGeometry(int left, int top, int width, int height);
 
     QMdiArea* mdiArea_;
     TFileList fileListBox1_;
+    QString settingsPath_;
     bool keyPreview_ = false;
     bool shown_ = false;
 };

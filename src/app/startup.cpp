@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "platform/error_display.h"
 #include "platform/message_box.h"
+#include "rename/rename_dialog.h"
 #include "workspace/thumbnail_window.h"
 
 #include <QMdiArea>
@@ -15,6 +16,8 @@ TProgramForms CreateForms() {
     TProgramForms forms;
     forms.mainForm = std::make_unique<TForm_Main>();
     forms.initialThumbnail = new TForm_Grp(forms.mainForm->MdiFrame());
+    forms.renameDialog = new TForm_Henkou(forms.mainForm.get());
+    forms.mainForm->Form_Henkou = forms.renameDialog;
     return forms;
 }
 

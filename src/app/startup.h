@@ -8,6 +8,7 @@ namespace sorowa {
 
 class TForm_Main;
 class TForm_Grp;
+class TForm_Henkou;
 
 // Registers the picture classes that register themselves at program start.
 void RegisterPictureClasses();
@@ -15,6 +16,7 @@ void RegisterPictureClasses();
 struct TProgramForms {
     std::unique_ptr<TForm_Main> mainForm;
     TForm_Grp* initialThumbnail = nullptr; // owned by the main window's frame
+    TForm_Henkou* renameDialog = nullptr;  // owned by the main window
 };
 
 // Creates the forms in start-up order (the application object must exist).

@@ -23,14 +23,17 @@ namespace {
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
+        platform::SetProgramFilePath(programFolder.File("sorowa"));
         forms = CreateForms();
         main = forms.mainForm.get();
         main->show();
     }
     void TearDown() override {
         forms.mainForm.reset();
+        platform::SetProgramFilePath({});
         test::ExpectNoWindowsLeft();
     }
+    test::TempFolder programFolder;
     TProgramForms forms;
     TForm_Main* main = nullptr;
 };

@@ -23,6 +23,9 @@ class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         previousDirectory_ = platform::CurrentDirectory();
+        // The settings file lives beside the program file: keep it in a folder of the test's.
+        platform::SetProgramFilePath(programFolder.File("sorowa"));
+        BeforeStart();
         SetFolderChooserHook([this](const QString& start) {
             chooserStarts << start;
             return chosenFolder;
@@ -30,16 +33,21 @@ protected:
         forms = CreateForms();
         main = forms.mainForm.get();
         main->show();
-        ResizeOuter(449);
+        if (keepWindowSizeAtStart) ResizeOuter(449);
         QPointer<TForm_Grp> initial = forms.initialThumbnail;
         ASSERT_TRUE(WaitFor([&] { return initial.isNull(); }));
     }
     void TearDown() override {
         forms.mainForm.reset();
+        platform::SetProgramFilePath({});
         SetFolderChooserHook({});
         platform::SetCurrentDirectory(previousDirectory_);
         ExpectNoWindowsLeft();
     }
+
+    // Runs before the program starts (to lay down a settings file, say).
+    virtual void BeforeStart() {}
+    QString SettingsFile() const { return programFolder.File("sorowa.INI"); }
 
     // Opens folder through the open command, as if chosen in the chooser.
     void Open(const QString& folder) {
@@ -60,6 +68,8 @@ protected:
         return captions;
     }
 
+    bool keepWindowSizeAtStart = true; // the layout tests expect a 449 pixel wide window
+    TempFolder programFolder;
     TProgramForms forms;
     TForm_Main* main = nullptr;
     MessageRecorder messages;
