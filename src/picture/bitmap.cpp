@@ -2,6 +2,7 @@
 
 #include "picture/bmp_reader.h"
 #include "picture/stream.h"
+#include "platform/display.h"
 
 #include <QPainter>
 
@@ -73,7 +74,11 @@ void TBitmap::LoadFromStream(TStream& stream) {
     }
     // The palette is the file's own colour table, as long as the file made it (the image's
     // table is padded to the full depth); deeper pixels may carry one too.
-    SetImage(std::move(bmp.image), bmp.bitCount, std::move(bmp.colorTable));
+    // Run-length pixels are expanded into a bitmap of the screen's own depth, so for the
+    // stretch mode they count as that deep (tests/picture/bitmap_test.cpp,
+    // RunLengthBitmapsDrawAsDeepAsTheScreen).
+    const int bits = bmp.runLength ? platform::ScreenBitsPerPixel() : bmp.bitCount;
+    SetImage(std::move(bmp.image), bits, std::move(bmp.colorTable));
 }
 
 } // namespace sorowa

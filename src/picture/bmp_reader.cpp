@@ -179,6 +179,12 @@ void ExpandRle(std::span<const std::uint8_t> data, bool rle4, QImage& image) {
     }
 }
 
+BmpImage Failure(BmpStatus status) {
+    BmpImage failure;
+    failure.status = status;
+    return failure;
+}
+
 } // namespace
 
 BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
@@ -189,18 +195,18 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     }
     Cursor cursor(data);
     const std::uint8_t* fileHeader = cursor.Take(kFileHeaderSize);
-    if (fileHeader == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return {BmpStatus::Invalid, {}, 0, {}};
+    if (fileHeader == nullptr) return Failure(BmpStatus::Truncated);
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return Failure(BmpStatus::Invalid);
     const std::uint32_t pixelOffset = U32(fileHeader + 10);
 
     const std::uint8_t* sizeField = cursor.Take(4);
-    if (sizeField == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+    if (sizeField == nullptr) return Failure(BmpStatus::Truncated);
     InfoHeader h;
     h.size = U32(sizeField);
     std::size_t entrySize = 4;
     if (h.size == 12) { // OS/2 core header
         const std::uint8_t* core = cursor.Take(8);
-        if (core == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+        if (core == nullptr) return Failure(BmpStatus::Truncated);
         h.width = U16(core);
         h.height = U16(core + 2);
         h.planes = U16(core + 4);
@@ -209,9 +215,9 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     } else {
         // A header shorter than its own size field has no fields at all; its planes read
         // as 0 (tests/data/bmp/header-size-2.bmp).
-        if (h.size < 4) return {BmpStatus::Invalid, {}, 0, {}};
+        if (h.size < 4) return Failure(BmpStatus::Invalid);
         const std::uint8_t* rest = cursor.Take(h.size - 4);
-        if (rest == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+        if (rest == nullptr) return Failure(BmpStatus::Truncated);
         std::uint8_t info[kInfoHeaderSize] = {};
         std::memcpy(info, sizeField, 4);
         std::memcpy(info + 4, rest, std::min<std::size_t>(h.size, kInfoHeaderSize) - 4);
@@ -226,12 +232,12 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
             for (int c = 0; c < 3; ++c)
                 h.masks[c] = U32(rest + 36 + 4 * c);
     }
-    if (h.planes != 1) return {BmpStatus::Invalid, {}, 0, {}};
+    if (h.planes != 1) return Failure(BmpStatus::Invalid);
 
     if (h.size == kInfoHeaderSize && (h.bitCount == 16 || h.bitCount == 32) &&
         h.compression == kBitFields) {
         const std::uint8_t* masks = cursor.Take(12);
-        if (masks == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+        if (masks == nullptr) return Failure(BmpStatus::Truncated);
         for (int c = 0; c < 3; ++c)
             h.masks[c] = U32(masks + 4 * c);
     }
@@ -239,7 +245,7 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     std::uint64_t colors = h.colorsUsed;
     if (colors == 0)
         colors = h.bitCount == 1 ? 2 : h.bitCount == 4 ? 16 : h.bitCount == 8 ? 256 : 0;
-    if (colors > cursor.Remaining() / entrySize) return {BmpStatus::Truncated, {}, 0, {}};
+    if (colors > cursor.Remaining() / entrySize) return Failure(BmpStatus::Truncated);
     const std::uint8_t* table = cursor.Take(static_cast<std::size_t>(colors) * entrySize);
     for (std::uint64_t c = 0; c < std::min<std::uint64_t>(colors, 256); ++c) {
         const std::uint8_t* e = table + c * entrySize;
@@ -247,11 +253,11 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     }
     const std::size_t tableEnd = cursor.Position();
 
-    if (!ValidLayout(h)) return {BmpStatus::Invalid, {}, 0, {}};
+    if (!ValidLayout(h)) return Failure(BmpStatus::Invalid);
     const std::uint64_t width = static_cast<std::uint64_t>(h.width);
     const std::uint64_t height =
         h.height < 0 ? std::uint64_t(-std::int64_t{h.height}) : std::uint64_t(h.height);
-    if (width * height > kMaxPixels) return {BmpStatus::TooLarge, {}, 0, {}};
+    if (width * height > kMaxPixels) return Failure(BmpStatus::TooLarge);
 
     const std::uint64_t stride = (width * h.bitCount + 31) / 32 * 4;
     const bool rle = h.compression == kRle8 || h.compression == kRle4;
@@ -267,9 +273,10 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
 
     const bool indexed = h.bitCount <= 8;
     result.bitCount = h.bitCount;
+    result.runLength = rle;
     result.image = QImage(h.width, static_cast<int>(height),
                           indexed ? QImage::Format_Indexed8 : QImage::Format_RGB32);
-    if (result.image.isNull()) return {BmpStatus::OutOfMemory, {}, 0, {}};
+    if (result.image.isNull()) return Failure(BmpStatus::OutOfMemory);
     result.image.fill(indexed ? 0u : qRgb(0, 0, 0));
     if (indexed) result.image.setColorTable(IndexTable(result.colorTable, h.bitCount));
 

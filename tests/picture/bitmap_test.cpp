@@ -335,6 +335,42 @@ TEST(TBitmapDraw, HalftoneOnlyOnPaletteDisplaysShallowerThanTheBitmap) {
     }
 }
 
+// The stripes as RLE8 codes: per row an absolute run of four pixels, then end of line.
+QByteArray RleStripes() {
+    QByteArray codes;
+    for (int row = 0; row < 2; ++row)
+        codes += QByteArray("\0\4\0\1\0\1\0\0", 8);
+    codes += QByteArray("\0\1", 2);
+    QByteArray b("BM");
+    const int offset = 14 + 40 + 8;
+    Put(b, quint32(offset + codes.size()), 4);
+    Put(b, 0, 4);
+    Put(b, quint32(offset), 4);
+    for (quint32 v : {40u, 4u, 2u})
+        Put(b, v, 4);
+    Put(b, 1, 2);
+    Put(b, 8, 2);
+    for (quint32 v : {1u, quint32(codes.size()), 0u, 0u, 2u, 0u})
+        Put(b, v, 4);
+    Put(b, 0x000000, 4);
+    Put(b, 0xFFFFFF, 4);
+    return b + codes;
+}
+
+TEST(TBitmapDraw, RunLengthBitmapsDrawAsDeepAsTheScreen) {
+    // Run-length pixels become a bitmap of the display's depth, which is never deeper than
+    // the display: no halftone even on a 4-bit display, where plain 8-bit pixels get it.
+    ScreenDepth depth(4);
+    TBitmap rle, plain;
+    LoadBytes(rle, RleStripes());
+    LoadBytes(plain, Stripes(8));
+    ASSERT_EQ(rle.Image().convertToFormat(QImage::Format_RGB32),
+              plain.Image().convertToFormat(QImage::Format_RGB32));
+    EXPECT_EQ(rle.BitCount(), 4);
+    EXPECT_FALSE(Blended(DrawInto(rle, 37, 5)));
+    EXPECT_TRUE(Blended(DrawInto(plain, 37, 5)));
+}
+
 TEST(TBitmapDraw, MonochromeBitmapKeepsThePaintersMode) {
     TBitmap bitmap;
     LoadBytes(bitmap, Stripes(1));
