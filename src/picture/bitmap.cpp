@@ -2,6 +2,7 @@
 
 #include "picture/bmp_reader.h"
 #include "picture/stream.h"
+#include "platform/display.h"
 
 #include <QPainter>
 
@@ -15,8 +16,8 @@ void TStretchCache::Draw(TCanvas& canvas, const QRect& rect, const QImage& image
     QPainter& painter = canvas.Painter();
     const bool monochrome = imageBits == 1;
     const bool halftone = canvas.BitsPerPixel() <= 8 && canvas.BitsPerPixel() < imageBits;
-    const bool smooth = monochrome ? painter.testRenderHint(QPainter::SmoothPixmapTransform)
-                                   : halftone;
+    const bool smooth =
+        monochrome ? painter.testRenderHint(QPainter::SmoothPixmapTransform) : halftone;
     if (scaled_.size() != rect.size() || sourceKey_ != image.cacheKey() || smooth_ != smooth) {
         scaled_ = image.scaled(rect.size(), Qt::IgnoreAspectRatio,
                                smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
@@ -71,9 +72,13 @@ void TBitmap::LoadFromStream(TStream& stream) {
     case bmp::BmpStatus::OutOfMemory:
         throw EOutOfResources(QStringLiteral("メモリが足りません"));
     }
-    // A palette is kept for paletted pixels and for deeper pixels that carry a table.
-    QList<QRgb> palette = bmp.bitCount <= 8 ? bmp.image.colorTable() : bmp.colorTable;
-    SetImage(std::move(bmp.image), bmp.bitCount, std::move(palette));
+    // The palette is the file's own colour table, as long as the file made it (the image's
+    // table is padded to the full depth); deeper pixels may carry one too.
+    // Run-length pixels are expanded into a bitmap of the screen's own depth, so for the
+    // stretch mode they count as that deep (tests/picture/bitmap_test.cpp,
+    // RunLengthBitmapsDrawAsDeepAsTheScreen).
+    const int bits = bmp.runLength ? platform::ScreenBitsPerPixel() : bmp.bitCount;
+    SetImage(std::move(bmp.image), bits, std::move(bmp.colorTable));
 }
 
 } // namespace sorowa

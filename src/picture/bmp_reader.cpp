@@ -12,12 +12,16 @@ constexpr std::size_t kFileHeaderSize = 14;
 constexpr std::size_t kInfoHeaderSize = 40;
 constexpr std::uint32_t kRgb = 0, kRle8 = 1, kRle4 = 2, kBitFields = 3;
 
-std::uint16_t U16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
+std::uint16_t U16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
 std::uint32_t U32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
            std::uint32_t{p[3]} << 24;
 }
-std::int32_t I32(const std::uint8_t* p) { return static_cast<std::int32_t>(U32(p)); }
+std::int32_t I32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(U32(p));
+}
 
 // A cursor over the file that hands out whole pieces or nothing.
 class Cursor {
@@ -87,7 +91,8 @@ bool ValidLayout(const InfoHeader& h) {
 QList<QRgb> IndexTable(const QList<QRgb>& table, int bitCount) {
     // Indices past the file's table show black, as they would on a zeroed table.
     QList<QRgb> padded = table.mid(0, 1 << bitCount);
-    while (padded.size() < (1 << bitCount)) padded.append(qRgb(0, 0, 0));
+    while (padded.size() < (1 << bitCount))
+        padded.append(qRgb(0, 0, 0));
     return padded;
 }
 
@@ -163,8 +168,8 @@ void ExpandRle(std::span<const std::uint8_t> data, bool rle4, QImage& image) {
             const std::size_t padded = (bytes + 1) & ~std::size_t{1};
             const std::size_t available = std::min(padded, data.size() - i);
             for (int n = 0; n < value; ++n) {
-                const std::size_t byte = rle4 ? static_cast<std::size_t>(n / 2)
-                                              : static_cast<std::size_t>(n);
+                const std::size_t byte =
+                    rle4 ? static_cast<std::size_t>(n / 2) : static_cast<std::size_t>(n);
                 if (byte >= available) break;
                 const std::uint8_t b = data[i + byte];
                 put(rle4 ? static_cast<std::uint8_t>(n % 2 == 0 ? b >> 4 : b & 0x0F) : b);
@@ -172,6 +177,12 @@ void ExpandRle(std::span<const std::uint8_t> data, bool rle4, QImage& image) {
             i += available;
         }
     }
+}
+
+BmpImage Failure(BmpStatus status) {
+    BmpImage failure;
+    failure.status = status;
+    return failure;
 }
 
 } // namespace
@@ -184,26 +195,29 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     }
     Cursor cursor(data);
     const std::uint8_t* fileHeader = cursor.Take(kFileHeaderSize);
-    if (fileHeader == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
-    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return {BmpStatus::Invalid, {}, 0, {}};
+    if (fileHeader == nullptr) return Failure(BmpStatus::Truncated);
+    if (fileHeader[0] != 'B' || fileHeader[1] != 'M') return Failure(BmpStatus::Invalid);
     const std::uint32_t pixelOffset = U32(fileHeader + 10);
 
     const std::uint8_t* sizeField = cursor.Take(4);
-    if (sizeField == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+    if (sizeField == nullptr) return Failure(BmpStatus::Truncated);
     InfoHeader h;
     h.size = U32(sizeField);
     std::size_t entrySize = 4;
     if (h.size == 12) { // OS/2 core header
         const std::uint8_t* core = cursor.Take(8);
-        if (core == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+        if (core == nullptr) return Failure(BmpStatus::Truncated);
         h.width = U16(core);
         h.height = U16(core + 2);
         h.planes = U16(core + 4);
         h.bitCount = U16(core + 6);
         entrySize = 3;
     } else {
-        const std::uint8_t* rest = h.size >= 4 ? cursor.Take(h.size - 4) : nullptr;
-        if (rest == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
+        // A header shorter than its own size field has no fields at all; its planes read
+        // as 0 (tests/data/bmp/header-size-2.bmp).
+        if (h.size < 4) return Failure(BmpStatus::Invalid);
+        const std::uint8_t* rest = cursor.Take(h.size - 4);
+        if (rest == nullptr) return Failure(BmpStatus::Truncated);
         std::uint8_t info[kInfoHeaderSize] = {};
         std::memcpy(info, sizeField, 4);
         std::memcpy(info + 4, rest, std::min<std::size_t>(h.size, kInfoHeaderSize) - 4);
@@ -215,20 +229,23 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
         h.sizeImage = U32(info + 20);
         h.colorsUsed = U32(info + 32);
         if (h.size >= 52 && h.compression == kBitFields) // masks inside a V2..V5 header
-            for (int c = 0; c < 3; ++c) h.masks[c] = U32(rest + 36 + 4 * c);
+            for (int c = 0; c < 3; ++c)
+                h.masks[c] = U32(rest + 36 + 4 * c);
     }
-    if (h.planes != 1) return {BmpStatus::Invalid, {}, 0, {}};
+    if (h.planes != 1) return Failure(BmpStatus::Invalid);
 
     if (h.size == kInfoHeaderSize && (h.bitCount == 16 || h.bitCount == 32) &&
         h.compression == kBitFields) {
         const std::uint8_t* masks = cursor.Take(12);
-        if (masks == nullptr) return {BmpStatus::Truncated, {}, 0, {}};
-        for (int c = 0; c < 3; ++c) h.masks[c] = U32(masks + 4 * c);
+        if (masks == nullptr) return Failure(BmpStatus::Truncated);
+        for (int c = 0; c < 3; ++c)
+            h.masks[c] = U32(masks + 4 * c);
     }
 
     std::uint64_t colors = h.colorsUsed;
-    if (colors == 0) colors = h.bitCount == 1 ? 2 : h.bitCount == 4 ? 16 : h.bitCount == 8 ? 256 : 0;
-    if (colors > cursor.Remaining() / entrySize) return {BmpStatus::Truncated, {}, 0, {}};
+    if (colors == 0)
+        colors = h.bitCount == 1 ? 2 : h.bitCount == 4 ? 16 : h.bitCount == 8 ? 256 : 0;
+    if (colors > cursor.Remaining() / entrySize) return Failure(BmpStatus::Truncated);
     const std::uint8_t* table = cursor.Take(static_cast<std::size_t>(colors) * entrySize);
     for (std::uint64_t c = 0; c < std::min<std::uint64_t>(colors, 256); ++c) {
         const std::uint8_t* e = table + c * entrySize;
@@ -236,14 +253,17 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     }
     const std::size_t tableEnd = cursor.Position();
 
-    if (!ValidLayout(h)) return {BmpStatus::Invalid, {}, 0, {}};
+    if (!ValidLayout(h)) return Failure(BmpStatus::Invalid);
     const std::uint64_t width = static_cast<std::uint64_t>(h.width);
-    const std::uint64_t height = h.height < 0 ? std::uint64_t(-std::int64_t{h.height})
-                                              : std::uint64_t(h.height);
-    if (width * height > kMaxPixels) return {BmpStatus::TooLarge, {}, 0, {}};
+    const std::uint64_t height =
+        h.height < 0 ? std::uint64_t(-std::int64_t{h.height}) : std::uint64_t(h.height);
+    if (width * height > kMaxPixels) return Failure(BmpStatus::TooLarge);
 
     const std::uint64_t stride = (width * h.bitCount + 31) / 32 * 4;
-    std::uint64_t dataSize = h.sizeImage != 0 ? h.sizeImage : stride * height;
+    const bool rle = h.compression == kRle8 || h.compression == kRle4;
+    // Run-length codes may be longer than the rows they unpack to, so without an image
+    // size they run to the end of the file (tests/data/bmp/rle8-sizeimage0.bmp).
+    std::uint64_t dataSize = h.sizeImage != 0 ? h.sizeImage : rle ? data.size() : stride * height;
     // The file header's offset is honoured when it points into the file at or after the
     // colour table (tests/data/bmp/offset-gap.bmp); otherwise the pixels follow the table.
     std::size_t start = tableEnd;
@@ -253,13 +273,14 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
 
     const bool indexed = h.bitCount <= 8;
     result.bitCount = h.bitCount;
+    result.runLength = rle;
     result.image = QImage(h.width, static_cast<int>(height),
                           indexed ? QImage::Format_Indexed8 : QImage::Format_RGB32);
-    if (result.image.isNull()) return {BmpStatus::OutOfMemory, {}, 0, {}};
+    if (result.image.isNull()) return Failure(BmpStatus::OutOfMemory);
     result.image.fill(indexed ? 0u : qRgb(0, 0, 0));
     if (indexed) result.image.setColorTable(IndexTable(result.colorTable, h.bitCount));
 
-    if (h.compression == kRle8 || h.compression == kRle4) {
+    if (rle) {
         ExpandRle(pixels, h.compression == kRle4, result.image);
     } else {
         if (h.compression == kRgb && h.bitCount == 16) h.masks = {0x7C00, 0x03E0, 0x001F};
@@ -268,8 +289,8 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
         for (std::uint64_t row = 0; row < height; ++row) {
             if (row * stride >= pixels.size()) break;
             const std::uint8_t* src = pixels.data() + row * stride;
-            const std::size_t srcBytes =
-                static_cast<std::size_t>(std::min<std::uint64_t>(stride, pixels.size() - row * stride));
+            const std::size_t srcBytes = static_cast<std::size_t>(
+                std::min<std::uint64_t>(stride, pixels.size() - row * stride));
             const int y = static_cast<int>(h.height > 0 ? height - 1 - row : row);
             if (indexed)
                 UnpackIndexed(src, srcBytes, h.bitCount, h.width, result.image.scanLine(y));

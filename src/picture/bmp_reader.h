@@ -10,11 +10,11 @@ namespace sorowa::bmp {
 
 enum class BmpStatus {
     Ok,
-    Empty,        // no bytes at all: an empty bitmap, not an error
-    Invalid,      // not a bitmap this reader (or the system) accepts
-    Truncated,    // the data ends inside the headers or the colour table
-    TooLarge,     // the pixel count is beyond what the program will allocate
-    OutOfMemory,  // the pixel buffer could not be allocated
+    Empty,       // no bytes at all: an empty bitmap, not an error
+    Invalid,     // not a bitmap this reader (or the system) accepts
+    Truncated,   // the data ends inside the headers or the colour table
+    TooLarge,    // the pixel count is beyond what the program will allocate
+    OutOfMemory, // the pixel buffer could not be allocated
 };
 
 struct BmpImage {
@@ -23,6 +23,8 @@ struct BmpImage {
     // RGB32 for 16, 24 and 32 bits per pixel.
     QImage image;
     int bitCount = 0;
+    // The pixels were run-length encoded (RLE8 or RLE4).
+    bool runLength = false;
     // Colour table as read from the file (also for deeper bitmaps, which may carry one).
     QList<QRgb> colorTable;
 };
