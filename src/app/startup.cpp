@@ -26,6 +26,7 @@ int RunSorowa(int argc, char** argv) {
     platform::SetApplicationTitle(QStringLiteral("Sorowa"));
     QApplication::setApplicationName(QStringLiteral("Sorowa"));
     InstallFontSubstitutions();
+    QApplication::setFont(DesignFont());
     RegisterPictureClasses();
     TProgramForms forms = CreateForms();
     forms.mainForm->show();

@@ -1,6 +1,7 @@
 #include "platform/shell.h"
 
 #include "platform/directories.h"
+#include "platform/file_names.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -19,7 +20,9 @@ void ShellOpen(const QString& name) {
         Hook()(path);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // The URL carries the name's own bytes, so names that are not UTF-8 open too.
+    const QByteArray bytes = QByteArray::fromStdString(EncodeFileName(path));
+    QDesktopServices::openUrl(QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/")));
 }
 
 void SetShellOpenHook(ShellOpenHook hook) {

@@ -128,3 +128,24 @@ TEST_F(UnwritableSettings, AFailedWriteAtStartupIsShownAndStopsTheSteps) {
     EXPECT_EQ(messages.Messages().size(), 2);
     EXPECT_FALSE(main->isVisible());
 }
+
+TEST_F(NoSettingsFile, AMaximisedWindowStoresItsEdges) {
+    main->showMaximized();
+    ASSERT_TRUE(test::WaitFor([&] { return main->isMaximized(); }));
+    const QRect edges = main->frameGeometry();
+    main->close();
+    const QString stored = test::ReadFileBytes(SettingsFile());
+    EXPECT_TRUE(stored.contains(QString("Width=%1\n").arg(edges.width()))) << stored.toStdString();
+    EXPECT_TRUE(stored.contains(QString("Height=%1\n").arg(edges.height())));
+}
+
+TEST_F(NoSettingsFile, AMinimisedWindowStoresWhereItWillComeBack) {
+    main->move(33, 44);
+    const QRect normal = main->frameGeometry();
+    main->showMinimized();
+    main->close();
+    const QString stored = test::ReadFileBytes(SettingsFile());
+    EXPECT_TRUE(stored.contains(QString("Left=%1\n").arg(normal.left()))) << stored.toStdString();
+    EXPECT_TRUE(stored.contains(QString("Top=%1\n").arg(normal.top())));
+    EXPECT_TRUE(stored.contains(QString("Width=%1\n").arg(normal.width())));
+}

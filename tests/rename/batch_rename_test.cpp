@@ -206,3 +206,15 @@ TEST_F(BatchRename, AMissingNumberStopsWithAnError) {
     ChildWindows(frame.get())[1]->setWindowTitle("5;b.bmp");
     EXPECT_THROW(Run("q", 1, 1), Exception);
 }
+
+TEST_F(BatchRename, AFolderTextEndingInASeparatorGivesDoubleSlashPaths) {
+    // The file-system root's folder text is "/", so its paths read "//name"; any folder text
+    // that ends in "/" gives the same kind of path, and the system takes it as it stands.
+    Sequence({"a.bmp", "b.bmp"});
+    QStringList failures;
+    RunBatchRename({"r", 1, 1, folder.Path() + "/"}, ChildWindows(frame.get()),
+                   [&](const QString& text) { failures << text; });
+    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_EQ(Contents().keys(), (QStringList{"r1.bmp", "r2.bmp"}));
+    EXPECT_TRUE(NothingLost());
+}
