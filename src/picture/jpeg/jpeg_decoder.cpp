@@ -127,7 +127,8 @@ void RunLibjpeg(Decompressor& d) {
     d.cinfo.mem->max_memory_to_use = d.request->limits.maxMemory;
     AttachSource(&d.cinfo, d.source, d.request->data, d.request->size);
     AttachProgress(&d.cinfo, d.progress, d.request->limits.maxScans,
-                   d.mode == Mode::Decode ? d.request->progress : ProgressSink{});
+                   d.mode == Mode::Decode ? d.request->progress : ProgressSink{},
+                   d.request->clockMs);
     jpeg_read_header(&d.cinfo, TRUE);
     d.header.header.width = static_cast<int>(d.cinfo.image_width);
     d.header.header.height = static_cast<int>(d.cinfo.image_height);

@@ -58,7 +58,8 @@ struct DecodeRequest {
     bool eightBitDisplay = false;
     DecodeLimits limits{};
     BitmapSink bitmap{};
-    ProgressSink progress{}; // report == nullptr: no reports
+    ProgressSink progress{};             // report == nullptr: no reports
+    std::int64_t (*clockMs)() = nullptr; // the progress throttle's clock; nullptr: steady clock
 };
 
 struct DecodeResult {

@@ -176,7 +176,11 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     request.bitmap = {&decode, &Decode::MakeBitmap};
     request.progress = {&decode, &Decode::Report};
 
-    Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
+    try {
+        Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
+    } catch (const EAbort&) {
+        return; // stopped before the first row: the bitmap stays as it is
+    }
     const jpeg::DecodeResult result = jpeg::DecodeJpeg(request);
     const bool ok = result.status == jpeg::DecodeStatus::Ok;
 

@@ -180,7 +180,7 @@ bool NextProgressReport(ProgressThrottle& throttle, const ProgressFigures& figur
 }
 
 void AttachProgress(j_decompress_ptr cinfo, ProgressManager& progress, int maxScans,
-                    ProgressSink sink) {
+                    ProgressSink sink, std::int64_t (*clockMs)()) {
     progress.pub.progress_monitor = ProgressMonitor;
     progress.pub.pass_counter = 0;
     progress.pub.pass_limit = 0;
@@ -189,7 +189,7 @@ void AttachProgress(j_decompress_ptr cinfo, ProgressManager& progress, int maxSc
     progress.maxScans = maxScans;
     progress.sink = sink;
     progress.throttle = ProgressThrottle{false, 0, 0, 0};
-    progress.clockMs = SteadyClockMs;
+    progress.clockMs = clockMs != nullptr ? clockMs : SteadyClockMs;
     cinfo->progress = &progress.pub;
 }
 

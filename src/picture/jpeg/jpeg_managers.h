@@ -95,7 +95,8 @@ struct ProgressManager {
     std::int64_t (*clockMs)(); // the millisecond tick
 };
 
+// clockMs nullptr: the steady clock.
 void AttachProgress(j_decompress_ptr cinfo, ProgressManager& progress, int maxScans,
-                    ProgressSink sink);
+                    ProgressSink sink, std::int64_t (*clockMs)() = nullptr);
 
 } // namespace sorowa::jpeg
