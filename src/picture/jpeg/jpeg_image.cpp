@@ -22,6 +22,32 @@ jpeg::DecodeLimits Limits() {
     return {TJPEGImage::kMaxScans, TJPEGImage::kMaxLibraryMemory, TJPEGImage::kMaxOutputPixels};
 }
 
+// Turns a decode's outcome into the picture's error; returns for success and for the silent
+// abort, which keeps the rows decoded so far.
+void RaiseFor(const jpeg::DecodeResult& result, const std::exception_ptr& handlerError) {
+    switch (result.status) {
+    case jpeg::DecodeStatus::Ok:
+        return;
+    case jpeg::DecodeStatus::LibraryError:
+        throw EJPEG(result.code);
+    case jpeg::DecodeStatus::TooManyScans:
+        throw EJPEG(QStringLiteral("JPEG イメージのスキャンが多すぎます（%1 を超えています）")
+                        .arg(TJPEGImage::kMaxScans));
+    case jpeg::DecodeStatus::OverPixelBudget:
+        throw EJPEG(QStringLiteral("JPEG イメージが大きすぎます（%1 x %2 ピクセル）")
+                        .arg(result.width)
+                        .arg(result.height));
+    case jpeg::DecodeStatus::NoMemory:
+        throw EJPEG(QStringLiteral("JPEG イメージのメモリが足りません"));
+    case jpeg::DecodeStatus::HandlerStop:
+        try {
+            if (handlerError) std::rethrow_exception(handlerError);
+        } catch (const EAbort&) {
+        }
+        return;
+    }
+}
+
 } // namespace
 
 // The C++ side of one decode: the bitmap being made and the progress handler's failure.
@@ -201,29 +227,7 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     Progress({TProgressStage::Ending, ok ? 100 : 0, PaletteModified(), QRect(), QString()});
     if (PaletteModified()) NotifyChange();
 
-    switch (result.status) {
-    case jpeg::DecodeStatus::Ok:
-        return;
-    case jpeg::DecodeStatus::LibraryError:
-        throw EJPEG(result.code);
-    case jpeg::DecodeStatus::TooManyScans:
-        throw EJPEG(QStringLiteral("JPEG イメージのスキャンが多すぎます（%1 を超えています）")
-                        .arg(kMaxScans));
-    case jpeg::DecodeStatus::OverPixelBudget:
-        throw EJPEG(QStringLiteral("JPEG イメージが大きすぎます（%1 x %2 ピクセル）")
-                        .arg(result.width)
-                        .arg(result.height));
-    case jpeg::DecodeStatus::NoMemory:
-        throw EJPEG(QStringLiteral("JPEG イメージのメモリが足りません"));
-    case jpeg::DecodeStatus::HandlerStop:
-        // The silent abort keeps the rows decoded so far; any other error goes on.
-        try {
-            if (decode.handlerError) std::rethrow_exception(decode.handlerError);
-        } catch (const EAbort&) {
-            return;
-        }
-        return;
-    }
+    RaiseFor(result, decode.handlerError);
 }
 
 void RegisterJpegPicture() {

@@ -19,7 +19,8 @@ namespace sorowa {
 class EJPEG : public EInvalidGraphic {
 public:
     explicit EJPEG(int code);
-    EJPEG(QString message, int code = 0) : EInvalidGraphic(std::move(message)), code_(code) {}
+    explicit EJPEG(QString message, int code = 0)
+        : EInvalidGraphic(std::move(message)), code_(code) {}
     int Code() const noexcept { return code_; }
 
 private:
