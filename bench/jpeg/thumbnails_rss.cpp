@@ -4,9 +4,9 @@
 //
 //   thumbnails_rss FOLDER [COUNT=200] [--full-size]
 //
-// The folder is filled with the photos when it holds none. --full-size paints each control
-// at the photo's full size instead, which forces full-size bitmaps: what every thumbnail
-// kept before decoding was scaled (use a small COUNT).
+// Missing photos are written to the folder first. --full-size first paints each control at
+// the photo's full size, which forces a full-size bitmap, and then at 100 x 100: what every
+// thumbnail kept when photos were decoded at full size (use a small COUNT).
 #include "bench_photos.h"
 #include "picture/image.h"
 #include "picture/jpeg/jpeg_image.h"
@@ -77,9 +77,13 @@ int main(int argc, char** argv) {
         image->Picture().LoadFile(path);
         auto* jpeg = static_cast<sorowa::TJPEGImage*>(image->Picture().Graphic());
         if (fullSize) image->resize(jpeg->Width(), jpeg->Height());
+        if (fullSize) {
+            QImage large(image->size(), QImage::Format_RGB32);
+            image->render(&large); // decodes at full size
+            image->resize(100, 100);
+        }
         QImage screen(image->size(), QImage::Format_RGB32);
         image->render(&screen); // the control's paint, as on screen
-        if (fullSize) image->resize(100, 100);
         fileBytes += jpeg->Data()->bytes.size();
         bitmapBytes += static_cast<std::size_t>(jpeg->Bitmap().sizeInBytes());
         thumbnails.push_back(std::move(image));
