@@ -36,8 +36,9 @@ void SetDecodeParameters(Decompressor& d) {
     d.cmyk = cinfo.out_color_space == JCS_CMYK;
     d.adobe = cinfo.saw_Adobe_marker;
     const bool grayscale = cinfo.out_color_space == JCS_GRAYSCALE;
-    // Four-component files cannot be quantized by the library; they are converted to 24-bit
-    // rows here instead of being copied into rows one byte per pixel too narrow.
+    // CMYK (and YCCK) files come out of the library as four bytes per pixel; they are turned
+    // into 24-bit rows here, never quantized (that would give a CMYK colour map) and never
+    // copied as they are into rows made for three bytes.
     const bool quantize = grayscale || (d.request->eightBitDisplay && !d.cmyk);
     if (quantize) {
         // 236, not 256: the 20 static colours of an 8-bit display stay free.
@@ -80,47 +81,82 @@ void CmykToBgr(const JSAMPLE* in, std::uint8_t* out, int width, bool inverted) {
     }
 }
 
-void ReadRows(Decompressor& d) {
-    jpeg_decompress_struct& cinfo = d.cinfo;
-    const int height = static_cast<int>(cinfo.output_height);
-    // Several rows per call where bitmap rows follow each other at a 4-byte-aligned pitch.
+// Points d.rows at the bitmap rows the next read fills; returns how many. Several rows per
+// call where bitmap rows follow each other at a 4-byte-aligned pitch. A CMYK file is read
+// one row at a time into a row of its own, converted afterwards by StoreRows.
+JDIMENSION PrepareRows(Decompressor& d) {
+    const jpeg_decompress_struct& cinfo = d.cinfo;
+    if (d.cmyk) {
+        d.rows[0] = d.cmykRow[0];
+        return 1;
+    }
+    const int row = static_cast<int>(cinfo.output_scanline);
     const bool multiRow = d.target.pitch > 0 && d.target.pitch % 4 == 0;
     const int batch = multiRow ? std::clamp(cinfo.rec_outbuf_height, 1, 16) : 1;
-    while (static_cast<int>(cinfo.output_scanline) < height) {
-        const int row = static_cast<int>(cinfo.output_scanline);
-        std::uint8_t* rowStart = d.target.firstRow + row * d.target.pitch;
-        JDIMENSION got;
-        if (d.cmyk) {
-            got = jpeg_read_scanlines(&cinfo, d.cmykRow, 1);
-            if (got == 1)
-                CmykToBgr(d.cmykRow[0], rowStart, static_cast<int>(cinfo.output_width), d.adobe);
-        } else {
-            const int count = std::min(batch, height - row);
-            for (int i = 0; i < count; ++i)
-                d.rows[i] = rowStart + i * d.target.pitch;
-            got = jpeg_read_scanlines(&cinfo, d.rows, static_cast<JDIMENSION>(count));
-        }
-        d.result.rowsDone = static_cast<int>(cinfo.output_scanline);
-        if (got == 0) break; // only a suspending source returns nothing; ours never does
+    const int count = std::min(batch, static_cast<int>(cinfo.output_height) - row);
+    for (int i = 0; i < count; ++i)
+        d.rows[i] = d.target.firstRow + (row + i) * d.target.pitch;
+    return static_cast<JDIMENSION>(count);
+}
+
+void StoreRows(Decompressor& d, JDIMENSION got) {
+    const int done = static_cast<int>(d.cinfo.output_scanline);
+    if (d.cmyk && got == 1)
+        CmykToBgr(d.cmykRow[0], d.target.firstRow + (done - 1) * d.target.pitch,
+                  static_cast<int>(d.cinfo.output_width), d.adobe);
+    d.result.rowsDone = done;
+}
+
+bool WithinPixelBudget(Decompressor& d) {
+    d.result.width = static_cast<int>(d.cinfo.output_width);
+    d.result.height = static_cast<int>(d.cinfo.output_height);
+    const std::uint64_t pixels = std::uint64_t{d.cinfo.output_width} * d.cinfo.output_height;
+    if (pixels <= d.request->limits.maxOutputPixels) return true;
+    d.result.status = DecodeStatus::OverPixelBudget;
+    return false;
+}
+
+bool MakeBitmap(Decompressor& d) {
+    TakePalette(d);
+    const BitmapSink& sink = d.request->bitmap;
+    d.target = sink.make(sink.context, d.result.width, d.result.height, d.result.bitsPerPixel,
+                         d.palette, d.paletteSize);
+    d.result.madeBitmap = d.target.firstRow != nullptr;
+    if (!d.result.madeBitmap) d.result.status = DecodeStatus::NoMemory;
+    return d.result.madeBitmap;
+}
+
+void TakeHeader(Decompressor& d, bool multipleScans) {
+    JpegHeader& header = d.header.header;
+    header.width = static_cast<int>(d.cinfo.image_width);
+    header.height = static_cast<int>(d.cinfo.image_height);
+    header.grayscale = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
+    header.progressive = multipleScans;
+}
+
+DecodeStatus StatusFor(StopReason reason) {
+    switch (reason) {
+    case StopReason::TooManyScans:
+        return DecodeStatus::TooManyScans;
+    case StopReason::HandlerStop:
+        return DecodeStatus::HandlerStop;
+    default:
+        return DecodeStatus::LibraryError;
     }
 }
 
-void Finish(Decompressor& d, DecodeStatus status) {
-    jpeg_destroy_decompress(&d.cinfo);
-    d.result.status = d.header.status = status;
-}
-
-// Every call into libjpeg is made from here. libjpeg's fatal errors (and the progress
-// manager's stops) longjmp back to the setjmp below; the decompressor is destroyed and the
-// outcome recorded, and only the caller, after this function has returned, throws.
+// Every call into libjpeg is made from this function (the source manager takes its buffer
+// from the library's pool while being attached). libjpeg's fatal errors, and the progress
+// manager's stops, longjmp back to the setjmp below; all state lives in d, plain data owned
+// by the caller, so nothing with a destructor is skipped and no local is left indeterminate.
+// The decompressor is destroyed on every path, and only the caller, after this function has
+// returned, turns the outcome into an exception.
 void RunLibjpeg(Decompressor& d) {
     d.cinfo.err = InitErrorManager(d.error);
     if (setjmp(d.error.jump) != 0) {
-        DecodeStatus status = DecodeStatus::LibraryError;
-        if (d.error.reason == StopReason::TooManyScans) status = DecodeStatus::TooManyScans;
-        if (d.error.reason == StopReason::HandlerStop) status = DecodeStatus::HandlerStop;
+        jpeg_destroy_decompress(&d.cinfo);
+        d.result.status = d.header.status = StatusFor(d.error.reason);
         d.result.code = d.header.code = d.error.pub.msg_code;
-        Finish(d, status);
         return;
     }
     jpeg_CreateDecompress(&d.cinfo, JPEG_LIB_VERSION, sizeof(jpeg_decompress_struct));
@@ -130,34 +166,26 @@ void RunLibjpeg(Decompressor& d) {
                    d.mode == Mode::Decode ? d.request->progress : ProgressSink{},
                    d.request->clockMs);
     jpeg_read_header(&d.cinfo, TRUE);
-    d.header.header.width = static_cast<int>(d.cinfo.image_width);
-    d.header.header.height = static_cast<int>(d.cinfo.image_height);
-    d.header.header.grayscale = d.cinfo.jpeg_color_space == JCS_GRAYSCALE;
-    d.header.header.progressive = jpeg_has_multiple_scans(&d.cinfo);
-    if (d.mode == Mode::Header) return Finish(d, DecodeStatus::Ok);
-
-    SetDecodeParameters(d);
-    jpeg_calc_output_dimensions(&d.cinfo);
-    d.result.width = static_cast<int>(d.cinfo.output_width);
-    d.result.height = static_cast<int>(d.cinfo.output_height);
-    const std::uint64_t pixels = std::uint64_t{d.cinfo.output_width} * d.cinfo.output_height;
-    if (pixels > d.request->limits.maxOutputPixels) return Finish(d, DecodeStatus::OverPixelBudget);
-
-    jpeg_start_decompress(&d.cinfo);
-    d.result.width = static_cast<int>(d.cinfo.output_width);
-    d.result.height = static_cast<int>(d.cinfo.output_height);
-    TakePalette(d);
-    if (d.cmyk)
-        d.cmykRow = d.cinfo.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&d.cinfo), JPOOL_IMAGE,
-                                              d.cinfo.output_width * 4, 1);
-    const BitmapSink& sink = d.request->bitmap;
-    d.target = sink.make(sink.context, d.result.width, d.result.height, d.result.bitsPerPixel,
-                         d.palette, d.paletteSize);
-    if (d.target.firstRow == nullptr) return Finish(d, DecodeStatus::NoMemory);
-    d.result.madeBitmap = true;
-    ReadRows(d);
-    jpeg_finish_decompress(&d.cinfo);
-    Finish(d, DecodeStatus::Ok);
+    TakeHeader(d, jpeg_has_multiple_scans(&d.cinfo));
+    if (d.mode == Mode::Decode) {
+        SetDecodeParameters(d);
+        jpeg_calc_output_dimensions(&d.cinfo);
+        if (WithinPixelBudget(d)) {
+            jpeg_start_decompress(&d.cinfo);
+            if (d.cmyk)
+                d.cmykRow = d.cinfo.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&d.cinfo),
+                                                      JPOOL_IMAGE, d.cinfo.output_width * 4, 1);
+            if (MakeBitmap(d)) {
+                while (d.cinfo.output_scanline < d.cinfo.output_height) {
+                    const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, d.rows, PrepareRows(d));
+                    StoreRows(d, got);
+                    if (got == 0) break; // only a suspending source gives nothing; ours never
+                }
+                jpeg_finish_decompress(&d.cinfo);
+            }
+        }
+    }
+    jpeg_destroy_decompress(&d.cinfo);
 }
 
 } // namespace

@@ -24,6 +24,10 @@ base = ["-size", "32x24", "gradient:red-blue", "-fill", "yellow",
         "-quality", "85"]
 baseline = convert(base, "baseline-colour.jpg")
 progressive = convert(base + ["-interlace", "JPEG"], "progressive-colour.jpg")
+# A larger one, 256 x 192, for draws that need a bigger scale than the first.
+convert(["-size", "256x192", "gradient:navy-orange", "-fill", "green",
+         "-draw", "circle 90,100 90,40", "-fill", "white", "-draw", "rectangle 150,20 230,80",
+         "-strip", "-quality", "80"], "medium-colour.jpg")
 convert(["-size", "24x16", "gradient:white-black", "-strip", "-colorspace", "Gray",
          "-quality", "85"], "grayscale.jpg")
 convert(["-size", "16x16", "xc:orange", "-strip", "-colorspace", "CMYK",
