@@ -38,8 +38,13 @@ const Case kCases[] = {
     {"many-scans.jpg", Stage::Draw, 0, 0},
 };
 
-TEST(JpegCorpus, EachFileGivesItsExpectedOutcome) {
-    platform::SetScreenBitsPerPixel(24);
+class JpegCorpus : public ::testing::Test {
+protected:
+    void SetUp() override { platform::SetScreenBitsPerPixel(24); }
+    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
+};
+
+TEST_F(JpegCorpus, EachFileGivesItsExpectedOutcome) {
     QSet<QString> covered;
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.file);
@@ -73,7 +78,6 @@ TEST(JpegCorpus, EachFileGivesItsExpectedOutcome) {
         QDir(QStringLiteral(SOROWA_TEST_DATA "/jpeg")).entryList({"*.jpg"}, QDir::Files);
     for (const QString& file : files)
         EXPECT_TRUE(covered.contains(file)) << file.toStdString();
-    platform::SetScreenBitsPerPixel(0);
 }
 
 } // namespace
