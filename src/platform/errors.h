@@ -55,6 +55,13 @@ public:
     using Exception::Exception;
 };
 
+// The silent abort: a handler (a progress report, say) raises it to stop the operation it
+// was called from. Whoever runs the operation swallows it; it is never shown.
+class EAbort : public Exception {
+public:
+    EAbort() : Exception(QStringLiteral("Operation aborted")) {}
+};
+
 // Text of the system error number, in the user's language where the system has it.
 QString SystemErrorText(int code);
 

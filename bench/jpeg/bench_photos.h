@@ -1,0 +1,14 @@
+#pragma once
+// Photo-like JPEG files for the benchmarks, made once per process with libjpeg's compressor.
+
+#include <cstdint>
+#include <vector>
+
+namespace sorowa::bench {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A width x height photo-like JPEG (quality 90, 4:2:0), baseline or progressive. Cached.
+const Bytes& PhotoJpeg(int width, int height, bool progressive, unsigned seed = 1);
+
+} // namespace sorowa::bench

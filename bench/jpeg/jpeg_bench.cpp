@@ -1,0 +1,181 @@
+// Load + first draw of a JPEG picture against plain libjpeg-turbo decodes of the same bytes,
+// in the same run: (a) at the same DCT scale, (b) at full size into a freshly allocated
+// buffer. Also the bytes a picture keeps after its first draw against its bitmap.
+//
+//   jpeg_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+#include "bench_photos.h"
+#include "picture/jpeg/jpeg_decoder.h"
+#include "picture/jpeg/jpeg_image.h"
+#include "picture/stream.h"
+#include "platform/display.h"
+
+#include <QImage>
+#include <QPainter>
+#include <benchmark/benchmark.h>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+#include <malloc.h>
+#include <memory>
+
+namespace {
+
+using sorowa::bench::Bytes;
+using sorowa::bench::PhotoJpeg;
+
+struct Photo {
+    int width, height;
+};
+const Photo kPhotos[] = {{4000, 3000}, {6000, 4000}}; // 12 and 24 megapixels
+const int kSides[][2] = {{100, 100}, {640, 480}};
+
+struct PlainError {
+    jpeg_error_mgr pub;
+    std::jmp_buf jump;
+};
+
+// A plain libjpeg-turbo decode: memory source, default parameters but blue-green-red output,
+// rows into a buffer allocated for this decode. Returns the bytes of output.
+std::size_t PlainDecode(const Bytes& bytes, int scaleEighths) {
+    jpeg_decompress_struct cinfo{};
+    PlainError error{};
+    cinfo.err = jpeg_std_error(&error.pub);
+    error.pub.error_exit = [](j_common_ptr c) {
+        std::longjmp(reinterpret_cast<PlainError*>(c->err)->jump, 1);
+    };
+    struct Buffer {
+        unsigned char* pixels = nullptr;
+    };
+    static Buffer buffer; // only the pointee changes after setjmp
+    if (setjmp(error.jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        std::free(buffer.pixels);
+        std::abort();
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), bytes.size());
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.scale_num = static_cast<unsigned>(scaleEighths);
+    cinfo.scale_denom = 8;
+    cinfo.out_color_space = JCS_EXT_BGR;
+    jpeg_start_decompress(&cinfo);
+    const std::size_t pitch = (cinfo.output_width * 3 + 3) & ~std::size_t{3};
+    const std::size_t size = pitch * cinfo.output_height;
+    buffer.pixels = static_cast<unsigned char*>(std::malloc(size));
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW rows[16];
+        const int n = std::min<int>(std::min(cinfo.rec_outbuf_height, 16),
+                                    static_cast<int>(cinfo.output_height - cinfo.output_scanline));
+        for (int i = 0; i < n; ++i)
+            rows[i] = buffer.pixels + (cinfo.output_scanline + i) * pitch;
+        jpeg_read_scanlines(&cinfo, rows, static_cast<JDIMENSION>(n));
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    benchmark::DoNotOptimize(buffer.pixels[size / 2]);
+    std::free(buffer.pixels);
+    buffer.pixels = nullptr;
+    return size;
+}
+
+std::size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+const Bytes& PhotoFor(const benchmark::State& state) {
+    const Photo& photo = kPhotos[state.range(0)];
+    return PhotoJpeg(photo.width, photo.height, state.range(1) != 0);
+}
+
+std::string Label(const benchmark::State& state) {
+    const Photo& photo = kPhotos[state.range(0)];
+    return std::to_string(photo.width * photo.height / 1'000'000) + "MP " +
+           (state.range(1) ? "progressive " : "baseline ") +
+           std::to_string(kSides[state.range(2)][0]) + "x" +
+           std::to_string(kSides[state.range(2)][1]) + " (" +
+           std::to_string(PhotoFor(state).size() / 1024) + " KB file)";
+}
+
+// Load from the file's bytes in memory, then the first draw into a target of the draw size.
+void LoadAndFirstDraw(sorowa::TJPEGImage& picture, sorowa::TStream& stream, QImage& target) {
+    picture.LoadFromStream(stream);
+    QPainter painter(&target);
+    sorowa::TCanvas canvas(painter, 24);
+    picture.Draw(canvas, target.rect());
+}
+
+void BM_Picture(benchmark::State& state) {
+    sorowa::platform::SetScreenBitsPerPixel(24);
+    const Bytes& bytes = PhotoFor(state);
+    const int w = kSides[state.range(2)][0], h = kSides[state.range(2)][1];
+    QImage target(w, h, QImage::Format_RGB32);
+    for (auto _ : state) {
+        // The stream stands for the file: making it is not part of the load.
+        state.PauseTiming();
+        auto stream = std::make_unique<sorowa::TMemoryStream>(bytes);
+        state.ResumeTiming();
+        sorowa::TJPEGImage picture;
+        LoadAndFirstDraw(picture, *stream, target);
+        benchmark::DoNotOptimize(picture.Bitmap().constBits());
+    }
+    // What one picture keeps after its first draw, besides the file's bytes.
+    sorowa::TJPEGImage picture;
+    sorowa::TMemoryStream stream(bytes);
+    picture.LoadFromStream(stream);
+    const std::size_t before = HeapInUse();
+    {
+        QPainter painter(&target);
+        sorowa::TCanvas canvas(painter, 24);
+        picture.Draw(canvas, target.rect());
+    }
+    const auto kept = static_cast<double>(HeapInUse() - before);
+    const auto bitmap = static_cast<double>(picture.Bitmap().sizeInBytes());
+    state.counters["kept_KB"] = kept / 1024;
+    state.counters["bitmap_KB"] = bitmap / 1024;
+    state.counters["kept_per_bitmap"] = kept / bitmap;
+    state.SetLabel(Label(state) + ", bitmap " + std::to_string(picture.Bitmap().width()) + "x" +
+                   std::to_string(picture.Bitmap().height()));
+}
+
+// (a) plain libjpeg at the scale the picture chooses for the same draw.
+void BM_PlainSameScale(benchmark::State& state) {
+    const Bytes& bytes = PhotoFor(state);
+    const Photo& photo = kPhotos[state.range(0)];
+    const int scale = sorowa::jpeg::ChooseScale(
+        photo.width, photo.height, kSides[state.range(2)][0], kSides[state.range(2)][1]);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(PlainDecode(bytes, scale));
+    state.SetLabel(Label(state) + ", scale " + std::to_string(scale) + "/8");
+}
+
+// (b) plain libjpeg at full size into a new buffer.
+void BM_PlainFullSize(benchmark::State& state) {
+    const Bytes& bytes = PhotoFor(state);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(PlainDecode(bytes, 8));
+    state.SetLabel(Label(state));
+}
+
+void Arguments(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"photo", "progressive", "draw"})
+        ->ArgsProduct({{0, 1}, {0, 1}, {0, 1}})
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.5);
+}
+
+void FullSizeArguments(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"photo", "progressive", "draw"})
+        ->ArgsProduct({{0, 1}, {0, 1}, {0}})
+        ->Unit(benchmark::kMillisecond)
+        ->MinTime(0.5);
+}
+
+BENCHMARK(BM_Picture)->Apply(Arguments);
+BENCHMARK(BM_PlainSameScale)->Apply(Arguments);
+BENCHMARK(BM_PlainFullSize)->Apply(FullSizeArguments);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,243 @@
+#include "picture/jpeg/jpeg_image.h"
+
+#include "picture/jpeg/jpeg_decoder.h"
+#include "picture/picture.h"
+#include "picture/stream.h"
+#include "platform/display.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+namespace sorowa {
+
+const TGraphicClass TJPEGImage::Class{"TJPEGImage", nullptr,
+                                      [] { return std::unique_ptr<TGraphic>(new TJPEGImage); }};
+
+EJPEG::EJPEG(int code) : EJPEG(QStringLiteral("JPEG エラー #%1").arg(code), code) {}
+
+namespace {
+
+jpeg::DecodeLimits Limits() {
+    return {TJPEGImage::kMaxScans, TJPEGImage::kMaxLibraryMemory, TJPEGImage::kMaxOutputPixels};
+}
+
+// Turns a decode's outcome into the picture's error; returns for success and for the silent
+// abort, which keeps the rows decoded so far.
+void RaiseFor(const jpeg::DecodeResult& result, const std::exception_ptr& handlerError) {
+    switch (result.status) {
+    case jpeg::DecodeStatus::Ok:
+        return;
+    case jpeg::DecodeStatus::LibraryError:
+        throw EJPEG(result.code);
+    case jpeg::DecodeStatus::TooManyScans:
+        throw EJPEG(QStringLiteral("JPEG イメージのスキャンが多すぎます（%1 を超えています）")
+                        .arg(TJPEGImage::kMaxScans));
+    case jpeg::DecodeStatus::OverPixelBudget:
+        throw EJPEG(QStringLiteral("JPEG イメージが大きすぎます（%1 x %2 ピクセル）")
+                        .arg(result.width)
+                        .arg(result.height));
+    case jpeg::DecodeStatus::NoMemory:
+        throw EJPEG(QStringLiteral("JPEG イメージのメモリが足りません"));
+    case jpeg::DecodeStatus::HandlerStop:
+        try {
+            if (handlerError) std::rethrow_exception(handlerError);
+        } catch (const EAbort&) {
+        }
+        return;
+    }
+}
+
+} // namespace
+
+// The C++ side of one decode: the bitmap being made and the progress handler's failure.
+// It lives in DecodeAt's frame, outside the function that calls libjpeg.
+struct TJPEGImage::Decode {
+    TJPEGImage* picture;
+    QImage image;
+    std::exception_ptr handlerError;
+
+    static jpeg::RowTarget MakeBitmap(void* context, int width, int height, int bitsPerPixel,
+                                      const std::uint32_t* palette, int paletteSize) noexcept {
+        auto& decode = *static_cast<Decode*>(context);
+        try {
+            QImage image(width, height,
+                         bitsPerPixel == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
+            if (image.isNull()) return {};
+            if (bitsPerPixel == 8) image.setColorTable(QList<QRgb>(palette, palette + paletteSize));
+            decode.image = std::move(image);
+            return {decode.image.bits(), decode.image.bytesPerLine()};
+        } catch (...) {
+            return {};
+        }
+    }
+
+    // A handler that raises stops the decode; its error is raised again once libjpeg is done.
+    static bool Report(void* context, const jpeg::ProgressEvent& event) noexcept {
+        auto& decode = *static_cast<Decode*>(context);
+        try {
+            TProgressReport report;
+            report.stage = TProgressStage::Running;
+            report.percent = event.percent;
+            report.redrawNow = event.redrawNow;
+            report.rect = QRect(QPoint(0, event.top), QPoint(event.width, event.bottom));
+            decode.picture->Progress(report);
+            return true;
+        } catch (...) {
+            decode.handlerError = std::current_exception();
+            return false;
+        }
+    }
+};
+
+TJPEGImage::TJPEGImage() = default;
+TJPEGImage::~TJPEGImage() = default;
+
+bool TJPEGImage::Empty() const {
+    return data_ == nullptr || data_->bytes.empty();
+}
+
+// Always the file's full size, whatever scale the kept bitmap has.
+int TJPEGImage::Width() const {
+    return data_ ? data_->width : 0;
+}
+int TJPEGImage::Height() const {
+    return data_ ? data_->height : 0;
+}
+
+void TJPEGImage::SetWidth(int) {
+    throw EInvalidGraphicOperation(QStringLiteral("JPEG イメージのサイズは変更できません"));
+}
+
+void TJPEGImage::SetHeight(int) {
+    throw EInvalidGraphicOperation(QStringLiteral("JPEG イメージのサイズは変更できません"));
+}
+
+QList<QRgb> TJPEGImage::Palette() const {
+    return bitmapBits_ == 8 ? bitmap_.colorTable() : QList<QRgb>();
+}
+
+bool TJPEGImage::Equals(const TGraphic& other) const {
+    const auto* jpeg = dynamic_cast<const TJPEGImage*>(&other);
+    return jpeg != nullptr && jpeg->data_ != nullptr && jpeg->data_ == data_;
+}
+
+void TJPEGImage::Assign(const TJPEGImage& other) {
+    if (&other == this) return;
+    data_ = other.data_;
+    progressive_ = other.progressive_;
+    decoded_ = decodeFailed_ = false;
+    keptScale_ = 0;
+    bitmap_ = QImage();
+    bitmapBits_ = 0;
+    cache_.Clear();
+    SetPaletteModified(true);
+    NotifyChange();
+}
+
+void TJPEGImage::LoadFromStream(TStream& stream) {
+    auto data = std::make_shared<TJPEGData>();
+    data_.reset();
+    progressive_ = decoded_ = decodeFailed_ = false;
+    keptScale_ = 0;
+    bitmap_ = QImage();
+    bitmapBits_ = 0;
+    cache_.Clear();
+
+    data->bytes = stream.ReadRemaining();
+    data_ = data;
+    if (!data->bytes.empty()) {
+        const jpeg::HeaderResult header =
+            jpeg::ReadJpegHeader(data->bytes.data(), data->bytes.size(), Limits());
+        if (header.status != jpeg::DecodeStatus::Ok) throw EJPEG(header.code);
+        data->width = header.header.width;
+        data->height = header.header.height;
+        data->grayscale = header.header.grayscale;
+        progressive_ = header.header.progressive;
+    }
+    SetPaletteModified(true);
+    NotifyChange();
+}
+
+int TJPEGImage::LargestScaleWithinBudget() const {
+    for (int m = 8; m >= 1; --m)
+        if (jpeg::ScaledSide(Width(), m) * jpeg::ScaledSide(Height(), m) <=
+            static_cast<std::int64_t>(kMaxOutputPixels))
+            return m;
+    return 0;
+}
+
+void TJPEGImage::Draw(TCanvas& canvas, const QRect& rect) {
+    const int wanted =
+        jpeg::ChooseScale(Width(), Height(), std::max(rect.width(), 0), std::max(rect.height(), 0));
+    if (!decoded_) {
+        DecodeAt(wanted, true);
+    } else if (!decodeFailed_ && wanted > keptScale_) {
+        const int scale = std::min(wanted, LargestScaleWithinBudget());
+        if (scale > keptScale_) DecodeAt(scale, false);
+    }
+    cache_.Draw(canvas, rect, bitmap_, bitmapBits_);
+}
+
+// The first decode stores an empty bitmap before anything else, so that a decode that fails
+// is not tried again: later draws show what the bitmap holds. A later, larger decode replaces
+// the kept bitmap only when it succeeds.
+void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
+    if (firstDraw) {
+        decoded_ = true;
+        bitmap_ = QImage();
+        bitmapBits_ = 0;
+        cache_.Clear();
+    }
+    decodeFailed_ = true;
+    const std::vector<std::uint8_t>* bytes = data_ ? &data_->bytes : nullptr;
+
+    Decode decode{this, QImage(), nullptr};
+    jpeg::DecodeRequest request;
+    request.data = bytes ? bytes->data() : nullptr;
+    request.size = bytes ? bytes->size() : 0;
+    request.scaleEighths = scaleEighths;
+    request.eightBitDisplay = platform::ScreenBitsPerPixel() <= 8;
+    request.limits = Limits();
+    request.bitmap = {&decode, &Decode::MakeBitmap};
+    request.progress = {&decode, &Decode::Report};
+
+    try {
+        Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
+    } catch (const EAbort&) {
+        return; // stopped before the first row: the bitmap stays as it is
+    }
+    const jpeg::DecodeResult result = jpeg::DecodeJpeg(request);
+    const bool ok = result.status == jpeg::DecodeStatus::Ok;
+
+    if (result.madeBitmap && (firstDraw || ok)) {
+        // Rows the decoder did not reach read as zero, as in a freshly made bitmap.
+        for (int y = std::max(result.rowsDone, 0); y < decode.image.height(); ++y)
+            std::memset(decode.image.scanLine(y), 0,
+                        static_cast<std::size_t>(decode.image.bytesPerLine()));
+        bitmap_ = std::move(decode.image);
+        bitmapBits_ = result.bitsPerPixel;
+        cache_.Clear();
+        if (bitmapBits_ == 8) SetPaletteModified(true);
+    }
+    if (ok) {
+        decodeFailed_ = false;
+        keptScale_ = scaleEighths;
+    }
+    Progress({TProgressStage::Ending, ok ? 100 : 0, PaletteModified(), QRect(), QString()});
+    if (PaletteModified()) NotifyChange();
+
+    RaiseFor(result, decode.handlerError);
+}
+
+void RegisterJpegPicture() {
+    const QString description = QStringLiteral("JPEG イメージファイル");
+    RegisterPictureFormat(QStringLiteral("jpeg"), description, TJPEGImage::Class);
+    RegisterPictureFormat(QStringLiteral("jpg"), description, TJPEGImage::Class);
+}
+
+void UnregisterJpegPicture() {
+    UnregisterPictureClass(TJPEGImage::Class);
+}
+
+} // namespace sorowa

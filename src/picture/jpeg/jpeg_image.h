@@ -1,0 +1,97 @@
+#pragma once
+// The JPEG picture. Loading keeps the file's bytes and reads only the header; the pixels are
+// decoded by libjpeg when the picture is first drawn, at the smallest of libjpeg's scales
+// (M/8) that still covers the rectangle drawn, and decoded again, larger, only when a later
+// draw needs more. Width and height are always the file's full size.
+
+#include "picture/bitmap.h"
+#include "picture/graphic.h"
+
+#include <QImage>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace sorowa {
+
+// A JPEG that cannot be decoded. Code() is libjpeg's message code, 0 for the program's own
+// refusals (too many scans, too many pixels).
+class EJPEG : public EInvalidGraphic {
+public:
+    explicit EJPEG(int code);
+    explicit EJPEG(QString message, int code = 0)
+        : EInvalidGraphic(std::move(message)), code_(code) {}
+    int Code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
+// The loaded file: every byte as read and what its header says. Shared between pictures.
+struct TJPEGData {
+    std::vector<std::uint8_t> bytes;
+    int width = 0;
+    int height = 0;
+    bool grayscale = false;
+};
+
+class TJPEGImage : public TGraphic {
+public:
+    static const TGraphicClass Class;
+    const TGraphicClass& ClassType() const override { return Class; }
+
+    // A first draw is refused when its output would have more pixels than this: 40 million
+    // pixels (120 MB at 24 bits) decode a 40-megapixel photo at full size, and far larger
+    // ones at the reduced scales that thumbnails use. Later, larger draws stop at the largest
+    // scale within it.
+    static constexpr std::uint64_t kMaxOutputPixels = 40'000'000;
+    // libjpeg's working memory (a progressive file's coefficients live there: 144 MB for a
+    // 24-megapixel photo without chroma subsampling).
+    static constexpr long kMaxLibraryMemory = 512L * 1024 * 1024;
+    // Real photos have about ten scans; a few hundred bytes per scan can make thousands.
+    static constexpr int kMaxScans = 100;
+
+    TJPEGImage();
+    ~TJPEGImage() override;
+
+    void Draw(TCanvas& canvas, const QRect& rect) override;
+    bool Empty() const override;
+    int Width() const override;
+    int Height() const override;
+    void SetWidth(int width) override;
+    void SetHeight(int height) override;
+    QList<QRgb> Palette() const override;
+    void LoadFromStream(TStream& stream) override;
+
+    // True when other is a JPEG picture sharing this one's data.
+    bool Equals(const TGraphic& other) const;
+    // Shares other's data; the decoded bitmap is dropped.
+    void Assign(const TJPEGImage& other);
+
+    const TJPEGData* Data() const { return data_.get(); }
+    bool Progressive() const { return progressive_; }
+    // The kept bitmap (null image before the first draw) and its depth, 8 or 24.
+    const QImage& Bitmap() const { return bitmap_; }
+    int BitmapBits() const { return bitmapBits_; }
+    bool Decoded() const { return decoded_; }
+
+private:
+    struct Decode;
+    void DecodeAt(int scaleEighths, bool firstDraw);
+    int LargestScaleWithinBudget() const;
+
+    std::shared_ptr<const TJPEGData> data_;
+    bool progressive_ = false;
+    bool decoded_ = false;      // a bitmap exists (perhaps empty or partial)
+    bool decodeFailed_ = false; // the last decode did not finish: not tried again
+    int keptScale_ = 0;         // M of the kept bitmap's M/8
+    QImage bitmap_;
+    int bitmapBits_ = 0;
+    TStretchCache cache_;
+};
+
+// Registers the picture for "jpeg" and "jpg"; UnregisterJpegPicture removes both.
+void RegisterJpegPicture();
+void UnregisterJpegPicture();
+
+} // namespace sorowa

@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""Makes the crafted JPEG files of this folder. Base pictures come from ImageMagick's
+`convert` (any JPEG encoder would do); the damaged ones are byte edits of those.
+Run from this folder: python3 make_files.py"""
+import subprocess
+
+
+def convert(args, out):
+    subprocess.run(["convert", *args, out], check=True)
+    return open(out, "rb").read()
+
+
+def marker(data, code):
+    return data.index(bytes([0xFF, code]))
+
+
+def write(name, data):
+    open(name, "wb").write(data)
+
+
+# A small colourful picture: a gradient with a disc, 32 x 24.
+base = ["-size", "32x24", "gradient:red-blue", "-fill", "yellow",
+        "-draw", "circle 16,12 16,4", "-strip", "-sampling-factor", "2x2",
+        "-quality", "85"]
+baseline = convert(base, "baseline-colour.jpg")
+progressive = convert(base + ["-interlace", "JPEG"], "progressive-colour.jpg")
+# A larger one, 256 x 192, for draws that need a bigger scale than the first.
+convert(["-size", "256x192", "gradient:navy-orange", "-fill", "green",
+         "-draw", "circle 90,100 90,40", "-fill", "white", "-draw", "rectangle 150,20 230,80",
+         "-strip", "-quality", "80"], "medium-colour.jpg")
+convert(["-size", "24x16", "gradient:white-black", "-strip", "-colorspace", "Gray",
+         "-quality", "85"], "grayscale.jpg")
+convert(["-size", "16x16", "xc:orange", "-strip", "-colorspace", "CMYK",
+         "-quality", "85"], "cmyk.jpg")
+
+# Cut halfway through the entropy-coded data.
+sos = marker(baseline, 0xDA)
+write("truncated-scan.jpg", baseline[: sos + (len(baseline) - sos) // 2])
+
+write("empty.jpg", b"")
+write("not-a-jpeg.jpg", b"This is a text file with a .jpg name.\n")
+
+# Frame header rewritten to claim 65500 x 65500.
+sof = marker(baseline, 0xC0)
+huge = bytearray(baseline)
+huge[sof + 5:sof + 9] = bytes([0xFF, 0xDC, 0xFF, 0xDC])
+write("huge-dimensions.jpg", bytes(huge))
+
+# Frame header with width 0.
+zero = bytearray(baseline)
+zero[sof + 7:sof + 9] = b"\x00\x00"
+write("zero-width.jpg", bytes(zero))
+
+# The last scan of the progressive file repeated 300 times.
+last = progressive.rindex(bytes([0xFF, 0xDA]))
+scan = progressive[last:-2]
+write("many-scans.jpg", progressive[:-2] + scan * 300 + b"\xff\xd9")
+
+# An APP1 segment whose length runs far past the end of the file.
+write("segment-past-end.jpg", b"\xff\xd8\xff\xe1\xff\xffExif\x00\x00")

@@ -1,0 +1,45 @@
+#pragma once
+// JPEG files for the tests, made at test time with libjpeg's compressor, and a plain libjpeg
+// decode to compare against.
+
+#include <QImage>
+#include <cstdint>
+#include <vector>
+
+namespace sorowa::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+enum class JpegKind { Colour, Grayscale, Cmyk };
+
+struct JpegOptions {
+    JpegKind kind = JpegKind::Colour;
+    bool progressive = false;
+    int quality = 90;
+};
+
+// A smooth, photo-like test picture (gradients, soft shapes, some texture), RGB32.
+QImage PhotoLike(int width, int height, unsigned seed = 1);
+// Compresses image (RGB32) with libjpeg.
+Bytes EncodeJpeg(const QImage& image, const JpegOptions& options = {});
+// A full-size decode with plain libjpeg, RGB32; null image when libjpeg fails.
+QImage ReferenceDecode(const Bytes& jpeg);
+// Averages each factor x factor block (area scaling), rounding sizes up as libjpeg does.
+QImage BoxDownscale(const QImage& image, int factor);
+
+// Byte surgery on a JPEG stream.
+// Offset of the first marker with this code (0xC0 for SOF0 ...), or -1.
+long FindMarker(const Bytes& jpeg, std::uint8_t code);
+// Rewrites the frame header's height and width.
+void SetFrameSize(Bytes& jpeg, int width, int height);
+// Repeats the last scan (SOS segment and its data) count more times before the EOI.
+Bytes RepeatLastScan(const Bytes& jpeg, int count);
+
+// Mean and largest absolute difference per channel between two images of the same size.
+struct Difference {
+    double mean = 0;
+    int largest = 0;
+};
+Difference Compare(const QImage& a, const QImage& b);
+
+} // namespace sorowa::test
