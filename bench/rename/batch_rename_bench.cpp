@@ -40,7 +40,8 @@ void BM_BatchRename(benchmark::State& state) {
     SetThumbnailSize({8, 8});
     TMdiFrame frame;
     for (int i = 1; i <= kFiles; ++i)
-        (new TForm_Grp(&frame))->setWindowTitle(QString("%1;a%2.JPG").arg(i).arg(i, 5, 10, QChar('0')));
+        (new TForm_Grp(&frame))
+            ->setWindowTitle(QString("%1;a%2.JPG").arg(i).arg(i, 5, 10, QChar('0')));
     const QList<TForm_Grp*> windows = ChildWindows(&frame);
     int failures = 0;
     bool flip = false;

@@ -11,9 +11,9 @@
 #include "platform/message_box.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
+#include "workspace/mdi_frame.h"
 
 #include <QFile>
-#include <QMdiArea>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
@@ -25,9 +25,10 @@ namespace {
 QByteArray TinyBmp() {
     // 2 x 2, 24 bits per pixel.
     static const unsigned char bytes[] = {
-        'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 2, 0, 0, 0, 2, 0, 0, 0, 1, 0,
-        24, 0, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-        255, 0, 0, 0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 0, 0, 0};
+        'B', 'M', 70, 0, 0,   0, 0, 0, 0, 0, 54,  0,   0,   0,   40,  0, 0,  0,
+        2,   0,   0,  0, 2,   0, 0, 0, 1, 0, 24,  0,   0,   0,   0,   0, 16, 0,
+        0,   0,   0,  0, 0,   0, 0, 0, 0, 0, 0,   0,   0,   0,   0,   0, 0,  0,
+        255, 0,   0,  0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 0, 0,  0};
     return QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes);
 }
 
@@ -79,8 +80,8 @@ void BM_OpenFolder(benchmark::State& state) {
         state.ResumeTiming();
     }
     state.counters["per_file_us"] = benchmark::Counter(
-        static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate |
-                                        benchmark::Counter::kInvert);
+        static_cast<double>(count),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     SetFolderChooserHook({});
 }
 

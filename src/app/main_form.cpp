@@ -26,7 +26,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiArea>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -96,9 +95,6 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdi
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFixedHeight(71);
     mdiArea_->setParent(central);
-    mdiArea_->setObjectName(QStringLiteral("MDIClient"));
-    mdiArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    mdiArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     layout->addWidget(Bevel1);
     layout->addWidget(Panel1);
     layout->addWidget(mdiArea_, 1);
@@ -416,8 +412,7 @@ void TForm_Main::MR_DownClick() {
 }
 
 void TForm_Main::MR_OpenClick() {
-    if (auto* window = qobject_cast<TForm_Grp*>(mdiArea_->activeSubWindow()))
-        platform::ShellOpen(window->FileName());
+    if (TForm_Grp* window = mdiArea_->ActiveChild()) platform::ShellOpen(window->FileName());
 }
 
 void TForm_Main::MVS_Click(QObject* sender) {

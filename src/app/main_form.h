@@ -11,13 +11,13 @@ class QAction;
 class QActionGroup;
 class QFrame;
 class QLabel;
-class QMdiArea;
 class QMenu;
 class QPushButton;
 
 namespace sorowa {
 
 class TForm_Grp;
+class TMdiFrame;
 class TForm_Henkou;
 
 class TForm_Main : public QMainWindow {
@@ -26,7 +26,7 @@ public:
     explicit TForm_Main(QWidget* parent = nullptr);
     ~TForm_Main() override;
 
-    QMdiArea* MdiFrame() const { return mdiArea_; }
+    TMdiFrame* MdiFrame() const { return mdiArea_; }
     bool KeyPreview() const { return keyPreview_; }
     TFileList& FileListBox1() { return fileListBox1_; }
 
@@ -101,7 +101,7 @@ private:
     QAction* SizeItemAction(int item) const;
     void SetOuterGeometry(int left, int top, int width, int height);
 
-    QMdiArea* mdiArea_;
+    TMdiFrame* mdiArea_;
     TFileList fileListBox1_;
     QString settingsPath_;
     bool keyPreview_ = false;

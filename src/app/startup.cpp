@@ -1,16 +1,22 @@
 #include "app/startup.h"
 
 #include "app/main_form.h"
+#include "picture/jpeg/jpeg_image.h"
 #include "platform/error_display.h"
 #include "platform/message_box.h"
 #include "rename/rename_dialog.h"
+#include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
-
-#include <QMdiArea>
 
 namespace sorowa {
 
-void RegisterPictureClasses() {}
+void RegisterPictureClasses() {
+    RegisterJpegPicture();
+}
+
+void UnregisterPictureClasses() {
+    UnregisterJpegPicture();
+}
 
 TProgramForms CreateForms() {
     TProgramForms forms;
@@ -30,7 +36,10 @@ int RunSorowa(int argc, char** argv) {
     RegisterPictureClasses();
     TProgramForms forms = CreateForms();
     forms.mainForm->show();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    forms = {};
+    UnregisterPictureClasses();
+    return result;
 }
 
 } // namespace sorowa

@@ -12,6 +12,7 @@ class TForm_Henkou;
 
 // Registers the picture classes that register themselves at program start.
 void RegisterPictureClasses();
+void UnregisterPictureClasses();
 
 struct TProgramForms {
     std::unique_ptr<TForm_Main> mainForm;

@@ -1,22 +1,50 @@
 #pragma once
-// The frame that holds the thumbnail windows. It is a plain MDI area except that the
-// keyboard cannot cycle its child windows: the selected thumbnail is the one the user
-// clicked, and reordering keys act on it.
+// The frame that holds the thumbnail windows: a scrolling area whose child windows stand
+// where the grid puts them, one of them the active (selected) child.
+//
+// It is our own rather than QMdiArea: QMdiArea does work over all its windows each time
+// one is shown, activated or moved, so opening a folder of thousands of pictures took
+// time growing with the square of their number (bench/workspace/open_folder_bench.cpp).
+// Here adding, moving and activating a window cost the same however many there are.
 
-#include <QMdiArea>
+#include <QList>
+#include <QPointer>
+#include <QScrollArea>
 
 namespace sorowa {
 
-class TMdiFrame : public QMdiArea {
+class TForm_Grp;
+
+class TMdiFrame : public QScrollArea {
     Q_OBJECT
 public:
     explicit TMdiFrame(QWidget* parent = nullptr);
+
+    // The thumbnail windows in the order they were added, closed ones included until
+    // they are destroyed.
+    QList<TForm_Grp*> Children() const;
+    TForm_Grp* ActiveChild() const;
+    // Makes child the active one (nullptr: none) and gives it the keyboard focus.
+    void SetActiveChild(TForm_Grp* child);
+
     // The frame shrinks with the main window as far as the user likes; thumbnails that do
     // not fit are reached with the scroll bars.
     QSize minimumSizeHint() const override { return {0, 0}; }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Called by the child windows.
+    void AddChild(TForm_Grp* child);
+    void ChildGeometryChanged(const QRect& geometry);
+    void ChildClosed(TForm_Grp* child);
+
+private:
+    void FitCanvas();
+    void Remeasure();
+
+    QWidget* canvas_;
+    QPointer<TForm_Grp> active_;
+    QSize extent_; // right and bottom edge of all child windows
+    bool remeasurePending_ = false;
+    bool fitPending_ = false;
 };
 
 } // namespace sorowa

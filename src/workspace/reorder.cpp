@@ -1,10 +1,9 @@
 #include "workspace/reorder.h"
 
 #include "workspace/child_windows.h"
+#include "workspace/mdi_frame.h"
 #include "workspace/sequence_caption.h"
 #include "workspace/thumbnail_window.h"
-
-#include <QMdiArea>
 
 namespace sorowa {
 
@@ -12,8 +11,8 @@ int TemporaryMarker(int windowCount) {
     return windowCount < 999 ? 999 : 0;
 }
 
-void ExchangeWithNeighbour(QMdiArea* frame, bool up) {
-    auto* selected = qobject_cast<TForm_Grp*>(frame->activeSubWindow());
+void ExchangeWithNeighbour(TMdiFrame* frame, bool up) {
+    TForm_Grp* selected = frame->ActiveChild();
     if (selected == nullptr || !selected->Number()) return;
     const int count = static_cast<int>(ChildWindows(frame).size());
     const int k = *selected->Number();

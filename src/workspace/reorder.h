@@ -2,9 +2,9 @@
 // Moving the selected thumbnail one place up or down the sequence: it exchanges number and
 // screen position with its neighbour through a temporary marker number.
 
-class QMdiArea;
-
 namespace sorowa {
+
+class TMdiFrame;
 
 // The marker number a window carries for the moment of an exchange: 999 while no real
 // number can be 999, otherwise 0, which is never a sequence number.
@@ -12,6 +12,6 @@ int TemporaryMarker(int windowCount);
 
 // Exchanges the frame's active thumbnail with the one numbered one less (up) or one more
 // (down). Does nothing at either end of the sequence.
-void ExchangeWithNeighbour(QMdiArea* frame, bool up);
+void ExchangeWithNeighbour(TMdiFrame* frame, bool up);
 
 } // namespace sorowa

@@ -3,72 +3,50 @@
 #include "picture/image.h"
 #include "platform/message_box.h"
 #include "platform/shell.h"
+#include "workspace/mdi_frame.h"
 #include "workspace/sequence_caption.h"
 #include "workspace/thumbnail_size.h"
 
 #include <QKeyEvent>
-#include <QMdiArea>
+#include <QPainter>
 
 namespace sorowa {
-namespace {
 
-// Keys with which the frame would close or cycle its child windows.
-bool IsFrameKey(const QKeyEvent& key) {
-    const bool ctrl = key.modifiers() & Qt::ControlModifier;
-    switch (key.key()) {
-    case Qt::Key_F4:
-    case Qt::Key_F6:
-    case Qt::Key_Tab:
-    case Qt::Key_Backtab:
-        return ctrl;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
-TForm_Grp::TForm_Grp(QMdiArea* frame)
-    : QMdiSubWindow(nullptr,
-                    Qt::SubWindow | Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
-      image_(new TImage(this)) {
+TForm_Grp::TForm_Grp(TMdiFrame* frame) : frame_(frame), image_(new TImage(this)) {
     setObjectName(QStringLiteral("Form_Grp"));
     setWindowTitle(QStringLiteral("Form_Grp"));
     setAttribute(Qt::WA_DeleteOnClose);
-    setSystemMenu(nullptr);
-    setAutoFillBackground(true);
+    // The background is painted by paintEvent rather than filled by Qt: a window that Qt
+    // knows to be opaque makes every move look at all the windows stacked above it.
     setBackgroundRole(QPalette::Button);
+    setFocusPolicy(Qt::ClickFocus);
+    QFont captionFont = font();
+    captionFont.setPixelSize(12);
+    setFont(captionFont);
     image_->setObjectName(QStringLiteral("Image1"));
     image_->SetStretch(true);
+    image_->move(kBorder, kCaptionHeight);
     image_->installEventFilter(this);
-    setWidget(image_);
-    // The grid places every window right after creating it, so the frame's own placement
-    // search (which looks at every other window) is skipped.
-    move(0, 0);
-    frame->addSubWindow(this);
+    frame->AddChild(this);
     SetClientSize(ThumbnailSize());
     show();
-    frame->setActiveSubWindow(this);
+    frame->SetActiveChild(this);
 }
 
 void TForm_Grp::SetClientSize(QSize size) {
-    image_->setFixedSize(size);
-    const QMargins frame = contentsMargins();
-    resize(size.grownBy(frame));
+    const QSize outer(size.width() + 2 * kBorder, size.height() + kCaptionHeight + kBorder);
+    if (image_->size() == size && this->size() == outer) return;
+    image_->resize(size);
+    resize(outer);
 }
 
 QSize TForm_Grp::ClientSize() const {
-    return contentsRect().size();
+    return image_->size();
 }
 
 QString TForm_Grp::FileName() const {
     const auto caption = ReadSequenceCaption(windowTitle());
     return caption ? caption->fileName : QString();
-}
-
-std::optional<int> TForm_Grp::Number() const {
-    const auto caption = ReadSequenceCaption(windowTitle());
-    return caption ? caption->Number() : std::nullopt;
 }
 
 void TForm_Grp::LoadPicture(const QString& numberText, const QString& path) {
@@ -84,12 +62,45 @@ void TForm_Grp::LoadPicture(const QString& numberText, const QString& path) {
 
 void TForm_Grp::FormResize() {
     const QSize size = ThumbnailSize();
-    if (image_->size() != size) image_->setFixedSize(size);
+    if (image_->size() != size) image_->resize(size);
 }
 
 void TForm_Grp::resizeEvent(QResizeEvent* event) {
-    QMdiSubWindow::resizeEvent(event);
+    QWidget::resizeEvent(event);
     FormResize();
+    frame_->ChildGeometryChanged(geometry());
+}
+
+void TForm_Grp::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    frame_->ChildGeometryChanged(geometry());
+}
+
+void TForm_Grp::closeEvent(QCloseEvent* event) {
+    // Destroyed by the event loop (WA_DeleteOnClose); until then it is still a child.
+    frame_->ChildClosed(this);
+    QWidget::closeEvent(event);
+}
+
+void TForm_Grp::paintEvent(QPaintEvent*) {
+    // A tool-window frame: a thin raised border and a small caption bar, in the selection
+    // colours while this is the frame's active window.
+    QPainter painter(this);
+    const bool active = frame_->ActiveChild() == this;
+    const QRect outer = rect();
+    painter.fillRect(outer, palette().color(QPalette::Button));
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawLine(outer.topLeft(), outer.topRight());
+    painter.drawLine(outer.topLeft(), outer.bottomLeft());
+    painter.setPen(palette().color(QPalette::Shadow));
+    painter.drawLine(outer.bottomLeft(), outer.bottomRight());
+    painter.drawLine(outer.topRight(), outer.bottomRight());
+    const QRect bar(kBorder, kBorder - 1, width() - 2 * kBorder, kCaptionHeight - kBorder);
+    painter.fillRect(bar, palette().color(active ? QPalette::Highlight : QPalette::Mid));
+    painter.setPen(palette().color(active ? QPalette::HighlightedText : QPalette::ButtonText));
+    const QRect textArea = bar.adjusted(3, 0, -2, 0);
+    painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft,
+                     fontMetrics().elidedText(windowTitle(), Qt::ElideRight, textArea.width()));
 }
 
 void TForm_Grp::Image1DblClick() {
@@ -98,25 +109,28 @@ void TForm_Grp::Image1DblClick() {
 }
 
 bool TForm_Grp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == image_ && event->type() == QEvent::MouseButtonDblClick) {
-        Image1DblClick();
-        return true;
+    if (watched == image_) {
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            Image1DblClick();
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonPress) frame_->SetActiveChild(this);
     }
-    return QMdiSubWindow::eventFilter(watched, event);
+    return QWidget::eventFilter(watched, event);
 }
 
 bool TForm_Grp::event(QEvent* event) {
-    if (event->type() == QEvent::ShortcutOverride && IsFrameKey(*static_cast<QKeyEvent*>(event))) {
-        event->accept(); // claim the key so no frame shortcut runs; keyPressEvent drops it
-        return true;
+    if (event->type() == QEvent::WindowTitleChange) {
+        const auto caption = ReadSequenceCaption(windowTitle());
+        number_ = caption ? caption->Number() : std::nullopt;
+        update();
     }
-    return QMdiSubWindow::event(event);
+    return QWidget::event(event);
 }
 
-// The window is selected by a click but never moved or resized by the mouse.
+// A click selects the window; nothing drags or resizes it.
 void TForm_Grp::mousePressEvent(QMouseEvent* event) {
-    if (QMdiArea* frame = mdiArea()) frame->setActiveSubWindow(this);
-    setFocus(Qt::MouseFocusReason);
+    frame_->SetActiveChild(this);
     event->accept();
 }
 
@@ -126,24 +140,14 @@ void TForm_Grp::mouseMoveEvent(QMouseEvent* event) {
 void TForm_Grp::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
 }
-void TForm_Grp::mouseDoubleClickEvent(QMouseEvent* event) {
-    event->accept();
-}
-void TForm_Grp::contextMenuEvent(QContextMenuEvent* event) {
-    event->accept();
-}
 
 void TForm_Grp::keyPressEvent(QKeyEvent* event) {
-    if (IsFrameKey(*event)) {
-        event->accept();
-        return;
-    }
     if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
         emit MoveKeyPressed(event->key() == Qt::Key_PageUp);
         event->accept();
         return;
     }
-    QMdiSubWindow::keyPressEvent(event);
+    QWidget::keyPressEvent(event);
 }
 
 } // namespace sorowa

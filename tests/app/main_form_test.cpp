@@ -5,12 +5,12 @@
 #include "support/temp_folder.h"
 #include "support/widgets.h"
 #include "workspace/child_windows.h"
+#include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_size.h"
 #include "workspace/thumbnail_window.h"
 
 #include <QActionGroup>
 #include <QLabel>
-#include <QMdiArea>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>

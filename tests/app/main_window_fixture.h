@@ -12,7 +12,7 @@
 #include "workspace/folder_chooser.h"
 #include "workspace/thumbnail_window.h"
 
-#include <QMdiArea>
+#include "workspace/mdi_frame.h"
 #include <QPointer>
 #include <QPushButton>
 #include <gtest/gtest.h>

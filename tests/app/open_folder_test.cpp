@@ -30,7 +30,7 @@ TEST_F(OpenFolder, NumbersTheListedFilesInNameOrderAndEntersTheFolderOpenState) 
     EXPECT_TRUE(main->MF_Close->isEnabled());
     EXPECT_TRUE(main->M_Run->menuAction()->isEnabled());
     EXPECT_TRUE(main->KeyPreview());
-    EXPECT_EQ(main->MdiFrame()->activeSubWindow(), Window(3));
+    EXPECT_EQ(main->MdiFrame()->ActiveChild(), Window(3));
     EXPECT_EQ(QDir(platform::CurrentDirectory()), QDir(folder.Path()));
 }
 

@@ -36,7 +36,7 @@ TEST_F(RenameCommand, RenamesInTheOrderShownAndRewritesTheCaptions) {
     Open(folder.Path());
     ASSERT_EQ(Captions(), (QStringList{"1;a.gif", "2;b.JPG", "3;my.trip.bmp"}));
     // Move my.trip.bmp to the front.
-    main->MdiFrame()->setActiveSubWindow(Window(3));
+    main->MdiFrame()->SetActiveChild(Window(3));
     main->Bt_Up->click();
     main->Bt_Up->click();
     messages.Clear();

@@ -15,7 +15,7 @@ protected:
         Open(folder.Path());
         ASSERT_EQ(Windows().size(), count);
     }
-    void Select(int number) { main->MdiFrame()->setActiveSubWindow(Window(number)); }
+    void Select(int number) { main->MdiFrame()->SetActiveChild(Window(number)); }
     QMap<QString, QPoint> PositionsByName() const {
         QMap<QString, QPoint> positions;
         for (TForm_Grp* window : Windows())
@@ -39,7 +39,7 @@ TEST_F(Reorder, NumberThreeUpInFive) {
     EXPECT_EQ(Window(3)->pos(), before["3;p03.bmp"]);
     for (const char* unchanged : {"1;p01.bmp", "4;p04.bmp", "5;p05.bmp"})
         EXPECT_EQ(PositionsByName()[unchanged], before[unchanged]);
-    EXPECT_EQ(main->MdiFrame()->activeSubWindow(), three);
+    EXPECT_EQ(main->MdiFrame()->ActiveChild(), three);
     // The same command again moves the same picture one place further.
     main->MR_Up->trigger();
     EXPECT_EQ(three->windowTitle(), "1;p03.bmp");

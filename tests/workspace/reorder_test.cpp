@@ -18,7 +18,7 @@ std::unique_ptr<TMdiFrame> FrameWith(int count) {
         (new TForm_Grp(frame.get()))->setWindowTitle(QString("%1;f%1").arg(n));
     return frame;
 }
-QStringList Numbers(const QMdiArea* frame) {
+QStringList Numbers(const TMdiFrame* frame) {
     QStringList captions;
     for (TForm_Grp* w : ChildWindows(frame))
         captions << w->windowTitle();
@@ -39,10 +39,10 @@ TEST(Reorder, MarkerIs999BelowThatManyWindowsAndZeroFrom999On) {
 TEST(Reorder, ExchangesStayUniqueInAFolderOf999) {
     auto frame = FrameWith(999);
     // 999 is a real number here: moving it up twice and then 997 down must keep 1..999.
-    frame->setActiveSubWindow(FindByNumber(frame.get(), 999));
+    frame->SetActiveChild(FindByNumber(frame.get(), 999));
     ExchangeWithNeighbour(frame.get(), true);
     ExchangeWithNeighbour(frame.get(), true);
-    frame->setActiveSubWindow(FindByNumber(frame.get(), 997));
+    frame->SetActiveChild(FindByNumber(frame.get(), 997));
     ExchangeWithNeighbour(frame.get(), false);
     const QStringList captions = Numbers(frame.get());
     ASSERT_EQ(captions.size(), 999);

@@ -9,7 +9,7 @@
 #include "workspace/thumbnail_size.h"
 #include "workspace/thumbnail_window.h"
 
-#include <QMdiArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -29,7 +29,7 @@ protected:
         frame.reset();
         test::ExpectNoWindowsLeft();
     }
-    std::unique_ptr<QMdiArea> frame;
+    std::unique_ptr<TMdiFrame> frame;
     test::MessageRecorder messages;
 };
 
@@ -46,8 +46,7 @@ TEST_F(ThumbnailWindow, ClientAreaIsTheThumbnailSizeAndTheFrameIsSmall) {
     EXPECT_LE(extra.width(), 8);
     EXPECT_LE(extra.height(), 31);
     EXPECT_GT(extra.height(), 0) << "a caption bar is shown";
-    EXPECT_EQ(window->systemMenu(), nullptr);
-    EXPECT_EQ(frame->activeSubWindow(), window);
+    EXPECT_EQ(frame->ActiveChild(), window);
     SetThumbnailSize({150, 120});
     window->SetClientSize({150, 120});
     EXPECT_EQ(window->Image1()->size(), QSize(150, 120));
@@ -90,7 +89,7 @@ TEST_F(ThumbnailWindow, TheUserCannotMoveOrCloseIt) {
     auto* other = new TForm_Grp(frame.get());
     window->move(10, 20);
     other->move(200, 20);
-    frame->setActiveSubWindow(window);
+    frame->SetActiveChild(window);
     // Dragging the caption bar.
     QTest::mousePress(window, Qt::LeftButton, {}, QPoint(30, 6));
     QTest::mouseMove(window, QPoint(90, 60));
@@ -107,11 +106,26 @@ TEST_F(ThumbnailWindow, TheUserCannotMoveOrCloseIt) {
     QTest::keyClick(window, Qt::Key_Tab, Qt::ControlModifier);
     QTest::keyClick(window, Qt::Key_F6, Qt::ControlModifier);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(frame->activeSubWindow(), window);
+    EXPECT_EQ(frame->ActiveChild(), window);
     EXPECT_EQ(ChildWindows(frame.get()).size(), 2);
     // A click on the other window selects it.
     QTest::mouseClick(other->Image1(), Qt::LeftButton);
-    EXPECT_EQ(frame->activeSubWindow(), other);
+    EXPECT_EQ(frame->ActiveChild(), other);
+}
+
+TEST_F(ThumbnailWindow, TheFrameScrollsToWindowsBeyondIt) {
+    auto* window = new TForm_Grp(frame.get());
+    window->move(1000, 900);
+    EXPECT_TRUE(test::WaitFor([&] {
+        return frame->horizontalScrollBar()->isVisible() && frame->verticalScrollBar()->isVisible();
+    }));
+    EXPECT_GE(frame->widget()->width(), window->geometry().right() + 1);
+    // Closing it gives the space back once the close is over.
+    window->close();
+    EXPECT_TRUE(test::WaitFor([&] {
+        return !frame->horizontalScrollBar()->isVisible() &&
+               !frame->verticalScrollBar()->isVisible();
+    }));
 }
 
 TEST_F(ThumbnailWindow, PageKeysAskForAMove) {
