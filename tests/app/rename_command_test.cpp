@@ -40,9 +40,11 @@ TEST_F(RenameCommand, RenamesInTheOrderShownAndRewritesTheCaptions) {
     main->Bt_Up->click();
     main->Bt_Up->click();
     messages.Clear();
+    TForm_Grp* selected = main->MdiFrame()->ActiveChild();
     AnswerDialog("photo", 3, 1);
     main->Bt_Save->click();
     EXPECT_TRUE(messages.Messages().isEmpty());
+    EXPECT_EQ(main->MdiFrame()->ActiveChild(), selected);
     EXPECT_EQ(Captions(), (QStringList{"2;photo002.gif", "3;photo003.JPG", "1;photo001.bmp"}));
     EXPECT_EQ(test::ReadFileBytes(folder.File("photo001.bmp")), test::MakeBmp(2, 2));
     EXPECT_EQ(test::ReadFileBytes(folder.File("photo002.gif")), "gif?");
