@@ -135,6 +135,9 @@ public:
                 Emit(code);
                 previous = code;
                 expectFirst = false;
+                // The first code defines no entry, but it counts towards the width, as in
+                // every common encoder (tests/data/gif/valid-code-size-1.gif).
+                Grow();
                 continue;
             }
             if (code >= nextFree_) {
@@ -162,7 +165,6 @@ private:
         width_ = minimumCodeSize_ + 1;
         limit_ = 1u << width_;
         nextFree_ = clear_ + 2;
-        Grow();
     }
 
     void Grow() {
