@@ -201,27 +201,29 @@ QRect FrameRect(const TGIFHeader& header, const TGIFSubImage& frame, const QRect
 
 namespace {
 
-// The frame bitmap scaled to size, with pixels under the mask fully transparent. The bitmap
-// and the mask are scaled by the same nearest-pixel rule, so they stay in register.
-QImage MaskedScaled(const TGIFSubImage& frame, const QSize& size) {
-    QImage maskImage(frame.Width(), frame.Height(), QImage::Format_Indexed8);
-    if (maskImage.isNull()) return {};
-    maskImage.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
-    for (int y = 0; y < frame.Height(); ++y) {
-        std::uint8_t* line = maskImage.scanLine(y);
-        for (int x = 0; x < frame.Width(); ++x)
-            line[x] = frame.MaskBit(x, y) ? 1 : 0;
-    }
-    const QImage scaledMask = maskImage.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
-    QImage result = frame.bitmap.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation)
-                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    if (result.isNull() || scaledMask.isNull() || scaledMask.format() != QImage::Format_Indexed8)
-        return {};
-    for (int y = 0; y < result.height(); ++y) {
-        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
-        const std::uint8_t* maskLine = scaledMask.constScanLine(y);
-        for (int x = 0; x < result.width(); ++x)
-            if (maskLine[x] != 0) line[x] = 0;
+// The part visible of the frame bitmap stretched onto rect, by nearest pixel, with pixels
+// under the mask (when masked) fully transparent. Only the visible part is made, so a frame
+// whose rectangle reaches far beyond the target costs no more than the target
+// (tests/data/gif/frame-far-outside-screen.gif).
+QImage StretchVisible(const TGIFSubImage& frame, const QRect& rect, const QRect& visible,
+                      bool masked) {
+    QImage result(visible.size(), QImage::Format_ARGB32_Premultiplied);
+    if (result.isNull()) return result;
+    const std::int64_t fw = frame.Width();
+    const std::int64_t fh = frame.Height();
+    const QList<QRgb> table = frame.bitmap.colorTable();
+    std::vector<int> columns(static_cast<std::size_t>(visible.width()));
+    for (int i = 0; i < visible.width(); ++i)
+        columns[static_cast<std::size_t>(i)] =
+            static_cast<int>((visible.left() + i - rect.left()) * fw / rect.width());
+    for (int j = 0; j < visible.height(); ++j) {
+        const auto sy = static_cast<int>((visible.top() + j - rect.top()) * fh / rect.height());
+        const std::uint8_t* source = frame.bitmap.constScanLine(sy);
+        auto* line = reinterpret_cast<QRgb*>(result.scanLine(j));
+        for (int i = 0; i < visible.width(); ++i) {
+            const int sx = columns[static_cast<std::size_t>(i)];
+            line[i] = masked && frame.MaskBit(sx, sy) ? 0 : (table[source[sx]] | 0xFF000000u);
+        }
     }
     return result;
 }
@@ -233,20 +235,26 @@ void DrawFrame(TGIFImage& image, TGIFSubImage& frame, TCanvas& canvas, const QRe
     if (frame.maskNeeded) MakeFrameBitmap(image, frame);
     if (frame.Empty() || frame.bitmap.isNull()) return;
     const QRect rect = FrameRect(image.Header(), frame, target);
-    if (rect.isEmpty()) return;
-    if (transparent && frame.transparent && FrameHasMask(image, frame)) {
-        if (frame.maskedScaled.size() != rect.size())
-            frame.maskedScaled = MaskedScaled(frame, rect.size());
-        if (frame.maskedScaled.isNull())
-            throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));
-        QPainter& painter = canvas.Painter();
-        painter.save();
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-        painter.drawImage(rect.topLeft(), frame.maskedScaled);
-        painter.restore();
+    const QRect visible = rect & target;
+    if (visible.isEmpty()) return;
+    const bool masked = transparent && frame.transparent && FrameHasMask(image, frame);
+    if (!masked && visible == rect) {
+        frame.stretchCache.Draw(canvas, rect, frame.bitmap, 8);
         return;
     }
-    frame.stretchCache.Draw(canvas, rect, frame.bitmap, 8);
+    if (frame.stretchedFor != rect || frame.stretchedVisible != visible ||
+        frame.stretchedMasked != masked || frame.stretched.isNull()) {
+        frame.stretched = StretchVisible(frame, rect, visible, masked);
+        frame.stretchedFor = rect;
+        frame.stretchedVisible = visible;
+        frame.stretchedMasked = masked;
+    }
+    if (frame.stretched.isNull()) throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));
+    QPainter& painter = canvas.Painter();
+    painter.save();
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    painter.drawImage(visible.topLeft(), frame.stretched);
+    painter.restore();
 }
 
 } // namespace sorowa::gif

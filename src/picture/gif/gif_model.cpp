@@ -76,7 +76,7 @@ void TGIFSubImage::ClearBitmap() {
     maskNeeded = true;
     cachedPalette.reset();
     stretchCache.Clear();
-    maskedScaled = QImage();
+    stretched = QImage();
 }
 
 // --- extension classes ---

@@ -296,7 +296,9 @@ public:
 
     // Scaled copies kept between paints of the same size.
     TStretchCache stretchCache;
-    QImage maskedScaled;
+    QImage stretched;
+    QRect stretchedFor, stretchedVisible;
+    bool stretchedMasked = false;
 
 private:
     int Word(int at) const { return descriptor[at] | descriptor[at + 1] << 8; }

@@ -370,6 +370,16 @@ def _():
     return header(9, 5, [(0, 0, 0), (255, 255, 255)]) + image(0, 0, 9, 5, pixels, min_code_size=1) + TRAILER
 
 
+@case("frame-far-outside-screen.gif",
+      "Logical screen 2 x 1 holding a 3000 x 1000 frame at (0, 0) in colour 1 and a 2 x 2 frame "
+      "at (60000, 60000). Scaled into a thumbnail the first frame's rectangle is 1500 times the "
+      "target's width; only the visible part may be made, so drawing fills the target with colour "
+      "1 and allocates nothing of the frame rectangle's size. The second frame lies outside.")
+def _():
+    return (header(2, 1, RGB4) + image(0, 0, 3000, 1000, [1] * 3000000) +
+            image(60000, 60000, 2, 2, [2, 2, 2, 2]) + TRAILER)
+
+
 def main():
     for name, (fn, note) in FILES.items():
         with open(os.path.join(HERE, name), "wb") as f:

@@ -98,6 +98,7 @@ TEST_F(GifCorpus, EachFileLoadsOrFailsAsItsNoteSays) {
         {"valid-deferred-clear.gif", nullptr, 1, {}},
         {"valid-animation.gif", nullptr, 3, {}},
         {"valid-code-size-1.gif", nullptr, 1, {}},
+        {"frame-far-outside-screen.gif", nullptr, 2, {}},
     };
     for (const Expectation& c : cases) {
         SCOPED_TRACE(c.file);
@@ -303,6 +304,14 @@ TEST_F(GifCorpus, TransparentPixelsInTheLastFourColumnsShowTheBackground) {
                 ASSERT_TRUE(matches) << x << "," << y;
             }
     }
+}
+
+TEST_F(GifCorpus, FrameReachingFarBeyondTheScreenIsDrawnClipped) {
+    const Loaded loaded = Load("frame-far-outside-screen.gif");
+    const QImage drawn = DrawInto(*loaded.image, {37, 23});
+    for (int y = 0; y < 23; ++y)
+        for (int x = 0; x < 37; ++x) ASSERT_EQ(drawn.pixel(x, y), qRgb(0, 255, 0)) << x << "," << y;
+    EXPECT_EQ(loaded.image->Images()[0].stretched.size(), QSize(37, 23));
 }
 
 TEST_F(GifCorpus, TransparentDrawingCanBeSwitchedOff) {
