@@ -43,7 +43,7 @@ JoinedData JoinSubBlocks(std::span<const std::uint8_t> data) {
             joined.prematureEnd = true;
             take = data.size() - pos;
         }
-        std::memcpy(joined.bytes.data() + out, data.data() + pos, take);
+        if (take > 0) std::memcpy(joined.bytes.data() + out, data.data() + pos, take);
         out += take;
         pos += take;
     }
@@ -246,6 +246,7 @@ LzwOutcome DecodeLzw(std::span<const std::uint8_t> data, int minimumCodeSize,
     // outside it.
     if (width != 0 && pixels.size() / width != height) return outcome;
     const std::size_t count = pixels.size();
+    if (count == 0) return outcome;
     BitReader reader(joined.bytes);
     if (!interlaced || height <= 1) {
         auto decoder = std::make_unique<Decoder>(minimumCodeSize, pixels.first(count));

@@ -58,12 +58,14 @@ void TGIFReader::Back(std::size_t count) {
 
 void TGIFReader::ReadFixed(std::span<std::uint8_t> out) {
     if (out.size() > data_.size() - pos_) Error(gifmsg::kPrematureEnd);
+    if (out.empty()) return;
     std::memcpy(out.data(), data_.data() + pos_, out.size());
     pos_ += out.size();
 }
 
 std::size_t TGIFReader::ReadUpTo(std::span<std::uint8_t> out) {
     const std::size_t n = std::min(out.size(), data_.size() - pos_);
+    if (n == 0) return 0;
     std::memcpy(out.data(), data_.data() + pos_, n);
     pos_ += n;
     return n;

@@ -2,6 +2,7 @@
 // files decode to the same indices as giflib, and drawing shows the colours giflib gives.
 #include "gif_oracle.h"
 #include "picture/gif/gif_image.h"
+#include "picture/image.h"
 #include "picture/stream.h"
 #include "platform/display.h"
 
@@ -310,7 +311,8 @@ TEST_F(GifCorpus, FrameReachingFarBeyondTheScreenIsDrawnClipped) {
     const Loaded loaded = Load("frame-far-outside-screen.gif");
     const QImage drawn = DrawInto(*loaded.image, {37, 23});
     for (int y = 0; y < 23; ++y)
-        for (int x = 0; x < 37; ++x) ASSERT_EQ(drawn.pixel(x, y), qRgb(0, 255, 0)) << x << "," << y;
+        for (int x = 0; x < 37; ++x)
+            ASSERT_EQ(drawn.pixel(x, y), qRgb(0, 255, 0)) << x << "," << y;
     EXPECT_EQ(loaded.image->Images()[0].stretched.size(), QSize(37, 23));
 }
 
@@ -342,6 +344,37 @@ TEST_F(GifCorpus, FramesReadBeforeAnErrorStayInThePicture) {
     const Loaded loaded = Load(bytes);
     EXPECT_EQ(loaded.error, QString::fromLatin1(gifmsg::kUnknownExtension));
     EXPECT_EQ(loaded.image->Images().Count(), 1);
+}
+
+} // namespace
+} // namespace sorowa
+
+namespace sorowa {
+namespace {
+
+// The thumbnail's way: an image control that stretches, loading the file by its extension.
+TEST_F(GifCorpus, ThumbnailShowsItsBackgroundThroughTransparentPixels) {
+    RegisterGifPicture();
+    QWidget window;
+    window.setAutoFillBackground(true);
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Window, QColor(kBackground));
+    window.setPalette(palette);
+    window.resize(24, 6);
+    TImage image(&window);
+    image.SetStretch(true);
+    image.setGeometry(0, 0, 24, 6);
+    image.Picture().LoadFile(QString::fromLatin1(SOROWA_TEST_DATA) +
+                             "/gif/transparent-last-4-columns.gif");
+    const QImage shown = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    UnregisterGifPicture();
+    ASSERT_EQ(shown.size(), QSize(24, 6));
+    for (int y = 0; y < 6; ++y) {
+        for (int x = 16; x < 24; ++x)
+            EXPECT_EQ(shown.pixel(x, y), kBackground) << x << "," << y;
+        for (int x = 0; x < 16; ++x)
+            EXPECT_NE(shown.pixel(x, y), kBackground) << x << "," << y;
+    }
 }
 
 } // namespace
