@@ -82,7 +82,18 @@ void TGIFImage::LoadFromStream(TStream& stream) {
     const QString loading = QString::fromLatin1(gifmsg::kLoading);
     Progress({TProgressStage::Starting, 0, false, {}, loading});
     Clear();
-    const std::vector<std::uint8_t> bytes = stream.ReadRemaining();
+    // A memory stream is read in place; any other is read whole first.
+    std::vector<std::uint8_t> copy;
+    std::span<const std::uint8_t> bytes;
+    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+        const auto position = static_cast<std::size_t>(
+            std::min<std::int64_t>(memory->Position(), std::ssize(memory->Bytes())));
+        bytes = std::span(memory->Bytes()).subspan(position);
+        memory->Seek(0, TStream::Origin::End);
+    } else {
+        copy = stream.ReadRemaining();
+        bytes = copy;
+    }
     TGIFReader reader(bytes, this,
                       [this](TGIFItem* sender, TGIFSeverity severity, const QString& text) {
                           Warning(sender, severity, text);

@@ -89,70 +89,65 @@ private:
     int count_ = 0;
 };
 
+// Every string the table holds has already been written to the output once: an entry is the
+// previous string followed by the first byte of the one after it, and those bytes lie side
+// by side in the output. So an entry is kept as the place and length of its first appearance,
+// and decoding a code is a copy from earlier output.
 struct Table {
-    std::array<std::uint16_t, kTableSize> prefix;
+    std::array<std::uint32_t, kTableSize> start;
     std::array<std::uint16_t, kTableSize> length;
-    std::array<std::uint8_t, kTableSize> suffix;
-    std::array<std::uint8_t, kTableSize> first;
 };
-
-// Codes below the clear code stand for themselves; every other entry expands to a single 0
-// until the decoder defines it.
-void ResetTable(Table& table, std::uint32_t clear, std::uint32_t upTo) {
-    for (std::uint32_t i = 0; i < upTo; ++i) {
-        const bool literal = i < clear;
-        table.prefix[i] = 0;
-        table.length[i] = 1;
-        table.suffix[i] = literal ? static_cast<std::uint8_t>(i) : 0;
-        table.first[i] = table.suffix[i];
-    }
-}
 
 class Decoder {
 public:
     Decoder(int minimumCodeSize, std::span<std::uint8_t> out)
         : clear_(1u << minimumCodeSize), end_(clear_ + 1), minimumCodeSize_(minimumCodeSize),
-          out_(out.data()), outEnd_(out.data() + out.size()) {
-        ResetTable(table_, clear_, kTableSize);
+          base_(out.data()), out_(out.data()), outEnd_(out.data() + out.size()) {
         Restart();
     }
 
     // Runs until the end code, the last pixel or the end of the codes; true on an under-run.
     bool Run(BitReader& reader) {
         bool expectFirst = true; // the implicit clear code before the first code
-        std::uint32_t previous = 0;
+        std::uint32_t previousStart = 0;
+        std::uint32_t previousLength = 0;
         while (out_ != outEnd_) {
             if (!reader.Need(width_)) return true;
-            std::uint32_t code = reader.Take(width_);
+            const std::uint32_t code = reader.Take(width_);
             if (code == clear_) {
-                ResetTable(table_, clear_, nextFree_);
                 Restart();
                 expectFirst = true;
                 continue;
             }
             if (code == end_) return false;
-            if (expectFirst) {
-                Emit(code);
-                previous = code;
-                expectFirst = false;
-                // The first code defines no entry, but it counts towards the width, as in
-                // every common encoder (tests/data/gif/valid-code-size-1.gif).
-                Grow();
-                continue;
-            }
-            if (code >= nextFree_) {
+            const auto start = static_cast<std::uint32_t>(out_ - base_);
+            std::uint32_t length = 1;
+            if (code < clear_) {
+                *out_++ = static_cast<std::uint8_t>(code);
+            } else if (expectFirst) {
+                // Nothing is defined above the clear code yet: such a code stands for 0.
+                *out_++ = 0;
+            } else if (code < nextFree_) {
+                length = table_.length[code];
+                Copy(table_.start[code], length);
+            } else {
                 // The code being defined right now: the previous string and its first byte.
                 // Codes beyond it are taken the same way, so every code decodes to something.
-                if (nextFree_ < kTableSize) {
-                    code = nextFree_;
-                    AddEntry(previous, table_.first[previous]);
-                }
-                Emit(code);
-            } else {
-                Emit(code);
-                if (nextFree_ < kTableSize) AddEntry(previous, table_.first[code]);
+                length = previousLength + 1;
+                CopyPreviousPlusFirst(previousStart, previousLength);
             }
-            previous = code;
+            if (expectFirst) {
+                // The first code defines no entry, but it counts towards the width, as in
+                // every common encoder (tests/data/gif/valid-code-size-1.gif).
+                expectFirst = false;
+            } else if (nextFree_ < kTableSize) {
+                table_.start[nextFree_] = previousStart;
+                table_.length[nextFree_] = static_cast<std::uint16_t>(previousLength + 1);
+                ++nextFree_;
+            }
+            Grow();
+            previousStart = start;
+            previousLength = length;
         }
         // One more code after the last pixel, as an encoder's end code would be.
         return !reader.Need(width_);
@@ -174,37 +169,30 @@ private:
         }
     }
 
-    void AddEntry(std::uint32_t prefix, std::uint8_t suffix) {
-        table_.prefix[nextFree_] = static_cast<std::uint16_t>(prefix);
-        table_.suffix[nextFree_] = suffix;
-        table_.first[nextFree_] = table_.first[prefix];
-        table_.length[nextFree_] = static_cast<std::uint16_t>(table_.length[prefix] + 1);
-        ++nextFree_;
-        Grow();
-    }
-
-    // Writes the string of code, back to front along its prefixes; each entry's prefix is an
-    // older entry, so the walk always ends after length steps.
-    void Emit(std::uint32_t code) {
-        const std::size_t length = table_.length[code];
+    // Copies length bytes of earlier output, which end at or before the current position.
+    void Copy(std::uint32_t from, std::size_t length) {
+        const std::uint8_t* source = base_ + from;
         const auto room = static_cast<std::size_t>(outEnd_ - out_);
-        if (length <= room) {
-            std::uint8_t* p = out_ + length;
-            for (std::size_t k = 0; k < length; ++k) {
-                *--p = table_.suffix[code];
-                code = table_.prefix[code];
-            }
+        if (length <= 16 && room >= 16) {
+            // Short strings, the common case: two fixed-size moves. The bytes past length
+            // are overwritten by the next code; all 16 lie inside the buffer.
+            std::uint64_t a, b;
+            std::memcpy(&a, source, 8);
+            std::memcpy(&b, source + 8, 8);
+            std::memcpy(out_, &a, 8);
+            std::memcpy(out_ + 8, &b, 8);
             out_ += length;
             return;
         }
-        std::array<std::uint8_t, kTableSize> stack;
-        std::uint8_t* p = stack.data() + length;
-        for (std::size_t k = 0; k < length; ++k) {
-            *--p = table_.suffix[code];
-            code = table_.prefix[code];
-        }
-        std::memcpy(out_, stack.data(), room);
-        out_ = outEnd_;
+        const std::size_t n = std::min(length, room);
+        std::memmove(out_, source, n);
+        out_ += n;
+    }
+
+    void CopyPreviousPlusFirst(std::uint32_t from, std::size_t length) {
+        const std::uint8_t first = base_[from];
+        Copy(from, length);
+        if (out_ != outEnd_) *out_++ = first;
     }
 
     Table table_;
@@ -214,6 +202,7 @@ private:
     int width_ = 0;
     std::uint32_t limit_ = 0;
     std::uint32_t nextFree_ = 0;
+    std::uint8_t* const base_;
     std::uint8_t* out_;
     std::uint8_t* const outEnd_;
 };
