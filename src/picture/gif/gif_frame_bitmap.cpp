@@ -12,7 +12,7 @@ namespace {
 constexpr int kCubeStep = 51;
 constexpr int kFractionBits = 10;
 constexpr int kOne = 1 << kFractionBits;
-// Frames bigger than this report rendering progress every 32 rows.
+// Rendering progress is reported every this many rows.
 constexpr int kProgressRows = 32;
 
 int CubeLevel(int value) {
@@ -65,7 +65,8 @@ std::uint8_t CubeIndex(int red, int green, int blue) {
 
 void DitherToCube(std::span<const std::uint8_t> indices, int width, int height,
                   const TGIFColorMap& colors, std::optional<std::uint8_t> transparentIndex,
-                  std::span<std::uint8_t> out, int outStride, std::span<std::uint8_t> mask) {
+                  std::span<std::uint8_t> out, int outStride, std::span<std::uint8_t> mask,
+                  const std::function<void(int row)>& everyFewRows) {
     const int maskStride = ((width + 15) / 16) * 2;
     // Errors of this row and the next, per channel, with one spare pixel at each side.
     const auto rowLength = static_cast<std::size_t>(width + 2) * 3;
@@ -73,6 +74,7 @@ void DitherToCube(std::span<const std::uint8_t> indices, int width, int height,
     std::vector<int> next(rowLength, 0);
     std::array<int, 3> color{};
     for (int y = 0; y < height; ++y) {
+        if (everyFewRows && y % kProgressRows == 0) everyFewRows(y);
         const bool forward = y % 2 == 0;
         const int step = forward ? 1 : -1;
         const std::uint8_t* row = indices.data() + static_cast<std::size_t>(y) * width;
@@ -155,8 +157,9 @@ void MakeFrameBitmap(TGIFImage& image, TGIFSubImage& frame) {
     if (dither) {
         DitherToCube(frame.pixels, width, height, colors, transparentIndex,
                      std::span(bitmap.bits(), static_cast<std::size_t>(bitmap.sizeInBytes())),
-                     static_cast<int>(bitmap.bytesPerLine()), mask);
-        image.ReportRendering(TProgressStage::Running, 100);
+                     static_cast<int>(bitmap.bytesPerLine()), mask, [&](int row) {
+                         image.ReportRendering(TProgressStage::Running, row * 100 / height);
+                     });
     } else {
         const int stride = frame.MaskStride();
         for (int y = 0; y < height; ++y) {

@@ -8,6 +8,7 @@
 #include <QRect>
 #include <QRgb>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 
@@ -29,7 +30,8 @@ std::uint8_t CubeIndex(int red, int green, int blue);
 // Indices outside colors count as black.
 void DitherToCube(std::span<const std::uint8_t> indices, int width, int height,
                   const TGIFColorMap& colors, std::optional<std::uint8_t> transparentIndex,
-                  std::span<std::uint8_t> out, int outStride, std::span<std::uint8_t> mask);
+                  std::span<std::uint8_t> out, int outStride, std::span<std::uint8_t> mask,
+                  const std::function<void(int row)>& everyFewRows = {});
 
 // The frame's palette: its bitmap's or cached one; the colour cube when dithering; its local
 // table's; else the picture palette.
