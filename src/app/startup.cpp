@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "app/main_form.h"
+#include "picture/gif/gif_image.h"
 #include "picture/jpeg/jpeg_image.h"
 #include "platform/error_display.h"
 #include "platform/message_box.h"
@@ -12,9 +13,11 @@ namespace sorowa {
 
 void RegisterPictureClasses() {
     RegisterJpegPicture();
+    RegisterGifPicture();
 }
 
 void UnregisterPictureClasses() {
+    UnregisterGifPicture();
     UnregisterJpegPicture();
 }
 

@@ -1,5 +1,9 @@
 #include "app/main_form.h"
 #include "app/startup.h"
+#include "picture/bitmap.h"
+#include "picture/gif/gif_image.h"
+#include "picture/jpeg/jpeg_image.h"
+#include "picture/picture.h"
 #include "platform/directories.h"
 #include "support/message_recorder.h"
 #include "support/temp_folder.h"
@@ -148,4 +152,22 @@ TEST_F(MainWindow, PageKeysDoNothingWithoutAFolder) {
 TEST_F(MainWindow, ExitClosesTheMainWindow) {
     main->MF_Exit->trigger();
     EXPECT_FALSE(main->isVisible());
+}
+
+TEST(StartUp, PictureClassesRegisterAndUnregisterThemselves) {
+    RegisterPictureClasses();
+    EXPECT_EQ(FindPictureClass("jpg"), &TJPEGImage::Class);
+    EXPECT_EQ(FindPictureClass("JPEG"), &TJPEGImage::Class);
+    EXPECT_EQ(FindPictureClass("gif"), &TGIFImage::Class);
+    EXPECT_EQ(FindPictureClass("bmp"), &TBitmap::Class);
+    const auto formats = PictureFormats();
+    ASSERT_GE(formats.size(), 4u);
+    EXPECT_EQ(formats[formats.size() - 3].extension, "jpeg");
+    EXPECT_EQ(formats[formats.size() - 2].extension, "jpg");
+    EXPECT_EQ(formats[formats.size() - 1].extension, "gif");
+    EXPECT_EQ(formats.back().description, "GIF Image");
+    UnregisterPictureClasses();
+    EXPECT_EQ(FindPictureClass("jpg"), nullptr);
+    EXPECT_EQ(FindPictureClass("gif"), nullptr);
+    EXPECT_EQ(FindPictureClass("bmp"), &TBitmap::Class);
 }
