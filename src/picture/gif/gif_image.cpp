@@ -30,6 +30,7 @@ void TGIFImage::Warning(TGIFItem* sender, TGIFSeverity severity, const QString& 
 }
 
 void TGIFImage::Clear() {
+    drawFailed_ = false;
     // Animation's painters and composed bitmap are stopped and dropped here once they exist.
     images_.Clear();
     header_.Clear();
@@ -115,7 +116,7 @@ void TGIFImage::LoadFromStream(TStream& stream) {
 }
 
 void TGIFImage::Draw(TCanvas& canvas, const QRect& rect) {
-    if (images_.Empty() || drawing_) return;
+    if (images_.Empty() || drawing_ || drawFailed_) return;
     drawing_ = true;
     struct Reset {
         bool& flag;
@@ -123,7 +124,14 @@ void TGIFImage::Draw(TCanvas& canvas, const QRect& rect) {
     } reset{drawing_};
     // Several frame-list entries animate once animation exists; until then they, too, show
     // their first frame.
-    DrawFirstFrame(canvas, rect);
+    try {
+        DrawFirstFrame(canvas, rect);
+    } catch (...) {
+        // The error box would otherwise come back with every repaint of the thumbnail
+        // (tests/picture/gif/gif_corpus_test.cpp, NoColorTableFailsAtTheFirstDraw).
+        drawFailed_ = true;
+        throw;
+    }
 }
 
 void TGIFImage::DrawFirstFrame(TCanvas& canvas, const QRect& rect) {

@@ -80,6 +80,7 @@ private:
     mutable std::optional<QList<QRgb>> cachedPalette_;
     WarningCallback onWarning_;
     bool drawing_ = false;
+    bool drawFailed_ = false; // a failed first draw is reported once, not on every repaint
     // Set while the palette is being worked out, so that a picture without any colour table
     // fails instead of asking itself forever.
     mutable bool paletteQuery_ = false;

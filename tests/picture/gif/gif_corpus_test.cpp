@@ -205,8 +205,8 @@ TEST_F(GifCorpus, NoColorTableFailsAtTheFirstDraw) {
         } catch (const GIFException& e) {
             EXPECT_EQ(e.Message(), QString::fromLatin1(gifmsg::kNoColorTable));
         }
-        // The picture is not stuck afterwards: asking again gives the same answer.
-        EXPECT_THROW(DrawInto(*loaded.image, {8, 8}), GIFException);
+        // Reported once: later repaints draw nothing instead of raising the error again.
+        EXPECT_NO_THROW(DrawInto(*loaded.image, {8, 8}));
     }
 }
 
