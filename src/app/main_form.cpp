@@ -236,10 +236,10 @@ void TForm_Main::FormShow() {
     hooks.runSizeCommand = [this](settings::SizeItem item) {
         MVS_Click(SizeItemAction(static_cast<int>(item)));
     };
-    hooks.setLeft = [this](int left) { SetOuterGeometry(left, -1, -1, -1); };
-    hooks.setTop = [this](int top) { SetOuterGeometry(-1, top, -1, -1); };
-    hooks.setWidth = [this](int width) { SetOuterGeometry(-1, -1, width, -1); };
-    hooks.setHeight = [this](int height) { SetOuterGeometry(-1, -1, -1, height); };
+    hooks.setLeft = [this](int left) { move(left, pos().y()); };
+    hooks.setTop = [this](int top) { move(pos().x(), top); };
+    hooks.setWidth = [this](int width) { SetOuterSize(width, std::nullopt); };
+    hooks.setHeight = [this](int height) { SetOuterSize(std::nullopt, height); };
     settings::RunStartupSteps(platform::ProfileFile(settingsPath_), hooks);
 }
 
@@ -254,14 +254,11 @@ QAction* TForm_Main::SizeItemAction(int item) const {
     return items[item];
 }
 
-// Left and top place the outer frame; width and height are outer sizes too. -1 keeps a value.
-void TForm_Main::SetOuterGeometry(int left, int top, int width, int height) {
-    // pos() and move() are the frame's position, also while the frame is not yet known.
-    if (left != -1) move(left, pos().y());
-    if (top != -1) move(pos().x(), top);
+// Width and height of the outer frame (pos() and move() already are the frame's position).
+void TForm_Main::SetOuterSize(std::optional<int> width, std::optional<int> height) {
     const QSize frameExtra = frameGeometry().size() - size();
-    if (width != -1) resize(std::max(1, width - frameExtra.width()), this->height());
-    if (height != -1) resize(this->width(), std::max(1, height - frameExtra.height()));
+    if (width) resize(std::max(1, *width - frameExtra.width()), this->height());
+    if (height) resize(this->width(), std::max(1, *height - frameExtra.height()));
 }
 
 void TForm_Main::EnterNoFolderState() {

@@ -6,6 +6,7 @@
 #include "workspace/folder_listing.h"
 
 #include <QMainWindow>
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -99,7 +100,7 @@ private:
     void EnterFolderOpenState(const QString& folder);
     QString SettingsPath();
     QAction* SizeItemAction(int item) const;
-    void SetOuterGeometry(int left, int top, int width, int height);
+    void SetOuterSize(std::optional<int> width, std::optional<int> height);
 
     TMdiFrame* mdiArea_;
     TFileList fileListBox1_;
