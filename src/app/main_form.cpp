@@ -324,6 +324,7 @@ void TForm_Main::FormResize() {
             window->SetClientSize(size);
         }
     }
+    mdiArea_->RemeasureLater();
 }
 
 bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {

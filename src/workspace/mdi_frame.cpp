@@ -65,8 +65,12 @@ void TMdiFrame::ChildGeometryChanged(const QRect& geometry) {
 
 void TMdiFrame::ChildClosed(TForm_Grp* child) {
     if (child == active_) active_ = nullptr;
-    // The extent can only shrink here. It is measured again once the closing command is
-    // over, so closing every window of a folder stays one pass over them.
+    RemeasureLater();
+}
+
+void TMdiFrame::RemeasureLater() {
+    // Measured once the command is over, so closing or re-laying out every window of a
+    // folder stays one pass over them.
     if (remeasurePending_) return;
     remeasurePending_ = true;
     QMetaObject::invokeMethod(this, &TMdiFrame::Remeasure, Qt::QueuedConnection);

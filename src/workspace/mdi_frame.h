@@ -31,6 +31,10 @@ public:
     // not fit are reached with the scroll bars.
     QSize minimumSizeHint() const override { return {0, 0}; }
 
+    // The windows' reach is measured afresh when the present command is over (after a
+    // re-layout it may have shrunk).
+    void RemeasureLater();
+
     // Called by the child windows.
     void AddChild(TForm_Grp* child);
     void ChildGeometryChanged(const QRect& geometry);

@@ -149,3 +149,16 @@ TEST_F(NoSettingsFile, AMinimisedWindowStoresWhereItWillComeBack) {
     EXPECT_TRUE(stored.contains(QString("Top=%1\n").arg(normal.top())));
     EXPECT_TRUE(stored.contains(QString("Width=%1\n").arg(normal.width())));
 }
+
+TEST_F(NoSettingsFile, ASmallerSizeGivesBackTheScrollSpace) {
+    test::TempFolder folder;
+    for (int i = 0; i < 12; ++i)
+        folder.Write(QString("%1.bmp").arg(i), test::MakeBmp(3, 3));
+    Open(folder.Path());
+    main->MVS_150->trigger();
+    ASSERT_TRUE(test::WaitFor([&] { return main->MdiFrame()->widget()->height() > 181 * 4; }));
+    main->MVS_80->trigger();
+    EXPECT_TRUE(test::WaitFor([&] {
+        return main->MdiFrame()->widget()->height() == Window(12)->geometry().bottom() + 1;
+    }));
+}
