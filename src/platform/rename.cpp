@@ -223,7 +223,10 @@ RenameResult RenameByLink(const std::string& from, const std::string& to,
     // The old name vanished in between (another program removed or moved it): the file lives
     // on under the new name only, which is a finished rename. Removing the new link now would
     // lose the file.
-    if (code == ENOENT) return Succeeded(RenameRoute::kLinkUnlink);
+    struct stat info {};
+    if (code == ENOENT && ::lstat(to.c_str(), &info) == 0) {
+        return Succeeded(RenameRoute::kLinkUnlink);
+    }
     // The file has two names. Take the new one back, but only while it still is this file:
     // another program may have put its own file there in the meantime.
     if (SameFile(from, to)) calls.unlink(to.c_str());

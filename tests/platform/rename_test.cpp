@@ -318,6 +318,24 @@ TEST_P(RenameRoutes, OtherLetterCaseOnACaseSensitiveFolder) {
     EXPECT_EQ(TakeSnapshot(folder_), before);
 }
 
+// A folder has no hard links and cannot replace a placeholder file: only renameat2 moves it,
+// the fallbacks fail and leave it as it was.
+TEST_P(RenameRoutes, AFolderMovesOnlyWhereTheSystemRenamesIt) {
+    ASSERT_EQ(::mkdir(Path("album.jpg").c_str(), 0755), 0);
+    WriteRaw(Path("album.jpg/inside.jpg"), "inside");
+    const Snapshot before = TakeSnapshot(folder_);
+    const RenameResult result = Rename(Path("album.jpg"), Path("photo001.jpg"));
+    if (GetParam() == Forced::kNone) {
+        ASSERT_TRUE(result.ok) << std::strerror(result.error);
+        EXPECT_EQ(ReadRaw(Path("photo001.jpg/inside.jpg")), "inside");
+    } else {
+        EXPECT_FALSE(result.ok);
+        EXPECT_EQ(result.error, ENOTDIR) << std::strerror(result.error);
+        EXPECT_FALSE(result.sourceMissing);
+        EXPECT_EQ(TakeSnapshot(folder_), before);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllRoutes, RenameRoutes,
                          testing::Values(Forced::kNone, Forced::kLinkRoute,
                                          Forced::kPlaceholderRoute),
