@@ -69,8 +69,8 @@ bool SameFile(const struct stat& a, const struct stat& b) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat infoA {
-    }, infoB{};
+    struct stat infoA {};
+    struct stat infoB {};
     return ::lstat(a.c_str(), &infoA) == 0 && ::lstat(b.c_str(), &infoB) == 0 &&
            SameFile(infoA, infoB);
 }
@@ -111,14 +111,14 @@ Alias ClassifyExistingTarget(const std::string& from, const std::string& to) {
     if (fromName.empty() || toName.empty() || fromName == "." || fromName == "..") {
         return Alias::kNone;
     }
-    struct stat folderA {
-    }, folderB{};
+    struct stat folderA {};
+    struct stat folderB {};
     if (::stat(fromFolder.c_str(), &folderA) != 0 || ::stat(toFolder.c_str(), &folderB) != 0 ||
         !SameFile(folderA, folderB)) {
         return Alias::kNone;
     }
-    struct stat source {
-    }, target{};
+    struct stat source {};
+    struct stat target {};
     if (::lstat(from.c_str(), &source) != 0 || ::lstat(to.c_str(), &target) != 0 ||
         source.st_dev != target.st_dev) {
         return Alias::kNone;
@@ -223,7 +223,10 @@ RenameResult RenameByLink(const std::string& from, const std::string& to,
     // The old name vanished in between (another program removed or moved it): the file lives
     // on under the new name only, which is a finished rename. Removing the new link now would
     // lose the file.
-    if (code == ENOENT) return Succeeded(RenameRoute::kLinkUnlink);
+    struct stat info {};
+    if (code == ENOENT && ::lstat(to.c_str(), &info) == 0) {
+        return Succeeded(RenameRoute::kLinkUnlink);
+    }
     // The file has two names. Take the new one back, but only while it still is this file:
     // another program may have put its own file there in the meantime.
     if (SameFile(from, to)) calls.unlink(to.c_str());

@@ -38,7 +38,8 @@ struct RenameResult {
 // Renames the file oldPath to newPath (normally in the same folder) and never replaces an
 // existing file, folder or symbolic link at newPath, not even one created by another program
 // while this runs. Names are held as QString and turned into their bytes with
-// EncodeFileName, so names that are not valid UTF-8 keep their bytes.
+// EncodeFileName, so names that are not valid UTF-8 keep their bytes. A folder can be renamed
+// too, except on file systems that need the placeholder (a placeholder is a file).
 RenameResult RenameFileNoReplace(const QString& oldPath, const QString& newPath);
 
 const char* RenameRouteName(RenameRoute route);
