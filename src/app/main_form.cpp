@@ -3,6 +3,7 @@
 #include "app/folder_mask.h"
 #include "platform/directories.h"
 #include "platform/error_display.h"
+#include "platform/fonts.h"
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "platform/shell.h"
@@ -21,7 +22,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFont>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -54,32 +54,10 @@ QString UserSizeCaption(QSize size) {
 
 } // namespace
 
-void InstallFontSubstitutions() {
-    const QStringList proportional{QStringLiteral("IPAPGothic"), QStringLiteral("IPAPゴシック"),
-                                   QStringLiteral("Noto Sans CJK JP")};
-    const QStringList fixed{QStringLiteral("IPAGothic"), QStringLiteral("IPAゴシック"),
-                            QStringLiteral("Noto Sans Mono CJK JP")};
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"), proportional);
-    QFont::insertSubstitutions(QStringLiteral("ＭＳ ゴシック"), fixed);
-}
-
-QFont DesignFont() {
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPixelSize(15);
-    return font;
-}
-
-QFont FixedDesignFont() {
-    QFont font(QStringLiteral("ＭＳ ゴシック"));
-    font.setPixelSize(15);
-    font.setStyleHint(QFont::TypeWriter);
-    return font;
-}
-
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Sorowa"));
-    setFont(DesignFont());
+    setFont(platform::DesignFont());
     resize(449, 385);
 
     auto* central = new QWidget(this);
@@ -126,8 +104,8 @@ void TForm_Main::BuildPanel() {
                        QStringLiteral("選択画像ファイルを上移動"), {8, 40, 72, 25});
     Bt_Down = MakeButton(Panel1, "Bt_Down", QStringLiteral("▼DOWN"),
                          QStringLiteral("選択画像ファイルを下移動"), {80, 40, 72, 25});
-    Bt_Up->setFont(FixedDesignFont());
-    Bt_Down->setFont(FixedDesignFont());
+    Bt_Up->setFont(platform::FixedDesignFont());
+    Bt_Down->setFont(platform::FixedDesignFont());
     Bt_Save = MakeButton(Panel1, "Bt_Save", QStringLiteral("名前変更"),
                          QStringLiteral("ファイル名の一斉変更"), {160, 40, 75, 25});
     for (QPushButton* button : {Bt_Open, Bt_Up, Bt_Down, Bt_Save})
@@ -212,18 +190,12 @@ void TForm_Main::showEvent(QShowEvent* event) {
 }
 
 void TForm_Main::FormShow() {
-    // 1, 3, 4: the no-folder state. MF_Open keeps its own enabled flag here.
-    Bt_Open->setEnabled(true);
-    Bt_Up->setEnabled(false);
-    Bt_Down->setEnabled(false);
-    Bt_Save->setEnabled(false);
-    MF_Save->setEnabled(false);
-    MF_Close->setEnabled(false);
-    M_Run->menuAction()->setEnabled(false);
+    // 1, 3, 4: the no-folder state, except that MF_Open keeps its own enabled flag here.
+    const bool openEnabled = MF_Open->isEnabled();
+    EnterNoFolderState();
+    MF_Open->setEnabled(openEnabled);
     // 2
     SetThumbnailSize({100, 100});
-    Lb_Fol2->clear();
-    keyPreview_ = false;
     // 5: close the initial thumbnail window; it is destroyed later by the event loop.
     if (const QList<TForm_Grp*> children = ChildWindows(mdiArea_); !children.isEmpty())
         children.first()->close();

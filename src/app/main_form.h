@@ -109,9 +109,4 @@ private:
     bool shown_ = false;
 };
 
-// Fonts of the window design, resolved to the Japanese fonts installed here.
-void InstallFontSubstitutions();
-QFont DesignFont();      // "ＭＳ Ｐゴシック", 15 pixels
-QFont FixedDesignFont(); // "ＭＳ ゴシック", 15 pixels
-
 } // namespace sorowa

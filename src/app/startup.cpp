@@ -4,6 +4,7 @@
 #include "picture/gif/gif_image.h"
 #include "picture/jpeg/jpeg_image.h"
 #include "platform/error_display.h"
+#include "platform/fonts.h"
 #include "platform/message_box.h"
 #include "rename/rename_dialog.h"
 #include "workspace/mdi_frame.h"
@@ -34,8 +35,8 @@ int RunSorowa(int argc, char** argv) {
     platform::TApplication application(argc, argv);
     platform::SetApplicationTitle(QStringLiteral("Sorowa"));
     QApplication::setApplicationName(QStringLiteral("Sorowa"));
-    InstallFontSubstitutions();
-    QApplication::setFont(DesignFont());
+    platform::InstallFontSubstitutions();
+    QApplication::setFont(platform::DesignFont());
     RegisterPictureClasses();
     TProgramForms forms = CreateForms();
     forms.mainForm->show();

@@ -1,5 +1,6 @@
 #include "rename/rename_dialog.h"
 
+#include "platform/fonts.h"
 #include "platform/message_box.h"
 #include "platform/spin_edit.h"
 
@@ -53,9 +54,7 @@ TForm_Henkou::TForm_Henkou(QWidget* parent)
                           Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("Form_Henkou"));
     setWindowTitle(QStringLiteral("ファイル名の変更"));
-    QFont font(QStringLiteral("ＭＳ Ｐゴシック"));
-    font.setPixelSize(15);
-    setFont(font);
+    setFont(platform::DesignFont());
     setFixedSize(273, 146);
 
     Lb_FName = MakeLabel(this, "Lb_FName", QStringLiteral("ファイル名："), {8, 12, 73, 15});
