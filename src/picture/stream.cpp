@@ -52,9 +52,13 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, Origin origin) {
     return position_;
 }
 
-TFileStream::TFileStream(const QString& path) {
+TFileStream::TFileStream(const QString& path) : path_(path) {
     fd_ = open(platform::EncodeFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) throw EFOpenError(QStringLiteral("ファイル %1 は開けません").arg(path));
+}
+
+std::optional<platform::FileIdentity> TFileStream::Identity() const {
+    return platform::IdentifyOpenFile(fd_);
 }
 
 TFileStream::~TFileStream() {

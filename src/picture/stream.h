@@ -1,8 +1,11 @@
 #pragma once
 // Byte streams that the picture classes load from: a file or a block of memory.
 
+#include "platform/file_identity.h"
+
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace sorowa {
@@ -48,7 +51,13 @@ public:
     std::int64_t Read(void* buffer, std::int64_t count) override;
     std::int64_t Seek(std::int64_t offset, Origin origin) override;
 
+    const QString& Path() const { return path_; }
+    // What identifies the open file, so that it can be found and read again later; nullopt
+    // when it is not a regular file.
+    std::optional<platform::FileIdentity> Identity() const;
+
 private:
+    QString path_;
     int fd_ = -1;
 };
 

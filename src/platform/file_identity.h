@@ -1,0 +1,41 @@
+#pragma once
+// Finding a file again after reading it: what identifies the file that was read (device,
+// inode, size, modification time), and reading it once more, by its name or, when it has been
+// renamed within its folder since (as a batch rename does), by its inode.
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace sorowa::platform {
+
+struct FileIdentity {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of an open file; nullopt for anything but a regular file.
+std::optional<FileIdentity> IdentifyOpenFile(int fd);
+
+enum class RereadStatus {
+    Ok,
+    Missing,   // neither the name nor any entry of its folder is that file any more
+    Changed,   // its size or modification time differ, or another file has taken its name
+    ReadError, // it could not be opened or read
+};
+
+struct RereadResult {
+    RereadStatus status = RereadStatus::Missing;
+    QString path;                    // where the file was found
+    std::vector<std::uint8_t> bytes; // from the offset to its end
+};
+
+// Reads the file that had identity when it was read as path, from offset to its end.
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
+                           std::int64_t offset);
+
+} // namespace sorowa::platform

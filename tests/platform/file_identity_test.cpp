@@ -1,0 +1,93 @@
+// Reading a file again later: by its name while it is the same file, by its inode after a
+// rename in its folder, never a different or changed file in its place.
+#include "platform/file_identity.h"
+#include "platform/file_names.h"
+#include "support/temp_folder.h"
+
+#include <QFile>
+#include <cstdio>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sorowa::platform {
+namespace {
+
+FileIdentity IdentityOf(const QString& path) {
+    const int fd = open(EncodeFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_GE(fd, 0);
+    const std::optional<FileIdentity> identity = IdentifyOpenFile(fd);
+    close(fd);
+    EXPECT_TRUE(identity.has_value());
+    return identity.value_or(FileIdentity{});
+}
+
+std::string Text(const RereadResult& result) {
+    return std::string(result.bytes.begin(), result.bytes.end());
+}
+
+void Rename(const QString& from, const QString& to) {
+    ASSERT_EQ(std::rename(EncodeFileName(from).c_str(), EncodeFileName(to).c_str()), 0);
+}
+
+TEST(FileIdentityTest, ReadsTheSameFileByNameOrAfterARenameInItsFolder) {
+    test::TempFolder folder;
+    const QString path = folder.Write(QStringLiteral("a.jpg"), "0123456789");
+    const FileIdentity identity = IdentityOf(path);
+    EXPECT_EQ(identity.size, 10);
+
+    RereadResult result = ReadFileAgain(path, identity, 0);
+    EXPECT_EQ(result.status, RereadStatus::Ok);
+    EXPECT_EQ(Text(result), "0123456789");
+    EXPECT_EQ(Text(ReadFileAgain(path, identity, 4)), "456789");
+    EXPECT_EQ(ReadFileAgain(path, identity, 10).status, RereadStatus::Ok);
+
+    // Renamed to a name that is not UTF-8, and another file put under the old name.
+    const QString renamed = folder.Path() + u'/' + DecodeFileName("\xff\xfe.jpg");
+    Rename(path, renamed);
+    folder.Write(QStringLiteral("a.jpg"), "abcdefghij");
+    result = ReadFileAgain(path, identity, 2);
+    EXPECT_EQ(result.status, RereadStatus::Ok);
+    EXPECT_EQ(result.path, renamed);
+    EXPECT_EQ(Text(result), "23456789");
+}
+
+TEST(FileIdentityTest, AChangedReplacedOrRemovedFileIsNeverReadAsTheOneLoaded) {
+    test::TempFolder folder;
+    const QString path = folder.Write(QStringLiteral("a.jpg"), "0123456789");
+    const FileIdentity identity = IdentityOf(path);
+
+    {
+        // Written in place: same inode, other size.
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::Append));
+        file.write("more");
+    }
+    RereadResult result = ReadFileAgain(path, identity, 0);
+    EXPECT_EQ(result.status, RereadStatus::Changed);
+    EXPECT_TRUE(result.bytes.empty());
+
+    // Same size, other time.
+    const QString second = folder.Write(QStringLiteral("b.jpg"), "0123456789");
+    const FileIdentity secondIdentity = IdentityOf(second);
+    struct timespec times[2] = {{0, UTIME_OMIT}, {12345, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, EncodeFileName(second).c_str(), times, 0), 0);
+    EXPECT_EQ(ReadFileAgain(second, secondIdentity, 0).status, RereadStatus::Changed);
+
+    // Saved over by writing a new file and renaming it into place.
+    const QString third = folder.Write(QStringLiteral("c.jpg"), "0123456789");
+    const FileIdentity thirdIdentity = IdentityOf(third);
+    Rename(folder.Write(QStringLiteral("c.tmp"), "0123456789"), third);
+    EXPECT_EQ(ReadFileAgain(third, thirdIdentity, 0).status, RereadStatus::Changed);
+
+    const QString fourth = folder.Write(QStringLiteral("d.jpg"), "0123456789");
+    const FileIdentity fourthIdentity = IdentityOf(fourth);
+    ASSERT_TRUE(QFile::remove(fourth));
+    EXPECT_EQ(ReadFileAgain(fourth, fourthIdentity, 0).status, RereadStatus::Missing);
+    EXPECT_EQ(ReadFileAgain(folder.File(QStringLiteral("gone/d.jpg")), fourthIdentity, 0).status,
+              RereadStatus::Missing);
+}
+
+} // namespace
+} // namespace sorowa::platform
