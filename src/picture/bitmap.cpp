@@ -11,25 +11,40 @@ namespace sorowa {
 const TGraphicClass TBitmap::Class{"TBitmap", nullptr,
                                    [] { return std::unique_ptr<TGraphic>(new TBitmap); }};
 
+namespace {
+
+bool SmoothStretch(const TCanvas& canvas, int imageBits) {
+    if (imageBits == 1) return canvas.Painter().testRenderHint(QPainter::SmoothPixmapTransform);
+    return canvas.BitsPerPixel() <= 8 && canvas.BitsPerPixel() < imageBits; // halftone
+}
+
+QImage Scaled(QSize size, const QImage& image, bool smooth) {
+    QImage scaled = image.scaled(size, Qt::IgnoreAspectRatio,
+                                 smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
+    if (scaled.format() != QImage::Format_RGB32 &&
+        scaled.format() != QImage::Format_ARGB32_Premultiplied)
+        scaled = scaled.convertToFormat(scaled.hasAlphaChannel()
+                                            ? QImage::Format_ARGB32_Premultiplied
+                                            : QImage::Format_RGB32);
+    return scaled;
+}
+
+} // namespace
+
+QImage TStretchCache::Stretched(const TCanvas& canvas, QSize size, const QImage& image,
+                                int imageBits) {
+    return Scaled(size, image, SmoothStretch(canvas, imageBits));
+}
+
 void TStretchCache::Draw(TCanvas& canvas, const QRect& rect, const QImage& image, int imageBits) {
     if (image.isNull() || rect.isEmpty()) return;
-    QPainter& painter = canvas.Painter();
-    const bool monochrome = imageBits == 1;
-    const bool halftone = canvas.BitsPerPixel() <= 8 && canvas.BitsPerPixel() < imageBits;
-    const bool smooth =
-        monochrome ? painter.testRenderHint(QPainter::SmoothPixmapTransform) : halftone;
+    const bool smooth = SmoothStretch(canvas, imageBits);
     if (scaled_.size() != rect.size() || sourceKey_ != image.cacheKey() || smooth_ != smooth) {
-        scaled_ = image.scaled(rect.size(), Qt::IgnoreAspectRatio,
-                               smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
-        if (scaled_.format() != QImage::Format_RGB32 &&
-            scaled_.format() != QImage::Format_ARGB32_Premultiplied)
-            scaled_ = scaled_.convertToFormat(scaled_.hasAlphaChannel()
-                                                  ? QImage::Format_ARGB32_Premultiplied
-                                                  : QImage::Format_RGB32);
+        scaled_ = Scaled(rect.size(), image, smooth);
         sourceKey_ = image.cacheKey();
         smooth_ = smooth;
     }
-    painter.drawImage(rect.topLeft(), scaled_);
+    canvas.Painter().drawImage(rect.topLeft(), scaled_);
 }
 
 void TBitmap::Draw(TCanvas& canvas, const QRect& rect) {

@@ -200,6 +200,7 @@ HeaderResult ReadJpegHeader(const std::uint8_t* data, std::size_t size,
     d.mode = Mode::Header;
     d.request = &request;
     RunLibjpeg(d);
+    d.header.ranOut = d.source.ranOut;
     return d.header;
 }
 

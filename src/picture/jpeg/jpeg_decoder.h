@@ -29,6 +29,7 @@ struct HeaderResult {
     DecodeStatus status = DecodeStatus::Ok;
     int code = 0;
     JpegHeader header;
+    bool ranOut = false; // the data ended before the header did: more bytes may complete it
 };
 
 // The rows of the bitmap that the caller makes once the output size is known.

@@ -48,6 +48,57 @@ void RaiseFor(const jpeg::DecodeResult& result, const std::exception_ptr& handle
     }
 }
 
+// Reads the header from the stream, taking no more of its bytes than the header needs: 64 KB,
+// then four times as much whenever the header goes on past what has been read. nullopt when
+// the stream has no bytes.
+std::optional<jpeg::HeaderResult> ReadHeaderFrom(TStream& stream) {
+    std::vector<std::uint8_t> bytes;
+    std::size_t want = 64 * 1024;
+    for (;;) {
+        const std::size_t had = bytes.size();
+        bytes.resize(want);
+        const auto got =
+            static_cast<std::size_t>(stream.Read(bytes.data() + had, static_cast<std::int64_t>(want - had)));
+        bytes.resize(had + got);
+        if (bytes.empty()) return std::nullopt;
+        const jpeg::HeaderResult header = jpeg::ReadJpegHeader(bytes.data(), bytes.size(), Limits());
+        const bool atEnd = bytes.size() < want;
+        if (header.status == jpeg::DecodeStatus::Ok || !header.ranOut || atEnd) return header;
+        want *= 4;
+    }
+}
+
+// The picture's bytes for a decode: read again from its file, or the ones kept.
+struct DecodeInput {
+    std::vector<std::uint8_t> read;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+};
+
+void GetInput(const TJPEGData* data, DecodeInput& input) {
+    if (data == nullptr) return;
+    if (!data->file) {
+        input.data = data->bytes.data();
+        input.size = data->bytes.size();
+        return;
+    }
+    const TJPEGFile& file = *data->file;
+    platform::RereadResult reread = platform::ReadFileAgain(file.path, file.identity, file.offset);
+    switch (reread.status) {
+    case platform::RereadStatus::Ok:
+        break;
+    case platform::RereadStatus::Missing:
+        throw EJPEG(QStringLiteral("ファイル %1 が見つかりません").arg(file.path));
+    case platform::RereadStatus::Changed:
+        throw EJPEG(QStringLiteral("ファイル %1 は読み込んだ後で変更されています").arg(file.path));
+    case platform::RereadStatus::ReadError:
+        throw EJPEG(QStringLiteral("ファイル %1 を読み込めません").arg(reread.path));
+    }
+    input.read = std::move(reread.bytes);
+    input.data = input.read.data();
+    input.size = input.read.size();
+}
+
 } // namespace
 
 // The C++ side of one decode: the bitmap being made and the progress handler's failure.
@@ -94,7 +145,7 @@ TJPEGImage::TJPEGImage() = default;
 TJPEGImage::~TJPEGImage() = default;
 
 bool TJPEGImage::Empty() const {
-    return data_ == nullptr || data_->bytes.empty();
+    return data_ == nullptr || data_->Size() == 0;
 }
 
 // Always the file's full size, whatever scale the kept bitmap has.
@@ -126,7 +177,7 @@ void TJPEGImage::Assign(const TJPEGImage& other) {
     if (&other == this) return;
     data_ = other.data_;
     progressive_ = other.progressive_;
-    decoded_ = decodeFailed_ = false;
+    decoded_ = decodeFailed_ = cutDown_ = false;
     keptScale_ = 0;
     bitmap_ = QImage();
     bitmapBits_ = 0;
@@ -135,25 +186,38 @@ void TJPEGImage::Assign(const TJPEGImage& other) {
     NotifyChange();
 }
 
+// A file keeps its bytes: the picture notes which file it is and reads only as far as the
+// header. Any other stream's bytes are all kept.
 void TJPEGImage::LoadFromStream(TStream& stream) {
     auto data = std::make_shared<TJPEGData>();
     data_.reset();
-    progressive_ = decoded_ = decodeFailed_ = false;
+    progressive_ = decoded_ = decodeFailed_ = cutDown_ = false;
     keptScale_ = 0;
     bitmap_ = QImage();
     bitmapBits_ = 0;
     cache_.Clear();
 
-    data->bytes = stream.ReadRemaining();
-    data_ = data;
-    if (!data->bytes.empty()) {
-        const jpeg::HeaderResult header =
-            jpeg::ReadJpegHeader(data->bytes.data(), data->bytes.size(), Limits());
-        if (header.status != jpeg::DecodeStatus::Ok) throw EJPEG(header.code);
-        data->width = header.header.width;
-        data->height = header.header.height;
-        data->grayscale = header.header.grayscale;
-        progressive_ = header.header.progressive;
+    std::optional<jpeg::HeaderResult> header;
+    const auto* file = dynamic_cast<const TFileStream*>(&stream);
+    const std::optional<platform::FileIdentity> identity =
+        file ? file->Identity() : std::nullopt;
+    const std::int64_t start = stream.Position();
+    if (identity && start <= identity->size) {
+        data->file = TJPEGFile{file->Path(), *identity, start};
+        data_ = data;
+        header = ReadHeaderFrom(stream);
+    } else {
+        data->bytes = stream.ReadRemaining();
+        data_ = data;
+        if (!data->bytes.empty())
+            header = jpeg::ReadJpegHeader(data->bytes.data(), data->bytes.size(), Limits());
+    }
+    if (header) {
+        if (header->status != jpeg::DecodeStatus::Ok) throw EJPEG(header->code);
+        data->width = header->header.width;
+        data->height = header->header.height;
+        data->grayscale = header->header.grayscale;
+        progressive_ = header->header.progressive;
     }
     SetPaletteModified(true);
     NotifyChange();
@@ -168,15 +232,30 @@ int TJPEGImage::LargestScaleWithinBudget() const {
 }
 
 void TJPEGImage::Draw(TCanvas& canvas, const QRect& rect) {
-    const int wanted =
-        jpeg::ChooseScale(Width(), Height(), std::max(rect.width(), 0), std::max(rect.height(), 0));
+    const QSize drawn(std::max(rect.width(), 0), std::max(rect.height(), 0));
+    const int wanted = jpeg::ChooseScale(Width(), Height(), drawn.width(), drawn.height());
     if (!decoded_) {
         DecodeAt(wanted, true);
-    } else if (!decodeFailed_ && wanted > keptScale_) {
+    } else if (!decodeFailed_ &&
+               (bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())) {
         const int scale = std::min(wanted, LargestScaleWithinBudget());
-        if (scale > keptScale_) DecodeAt(scale, false);
+        if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) DecodeAt(scale, false);
     }
+    KeepOnly(canvas, drawn);
     cache_.Draw(canvas, rect, bitmap_, bitmapBits_);
+}
+
+// A 24-bit bitmap larger than the draw in both directions is cut down to it, scaled exactly as
+// the draw would scale it, so that the picture keeps what it shows. A larger draw later
+// decodes again. (8-bit bitmaps are kept whole: their palette would not survive the scaling,
+// and at one byte a pixel they are small at the scales thumbnails use.)
+void TJPEGImage::KeepOnly(const TCanvas& canvas, QSize drawn) {
+    if (bitmapBits_ != 24 || bitmap_.isNull() || drawn.isEmpty() || bitmap_.size() == drawn ||
+        bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())
+        return;
+    bitmap_ = TStretchCache::Stretched(canvas, drawn, bitmap_, bitmapBits_);
+    cutDown_ = true;
+    cache_.Clear();
 }
 
 // The first decode stores an empty bitmap before anything else, so that a decode that fails
@@ -190,23 +269,29 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
         cache_.Clear();
     }
     decodeFailed_ = true;
-    const std::vector<std::uint8_t>* bytes = data_ ? &data_->bytes : nullptr;
+    try {
+        Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
+    } catch (const EAbort&) {
+        return; // stopped before the first row: the bitmap stays as it is
+    }
+    DecodeInput input;
+    try {
+        GetInput(data_.get(), input);
+    } catch (const EJPEG&) {
+        Progress({TProgressStage::Ending, 0, false, QRect(), QString()});
+        throw;
+    }
 
     Decode decode{this, QImage(), nullptr};
     jpeg::DecodeRequest request;
-    request.data = bytes ? bytes->data() : nullptr;
-    request.size = bytes ? bytes->size() : 0;
+    request.data = input.data;
+    request.size = input.size;
     request.scaleEighths = scaleEighths;
     request.eightBitDisplay = platform::ScreenBitsPerPixel() <= 8;
     request.limits = Limits();
     request.bitmap = {&decode, &Decode::MakeBitmap};
     request.progress = {&decode, &Decode::Report};
 
-    try {
-        Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
-    } catch (const EAbort&) {
-        return; // stopped before the first row: the bitmap stays as it is
-    }
     const jpeg::DecodeResult result = jpeg::DecodeJpeg(request);
     const bool ok = result.status == jpeg::DecodeStatus::Ok;
 
@@ -217,6 +302,7 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
                         static_cast<std::size_t>(decode.image.bytesPerLine()));
         bitmap_ = std::move(decode.image);
         bitmapBits_ = result.bitsPerPixel;
+        cutDown_ = false;
         cache_.Clear();
         if (bitmapBits_ == 8) SetPaletteModified(true);
     }

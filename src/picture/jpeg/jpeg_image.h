@@ -1,15 +1,24 @@
 #pragma once
-// The JPEG picture. Loading keeps the file's bytes and reads only the header; the pixels are
-// decoded by libjpeg when the picture is first drawn, at the smallest of libjpeg's scales
-// (M/8) that still covers the rectangle drawn, and decoded again, larger, only when a later
-// draw needs more. Width and height are always the file's full size.
+// The JPEG picture. Loading reads only the header; the pixels are decoded by libjpeg when the
+// picture is first drawn, at the smallest of libjpeg's scales (M/8) that still covers the
+// rectangle drawn, and decoded again, larger, only when a later draw needs more. Width and
+// height are always the file's full size.
+//
+// What a picture keeps is about what it shows, not about the photo: a picture loaded from a
+// file keeps a note of the file instead of its bytes and reads it again for each decode (by
+// its inode when it has been renamed in its folder meanwhile; a file changed since is an
+// error, never shown as if it were the one loaded), and a 24-bit bitmap larger than the
+// rectangle drawn is cut down to what that draw shows. A folder of large photos thus costs
+// about one thumbnail's pixels per photo.
 
 #include "picture/bitmap.h"
 #include "picture/graphic.h"
+#include "platform/file_identity.h"
 
 #include <QImage>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace sorowa {
@@ -27,12 +36,24 @@ private:
     int code_;
 };
 
-// The loaded file: every byte as read and what its header says. Shared between pictures.
+// The file that holds a picture's bytes, from offset to its end.
+struct TJPEGFile {
+    QString path;
+    platform::FileIdentity identity;
+    std::int64_t offset = 0;
+};
+
+// The loaded data and what its header says. Shared between pictures.
 struct TJPEGData {
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> bytes; // every byte, when they did not come from a file
+    std::optional<TJPEGFile> file;   // otherwise, where they are read again
     int width = 0;
     int height = 0;
     bool grayscale = false;
+
+    std::int64_t Size() const {
+        return file ? file->identity.size - file->offset : static_cast<std::int64_t>(bytes.size());
+    }
 };
 
 class TJPEGImage : public TGraphic {
@@ -70,14 +91,18 @@ public:
 
     const TJPEGData* Data() const { return data_.get(); }
     bool Progressive() const { return progressive_; }
-    // The kept bitmap (null image before the first draw) and its depth, 8 or 24.
+    // The kept bitmap (null image before the first draw) and the depth it was decoded at,
+    // 8 or 24. A 24-bit one cut down to the rectangle drawn holds 32-bit pixels.
     const QImage& Bitmap() const { return bitmap_; }
     int BitmapBits() const { return bitmapBits_; }
     bool Decoded() const { return decoded_; }
+    // M of the M/8 scale the kept bitmap was decoded at; 0 before the first draw.
+    int DecodedScale() const { return keptScale_; }
 
 private:
     struct Decode;
     void DecodeAt(int scaleEighths, bool firstDraw);
+    void KeepOnly(const TCanvas& canvas, QSize drawn);
     int LargestScaleWithinBudget() const;
 
     std::shared_ptr<const TJPEGData> data_;
@@ -85,6 +110,7 @@ private:
     bool decoded_ = false;      // a bitmap exists (perhaps empty or partial)
     bool decodeFailed_ = false; // the last decode did not finish: not tried again
     int keptScale_ = 0;         // M of the kept bitmap's M/8
+    bool cutDown_ = false;      // the kept bitmap was cut down to a smaller draw
     QImage bitmap_;
     int bitmapBits_ = 0;
     TStretchCache cache_;

@@ -49,6 +49,7 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
         // decodes to its end (the missing part grey) instead of failing. truncated-scan.jpg
         // in tests/data/jpeg shows it.
         WARNMS(cinfo, JWRN_JPEG_EOF);
+        source.ranOut = true;
         source.buffer[0] = 0xFF;
         source.buffer[1] = JPEG_EOI;
         source.pub.next_input_byte = source.buffer;
@@ -137,6 +138,7 @@ void AttachSource(j_decompress_ptr cinfo, SourceManager& source, const std::uint
     source.size = data == nullptr ? 0 : size;
     source.position = 0;
     source.anyRead = false;
+    source.ranOut = false;
     source.buffer = static_cast<JOCTET*>(cinfo->mem->alloc_small(
         reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kSourceBufferSize));
     source.pub.init_source = InitSource;

@@ -47,6 +47,7 @@ struct SourceManager {
     std::size_t position;
     JOCTET* buffer;
     bool anyRead;
+    bool ranOut; // the data ended and an end-of-image marker was supplied
 };
 
 // Attaches the source manager to data (from its first byte). The 4096-byte buffer comes from

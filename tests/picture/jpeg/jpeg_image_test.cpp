@@ -8,6 +8,7 @@
 #include "support/temp_folder.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QPainter>
 #include <QSet>
 #include <cstdio>
@@ -95,22 +96,38 @@ TEST_F(JpegImageTest, LoadReadsOnlyTheHeaderAndKeepsEveryByte) {
 TEST_F(JpegImageTest, DecodesAtTheSmallestCoveringScaleAndAgainOnlyWhenALargerDrawNeedsIt) {
     TJPEGImage picture;
     Load(picture, test::EncodeJpeg(test::PhotoLike(800, 600)));
+    int decodes = 0;
+    picture.SetOnProgress([&](TGraphic&, const TProgressReport& report) {
+        decodes += report.stage == TProgressStage::Starting;
+    });
 
-    DrawInto(picture, 100, 100);
-    // 1/8 would be 100 x 75, too short for 100 rows; 2/8 covers both directions.
-    EXPECT_EQ(picture.Bitmap().size(), QSize(200, 150));
+    const QImage shown = DrawInto(picture, 100, 100);
+    // 1/8 would be 100 x 75, too short for 100 rows; 2/8 covers both directions. The 200 x 150
+    // decode is then cut down to what the draw shows, and that is what is kept.
+    EXPECT_EQ(picture.DecodedScale(), 2);
+    EXPECT_EQ(picture.Bitmap().size(), QSize(100, 100));
+    EXPECT_EQ(picture.Bitmap().convertToFormat(QImage::Format_RGB32), shown);
     EXPECT_EQ(picture.Width(), 800);
     EXPECT_EQ(picture.Height(), 600);
 
-    const qint64 keptKey = picture.Bitmap().cacheKey();
+    EXPECT_EQ(DrawInto(picture, 100, 100), shown) << "the kept bitmap draws the same again";
     DrawInto(picture, 80, 60);
-    EXPECT_EQ(picture.Bitmap().cacheKey(), keptKey) << "a smaller draw must not decode again";
+    EXPECT_EQ(decodes, 1) << "a draw the kept bitmap covers must not decode again";
+    EXPECT_EQ(picture.Bitmap().size(), QSize(80, 60));
+
+    DrawInto(picture, 100, 100);
+    EXPECT_EQ(decodes, 2) << "cut down to 80 x 60, it no longer covers 100 x 100";
+    EXPECT_EQ(picture.DecodedScale(), 2);
 
     DrawInto(picture, 300, 260);
     // 3/8 gives 300 x 225, short of 260 rows; 4/8 covers both.
-    EXPECT_EQ(picture.Bitmap().size(), QSize(400, 300));
+    EXPECT_EQ(picture.DecodedScale(), 4);
+    EXPECT_EQ(picture.Bitmap().size(), QSize(300, 260));
     DrawInto(picture, 900, 700);
+    EXPECT_EQ(picture.DecodedScale(), 8);
     EXPECT_EQ(picture.Bitmap().size(), QSize(800, 600)) << "never more than full size";
+    DrawInto(picture, 900, 700);
+    EXPECT_EQ(decodes, 4) << "full size is all there is: drawing larger again decodes nothing";
     EXPECT_EQ(picture.Width(), 800);
     EXPECT_EQ(picture.Height(), 600);
 }
@@ -366,6 +383,148 @@ TEST_F(JpegImageTest, ReportsStartAndEndOfTheDecodeAndNotifiesForANewPalette) {
     EXPECT_EQ(reports.back().percent, 100);
     EXPECT_TRUE(reports.back().redrawNow);
     EXPECT_EQ(changes, 1);
+}
+
+// --- loaded from files, as the thumbnails load them -------------------------------------------
+
+// The JPEG with count application segments of 60,000 bytes after its start-of-image marker:
+// a header that runs far past the first bytes read.
+Bytes WithLongHeader(const Bytes& jpeg, int count) {
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    for (int i = 0; i < count; ++i) {
+        const int length = 60'000 + 2;
+        out.insert(out.end(), {0xFF, 0xE2, static_cast<std::uint8_t>(length >> 8),
+                               static_cast<std::uint8_t>(length & 0xFF)});
+        out.insert(out.end(), 60'000, static_cast<std::uint8_t>('a' + i));
+    }
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+void LoadFile(TJPEGImage& picture, const QString& path, std::int64_t* readUpTo = nullptr) {
+    TFileStream stream(path);
+    picture.LoadFromStream(stream);
+    if (readUpTo) *readUpTo = stream.Position();
+}
+
+QString DrawError(TGraphic& picture, int w, int h) {
+    try {
+        DrawInto(picture, w, h);
+    } catch (const Exception& error) {
+        return error.Message();
+    }
+    return {};
+}
+
+TEST_F(JpegImageTest, FromAFileOnlyTheHeaderIsReadAndNoBytesAreKept) {
+    platform::SetScreenBitsPerPixel(24);
+    test::TempFolder folder;
+    for (const int segments : {0, 5}) {
+        SCOPED_TRACE(segments);
+        const Bytes bytes = WithLongHeader(test::EncodeJpeg(test::PhotoLike(1600, 1200, 5)), segments);
+        ASSERT_GT(bytes.size(), 200'000u);
+        const QString path = folder.Write(QStringLiteral("photo.jpg"), ToQByteArray(bytes));
+
+        TJPEGImage fromFile;
+        std::int64_t readUpTo = 0;
+        LoadFile(fromFile, path, &readUpTo);
+        EXPECT_EQ(fromFile.Width(), 1600);
+        EXPECT_EQ(fromFile.Height(), 1200);
+        EXPECT_FALSE(fromFile.Empty());
+        EXPECT_TRUE(fromFile.Data()->bytes.empty());
+        ASSERT_TRUE(fromFile.Data()->file.has_value());
+        EXPECT_EQ(fromFile.Data()->Size(), static_cast<std::int64_t>(bytes.size()));
+        // 64 KB for a plain header; the long one needs 64 KB, then 256 KB, then 1 MB (all).
+        EXPECT_EQ(readUpTo, segments == 0 ? 64 * 1024 : static_cast<std::int64_t>(bytes.size()));
+
+        TJPEGImage inMemory;
+        Load(inMemory, bytes);
+        EXPECT_EQ(inMemory.Data()->bytes, bytes) << "a stream that is not a file keeps its bytes";
+        EXPECT_EQ(DrawInto(fromFile, 120, 90), DrawInto(inMemory, 120, 90));
+    }
+}
+
+TEST_F(JpegImageTest, FromAFileTheEmptyAndTheNonJpegCasesStayAsTheyWere) {
+    test::TempFolder folder;
+    TJPEGImage empty;
+    LoadFile(empty, folder.Write(QStringLiteral("empty.jpg"), QByteArray()));
+    EXPECT_TRUE(empty.Empty());
+    EXPECT_EQ(DrawError(empty, 10, 10), QStringLiteral("JPEG エラー #41"));
+    EXPECT_EQ(DrawError(empty, 10, 10), QString()) << "reported once";
+
+    TJPEGImage text;
+    try {
+        LoadFile(text, folder.Write(QStringLiteral("notes.jpg"), "just some text\n"));
+        ADD_FAILURE() << "a text file must fail at load";
+    } catch (const EJPEG& error) {
+        EXPECT_EQ(error.Code(), JERR_NO_SOI);
+    }
+
+    // A header cut off inside a long segment: every byte is read, then the library's error.
+    const Bytes cut = WithLongHeader(test::EncodeJpeg(test::PhotoLike(16, 16)), 3);
+    TJPEGImage truncated;
+    try {
+        LoadFile(truncated, folder.Write(QStringLiteral("cut.jpg"),
+                                         ToQByteArray(Bytes(cut.begin(), cut.begin() + 150'000))));
+        ADD_FAILURE() << "a header cut off must fail at load";
+    } catch (const EJPEG& error) {
+        EXPECT_NE(error.Code(), 0);
+    }
+}
+
+TEST_F(JpegImageTest, AFileRenamedInItsFolderIsReadAgainUnderItsNewName) {
+    platform::SetScreenBitsPerPixel(24);
+    test::TempFolder folder;
+    const Bytes original = test::EncodeJpeg(test::PhotoLike(800, 600, 11));
+    const QString path = folder.Write(QStringLiteral("b.jpg"), ToQByteArray(original));
+    TJPEGImage picture;
+    LoadFile(picture, path);
+    DrawInto(picture, 100, 100);
+
+    // What a batch rename does: b.jpg becomes c.jpg, and another photo takes the name b.jpg.
+    ASSERT_EQ(std::rename(QFile::encodeName(path).constData(),
+                          QFile::encodeName(folder.File(QStringLiteral("c.jpg"))).constData()),
+              0);
+    folder.Write(QStringLiteral("b.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 12))));
+
+    EXPECT_EQ(DrawError(picture, 400, 300), QString());
+    EXPECT_EQ(picture.DecodedScale(), 4);
+    TJPEGImage reference;
+    Load(reference, original);
+    EXPECT_EQ(DrawInto(picture, 400, 300), DrawInto(reference, 400, 300));
+}
+
+TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitmapStays) {
+    platform::SetScreenBitsPerPixel(24);
+    test::TempFolder folder;
+    const QString path =
+        folder.Write(QStringLiteral("a.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600))));
+
+    TJPEGImage changed;
+    LoadFile(changed, path);
+    const QImage small = DrawInto(changed, 100, 75);
+    folder.Write(QStringLiteral("a.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 4))));
+    EXPECT_EQ(DrawError(changed, 200, 150),
+              QStringLiteral("ファイル %1 は読み込んだ後で変更されています").arg(path));
+    EXPECT_EQ(DrawError(changed, 200, 150), QString()) << "not tried again with every paint";
+    EXPECT_EQ(changed.Bitmap().size(), QSize(100, 75)) << "the kept bitmap stays";
+    EXPECT_EQ(DrawInto(changed, 100, 75), small);
+
+    TJPEGImage gone;
+    LoadFile(gone, path);
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(DrawError(gone, 100, 75), QStringLiteral("ファイル %1 が見つかりません").arg(path));
+    EXPECT_EQ(DrawError(gone, 100, 75), QString());
+    EXPECT_TRUE(gone.Bitmap().isNull());
+}
+
+TEST_F(JpegImageTest, An8BitBitmapIsKeptWholeNotCutDown) {
+    platform::SetScreenBitsPerPixel(24);
+    TJPEGImage picture;
+    Load(picture, test::EncodeJpeg(test::PhotoLike(800, 600), {.kind = test::JpegKind::Grayscale}));
+    DrawInto(picture, 100, 100);
+    EXPECT_EQ(picture.Bitmap().format(), QImage::Format_Indexed8);
+    EXPECT_EQ(picture.Bitmap().size(), QSize(200, 150));
 }
 
 } // namespace
