@@ -19,7 +19,7 @@ for r in runs:
 photos = {0: "12 MP", 1: "24 MP"}
 draws = {0: "100x100", 1: "640x480"}
 print(f"{'file':26} {'draw':8} {'picture':>9} {'same scale':>10} {'full':>9} "
-      f"{'(a)':>6} {'(b)':>6} {'kept/bitmap':>11}")
+      f"{'(a)':>6} {'(b)':>6} {'kept KB':>8} {'kept/bitmap':>11}")
 for photo in (0, 1):
     for progressive in (0, 1):
         for draw in (0, 1):
@@ -30,4 +30,4 @@ for photo in (0, 1):
             t = lambda r: r["cpu_time"]
             print(f"{photos[photo] + ' ' + kind:26} {draws[draw]:8} {t(pic):8.1f}ms "
                   f"{t(same):8.1f}ms {t(full):7.1f}ms {t(pic) / t(same):6.2f} "
-                  f"{t(pic) / t(full):6.2f} {pic['kept_per_bitmap']:11.2f}")
+                  f"{t(pic) / t(full):6.2f} {pic['kept_KB']:8.1f} {pic['kept_per_bitmap']:11.2f}")
