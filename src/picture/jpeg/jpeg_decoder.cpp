@@ -26,6 +26,7 @@ struct Decompressor {
     int paletteSize;
     JSAMPROW rows[16];
     JSAMPARRAY cmykRow;
+    bool firstScansOnly;
 };
 
 void SetDecodeParameters(Decompressor& d) {
@@ -134,6 +135,41 @@ void TakeHeader(Decompressor& d, bool multipleScans) {
     header.progressive = multipleScans;
 }
 
+// At 1/8 scale the output transform of a component takes only the first k x k coefficients
+// of each block (k = 1, the block's mean, for full-resolution components; 2 for chroma stored
+// at half resolution). A progressive file sends those first, in a fraction of its bytes, and
+// the rest only refines detail that this scale never shows. A 24-bit output at 1/8 is
+// therefore made from the first scans alone, as soon as every coefficient it uses is known to
+// within its last bit (half a quantization step).
+bool UseFirstScansOnly(const Decompressor& d) {
+    return d.cinfo.progressive_mode && d.request->scaleEighths == 1 &&
+           !d.cinfo.quantize_colors;
+}
+
+bool OutputCoefficientsKnown(const jpeg_decompress_struct& cinfo) {
+    if (cinfo.coef_bits == nullptr) return false;
+    for (int c = 0; c < cinfo.num_components; ++c) {
+        const int k = std::clamp(cinfo.comp_info[c].DCT_scaled_size, 1, DCTSIZE);
+        for (int v = 0; v < k; ++v)
+            for (int u = 0; u < k; ++u) {
+                const int bits = cinfo.coef_bits[c][v * DCTSIZE + u];
+                if (bits < 0 || bits > 1) return false;
+            }
+    }
+    return true;
+}
+
+// Reads scans until the output's coefficients are known (or the data ends), under the scan cap.
+void ConsumeFirstScans(Decompressor& d) {
+    for (;;) {
+        const int got = jpeg_consume_input(&d.cinfo);
+        if (d.cinfo.input_scan_number > d.request->limits.maxScans)
+            StopDecoding(reinterpret_cast<j_common_ptr>(&d.cinfo), StopReason::TooManyScans);
+        if (got == JPEG_REACHED_EOI || got == JPEG_SUSPENDED) return;
+        if (got == JPEG_SCAN_COMPLETED && OutputCoefficientsKnown(d.cinfo)) return;
+    }
+}
+
 DecodeStatus StatusFor(StopReason reason) {
     switch (reason) {
     case StopReason::TooManyScans:
@@ -171,7 +207,17 @@ void RunLibjpeg(Decompressor& d) {
         SetDecodeParameters(d);
         jpeg_calc_output_dimensions(&d.cinfo);
         if (WithinPixelBudget(d)) {
+            d.firstScansOnly = UseFirstScansOnly(d);
+            d.cinfo.buffered_image = d.firstScansOnly ? TRUE : FALSE;
             jpeg_start_decompress(&d.cinfo);
+            if (d.firstScansOnly) {
+                ConsumeFirstScans(d);
+                // Smoothing estimates missing detail from the neighbouring blocks' means,
+                // reading ahead into the next scan to get them, and alters the means too.
+                // For a complete file it does nothing.
+                d.cinfo.do_block_smoothing = FALSE;
+                jpeg_start_output(&d.cinfo, d.cinfo.input_scan_number);
+            }
             if (d.cmyk)
                 d.cmykRow = d.cinfo.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&d.cinfo),
                                                       JPOOL_IMAGE, d.cinfo.output_width * 4, 1);
@@ -181,7 +227,9 @@ void RunLibjpeg(Decompressor& d) {
                     StoreRows(d, got);
                     if (got == 0) break; // only a suspending source gives nothing; ours never
                 }
-                jpeg_finish_decompress(&d.cinfo);
+                // From the first scans, nothing more is read: finishing the output pass would
+                // read on to the next scan's header, finishing the decompression to the end.
+                if (!d.firstScansOnly) jpeg_finish_decompress(&d.cinfo);
             }
         }
     }

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QSet>
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <jerror.h>
@@ -525,6 +526,39 @@ TEST_F(JpegImageTest, An8BitBitmapIsKeptWholeNotCutDown) {
     DrawInto(picture, 100, 100);
     EXPECT_EQ(picture.Bitmap().format(), QImage::Format_Indexed8);
     EXPECT_EQ(picture.Bitmap().size(), QSize(200, 150));
+}
+
+TEST_F(JpegImageTest, AProgressiveThumbnailAtOneEighthIsMadeFromItsFirstScansAlone) {
+    platform::SetScreenBitsPerPixel(24);
+    const Bytes bytes = test::EncodeJpeg(test::PhotoLike(512, 384, 9), {.progressive = true});
+    TJPEGImage picture;
+    Load(picture, bytes);
+    DrawInto(picture, 64, 48);
+    ASSERT_EQ(picture.DecodedScale(), 1);
+    ASSERT_EQ(picture.Bitmap().size(), QSize(64, 48));
+    // Made from the first scans, whose coefficients may lack their last bit (half a
+    // quantization step): against the block means of a full decode it stays within the
+    // tolerance of the baseline case.
+    const test::Difference d =
+        test::Compare(picture.Bitmap(), test::BoxDownscale(test::ReferenceDecode(bytes), 8));
+    EXPECT_LT(d.mean, 2.0);
+    EXPECT_LE(d.largest, 8);
+    // libjpeg's standard progression sends the DC terms (less their last bit), the first
+    // luma band, then each chroma component's detail (less its last bit), then the rest of
+    // the luma detail from scan 5 on. Scan 5's marker is damaged into an unsupported frame
+    // type, which the library refuses: a thumbnail never gets that far, a larger draw does.
+    std::vector<std::size_t> scans;
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) scans.push_back(i);
+    ASSERT_EQ(scans.size(), 10u);
+    Bytes damaged = bytes;
+    damaged[scans[4] + 1] = 0xC8;
+    TJPEGImage early;
+    Load(early, damaged);
+    EXPECT_EQ(DrawError(early, 64, 48), QString());
+    EXPECT_EQ(early.Bitmap(), picture.Bitmap());
+    EXPECT_NE(DrawError(early, 128, 96), QString());
+    EXPECT_EQ(early.Bitmap().size(), QSize(64, 48)) << "the thumbnail stays";
 }
 
 } // namespace
