@@ -116,19 +116,20 @@ void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset,
         result.status = RereadStatus::Changed;
         return;
     }
+    const auto size = static_cast<std::size_t>(identity.size - offset);
     try {
-        result.bytes.resize(static_cast<std::size_t>(identity.size - offset));
+        result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     } catch (const std::bad_alloc&) {
         result.status = RereadStatus::ReadError;
         return;
     }
     std::size_t done = 0;
-    while (done < result.bytes.size()) {
-        const ssize_t got = pread(fd, result.bytes.data() + done, result.bytes.size() - done,
+    while (done < size) {
+        const ssize_t got = pread(fd, result.bytes.get() + done, size - done,
                                   offset + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
-            result.bytes.clear();
+            result.bytes.reset();
             result.status = RereadStatus::ReadError;
             return;
         }
@@ -136,11 +137,12 @@ void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset,
         done += static_cast<std::size_t>(got);
     }
     // Shorter than it was, or written to while being read: not the bytes that were loaded.
-    if (done != result.bytes.size() || fstat(fd, &info) != 0 || IdentityOf(info) != identity) {
-        result.bytes.clear();
+    if (done != size || fstat(fd, &info) != 0 || IdentityOf(info) != identity) {
+        result.bytes.reset();
         result.status = RereadStatus::Changed;
         return;
     }
+    result.size = size;
     result.status = RereadStatus::Ok;
 }
 

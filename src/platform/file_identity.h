@@ -4,9 +4,10 @@
 // renamed within its folder since (as a batch rename does), by its inode.
 
 #include <QString>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-#include <vector>
 
 namespace sorowa::platform {
 
@@ -30,8 +31,10 @@ enum class RereadStatus {
 
 struct RereadResult {
     RereadStatus status = RereadStatus::Missing;
-    QString path;                    // where the file was found
-    std::vector<std::uint8_t> bytes; // from the offset to its end
+    QString path; // where the file was found
+    // The bytes from the offset to the end (not zeroed first: a decode reads them once).
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0;
 };
 
 // Reads the file that had identity when it was read as path, from offset to its end.

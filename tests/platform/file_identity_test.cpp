@@ -24,7 +24,7 @@ FileIdentity IdentityOf(const QString& path) {
 }
 
 std::string Text(const RereadResult& result) {
-    return std::string(result.bytes.begin(), result.bytes.end());
+    return std::string(reinterpret_cast<const char*>(result.bytes.get()), result.size);
 }
 
 void Rename(const QString& from, const QString& to) {
@@ -66,7 +66,7 @@ TEST(FileIdentityTest, AChangedReplacedOrRemovedFileIsNeverReadAsTheOneLoaded) {
     }
     RereadResult result = ReadFileAgain(path, identity, 0);
     EXPECT_EQ(result.status, RereadStatus::Changed);
-    EXPECT_TRUE(result.bytes.empty());
+    EXPECT_EQ(result.bytes, nullptr);
 
     // Same size, other time.
     const QString second = folder.Write(QStringLiteral("b.jpg"), "0123456789");

@@ -70,7 +70,7 @@ std::optional<jpeg::HeaderResult> ReadHeaderFrom(TStream& stream) {
 
 // The picture's bytes for a decode: read again from its file, or the ones kept.
 struct DecodeInput {
-    std::vector<std::uint8_t> read;
+    std::unique_ptr<std::uint8_t[]> read;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
 };
@@ -95,8 +95,8 @@ void GetInput(const TJPEGData* data, DecodeInput& input) {
         throw EJPEG(QStringLiteral("ファイル %1 を読み込めません").arg(reread.path));
     }
     input.read = std::move(reread.bytes);
-    input.data = input.read.data();
-    input.size = input.read.size();
+    input.data = input.read.get();
+    input.size = reread.size;
 }
 
 } // namespace
