@@ -10,6 +10,8 @@
 #include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
 
+#include <QTimer>
+
 namespace sorowa {
 
 void RegisterPictureClasses() {
@@ -31,6 +33,10 @@ TProgramForms CreateForms() {
     return forms;
 }
 
+void ShowMainFormWhenRunning(TForm_Main& mainForm) {
+    QTimer::singleShot(0, &mainForm, [form = &mainForm] { form->show(); });
+}
+
 int RunSorowa(int argc, char** argv) {
     platform::TApplication application(argc, argv);
     platform::SetApplicationTitle(QStringLiteral("Sorowa"));
@@ -39,7 +45,7 @@ int RunSorowa(int argc, char** argv) {
     QApplication::setFont(platform::DesignFont());
     RegisterPictureClasses();
     TProgramForms forms = CreateForms();
-    forms.mainForm->show();
+    ShowMainFormWhenRunning(*forms.mainForm);
     const int result = QApplication::exec();
     forms = {};
     UnregisterPictureClasses();

@@ -23,6 +23,11 @@ struct TProgramForms {
 // Creates the forms in start-up order (the application object must exist).
 TProgramForms CreateForms();
 
+// Shows the main window once the message loop runs, as the first thing it does. Shown
+// before the loop, whatever its first show closes (the initial thumbnail window) would be
+// queued for destruction outside any loop, and Qt then never destroys it while the loop runs.
+void ShowMainFormWhenRunning(TForm_Main& mainForm);
+
 // The whole program: returns the exit code of the message loop.
 int RunSorowa(int argc, char** argv);
 

@@ -14,10 +14,12 @@
 #include "workspace/thumbnail_window.h"
 
 #include <QActionGroup>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace sorowa;
@@ -70,6 +72,27 @@ TEST_F(MainWindow, InitialThumbnailWindowIsClosedAndDestroyedLater) {
     EXPECT_EQ(ChildWindows(main->MdiFrame()).size(), 1);
     EXPECT_TRUE(test::WaitFor([&] { return initial.isNull(); }));
     EXPECT_TRUE(ChildWindows(main->MdiFrame()).isEmpty());
+}
+
+// As the program starts: the running message loop shows the main window, and the initial
+// thumbnail window that the first show closes is destroyed by that same loop. (A plain loop:
+// the test helpers that wait also flush deferred deletions and would hide the difference.)
+TEST(ProgramStart, InitialThumbnailWindowIsDestroyedByTheRunningLoop) {
+    test::TempFolder programFolder;
+    platform::SetProgramFilePath(programFolder.File("sorowa"));
+    TProgramForms forms = CreateForms();
+    QPointer<TForm_Grp> initial = forms.initialThumbnail;
+    ShowMainFormWhenRunning(*forms.mainForm);
+    EXPECT_FALSE(forms.mainForm->isVisible());
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_TRUE(forms.mainForm->isVisible());
+    EXPECT_TRUE(initial.isNull());
+    EXPECT_TRUE(ChildWindows(forms.mainForm->MdiFrame()).isEmpty());
+    forms.mainForm.reset();
+    platform::SetProgramFilePath({});
+    test::ExpectNoWindowsLeft();
 }
 
 TEST_F(MainWindow, ControlsOfThePanel) {
