@@ -88,11 +88,11 @@ void GetInput(const TJPEGData* data, DecodeInput& input) {
     case platform::RereadStatus::Ok:
         break;
     case platform::RereadStatus::Missing:
-        throw EJPEG(QStringLiteral("ファイル %1 が見つかりません").arg(file.path));
+        throw EJPEG(QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）").arg(file.path));
     case platform::RereadStatus::Changed:
-        throw EJPEG(QStringLiteral("ファイル %1 は読み込んだ後で変更されています").arg(file.path));
+        throw EJPEG(QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(reread.path));
     case platform::RereadStatus::ReadError:
-        throw EJPEG(QStringLiteral("ファイル %1 を読み込めません").arg(reread.path));
+        throw EJPEG(QStringLiteral("画像ファイルを読み込めません: %1").arg(reread.path));
     }
     input.read = std::move(reread.bytes);
     input.data = input.read.get();

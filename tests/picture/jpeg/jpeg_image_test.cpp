@@ -506,7 +506,7 @@ TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitma
     const QImage small = DrawInto(changed, 100, 75);
     folder.Write(QStringLiteral("a.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 4))));
     EXPECT_EQ(DrawError(changed, 200, 150),
-              QStringLiteral("ファイル %1 は読み込んだ後で変更されています").arg(path));
+              QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(path));
     EXPECT_EQ(DrawError(changed, 200, 150), QString()) << "not tried again with every paint";
     EXPECT_EQ(changed.Bitmap().size(), QSize(100, 75)) << "the kept bitmap stays";
     EXPECT_EQ(DrawInto(changed, 100, 75), small);
@@ -514,7 +514,7 @@ TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitma
     TJPEGImage gone;
     LoadFile(gone, path);
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(DrawError(gone, 100, 75), QStringLiteral("ファイル %1 が見つかりません").arg(path));
+    EXPECT_EQ(DrawError(gone, 100, 75), QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）").arg(path));
     EXPECT_EQ(DrawError(gone, 100, 75), QString());
     EXPECT_TRUE(gone.Bitmap().isNull());
 }
