@@ -105,9 +105,8 @@ std::string Label(const benchmark::State& state) {
 // The photo as a file in a temporary folder, written once.
 QString PhotoFile(const benchmark::State& state) {
     static QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("photo-%1-%2.jpg")
-                                             .arg(state.range(0))
-                                             .arg(state.range(1)));
+    const QString path =
+        folder.filePath(QStringLiteral("photo-%1-%2.jpg").arg(state.range(0)).arg(state.range(1)));
     if (!QFile::exists(path)) {
         const Bytes& bytes = PhotoFor(state);
         QFile file(path);

@@ -93,8 +93,8 @@ int main(int argc, char** argv) {
     std::printf("peak RSS before loading: %.1f MB\n", startKb / 1024.0);
     std::printf("peak RSS with all shown: %.1f MB (growth %.1f MB, %.2f MB per picture)\n",
                 peakKb / 1024.0, (peakKb - startKb) / 1024.0, (peakKb - startKb) / 1024.0 / count);
-    std::printf("file bytes kept in memory: %.1f MB; bitmaps kept: %.1f MB\n", fileBytes / 1048576.0,
-                bitmapBytes / 1048576.0);
+    std::printf("file bytes kept in memory: %.1f MB; bitmaps kept: %.1f MB\n",
+                fileBytes / 1048576.0, bitmapBytes / 1048576.0);
     sorowa::UnregisterJpegPicture();
     return 0;
 }

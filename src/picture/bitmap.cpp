@@ -23,9 +23,8 @@ QImage Scaled(QSize size, const QImage& image, bool smooth) {
                                  smooth ? Qt::SmoothTransformation : Qt::FastTransformation);
     if (scaled.format() != QImage::Format_RGB32 &&
         scaled.format() != QImage::Format_ARGB32_Premultiplied)
-        scaled = scaled.convertToFormat(scaled.hasAlphaChannel()
-                                            ? QImage::Format_ARGB32_Premultiplied
-                                            : QImage::Format_RGB32);
+        scaled = scaled.convertToFormat(
+            scaled.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     return scaled;
 }
 

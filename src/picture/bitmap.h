@@ -17,8 +17,7 @@ public:
     void Clear() { scaled_ = QImage(); }
     // image scaled to size as Draw scales it for this canvas, as 32-bit pixels; drawing the
     // result at that size needs no further copy.
-    static QImage Stretched(const TCanvas& canvas, QSize size, const QImage& image,
-                            int imageBits);
+    static QImage Stretched(const TCanvas& canvas, QSize size, const QImage& image, int imageBits);
 
 private:
     QImage scaled_;

@@ -4,9 +4,9 @@
 
 #include <cerrno>
 #include <dirent.h>
+#include <fcntl.h>
 #include <new>
 #include <string>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -16,8 +16,7 @@ namespace {
 FileIdentity IdentityOf(const struct stat& info) {
     return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
             static_cast<std::int64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
-                info.st_mtim.tv_nsec};
+            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
 }
 
 bool SameFile(const struct stat& info, const FileIdentity& identity) {
@@ -50,6 +49,10 @@ int OpenIfSameFile(int folderFd, const char* name, const FileIdentity& identity)
     return -1;
 }
 
+QString InFolder(const QString& folder, const std::string& name) {
+    return folder + (folder.endsWith(QLatin1Char('/')) ? "" : "/") + DecodeFileName(name);
+}
+
 QString FolderOf(const QString& path) {
     const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
     if (slash < 0) return QStringLiteral(".");
@@ -75,8 +78,7 @@ int FindRenamed(const QString& path, const FileIdentity& identity, QString& foun
         }
         found = OpenIfSameFile(dirfd(dir), name.c_str(), identity);
         if (found >= 0) {
-            foundPath = folder + (folder.endsWith(QLatin1Char('/')) ? "" : "/") +
-                        DecodeFileName(name);
+            foundPath = InFolder(folder, name);
             break;
         }
     }
@@ -86,27 +88,14 @@ int FindRenamed(const QString& path, const FileIdentity& identity, QString& foun
             !S_ISREG(info.st_mode) || !SameFile(info, identity))
             continue;
         found = OpenIfSameFile(dirfd(dir), others[i].c_str(), identity);
-        if (found >= 0)
-            foundPath = folder + (folder.endsWith(QLatin1Char('/')) ? "" : "/") +
-                        DecodeFileName(others[i]);
+        if (found >= 0) foundPath = InFolder(folder, others[i]);
     }
     closedir(dir);
     return found;
 }
 
-} // namespace
-
-std::optional<FileIdentity> IdentifyOpenFile(int fd) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-    return IdentityOf(info);
-}
-
-namespace {
-
 // Reads fd, the file of identity, from offset to its end into result.
-void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset,
-                  RereadResult& result) {
+void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset, RereadResult& result) {
     struct stat info {};
     if (fstat(fd, &info) != 0) {
         result.status = RereadStatus::ReadError;
@@ -125,8 +114,8 @@ void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset,
     }
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = pread(fd, result.bytes.get() + done, size - done,
-                                  offset + static_cast<off_t>(done));
+        const ssize_t got =
+            pread(fd, result.bytes.get() + done, size - done, offset + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             result.bytes.reset();
@@ -148,8 +137,13 @@ void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset,
 
 } // namespace
 
-RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
-                           std::int64_t offset) {
+std::optional<FileIdentity> IdentifyOpenFile(int fd) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+    return IdentityOf(info);
+}
+
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset) {
     RereadResult result;
     result.path = path;
     Fd fd(OpenIfSameFile(AT_FDCWD, EncodeFileName(path).c_str(), identity));

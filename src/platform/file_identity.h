@@ -38,7 +38,6 @@ struct RereadResult {
 };
 
 // Reads the file that had identity when it was read as path, from offset to its end.
-RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
-                           std::int64_t offset);
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset);
 
 } // namespace sorowa::platform

@@ -142,8 +142,7 @@ void TakeHeader(Decompressor& d, bool multipleScans) {
 // therefore made from the first scans alone, as soon as every coefficient it uses is known to
 // within its last bit (half a quantization step).
 bool UseFirstScansOnly(const Decompressor& d) {
-    return d.cinfo.progressive_mode && d.request->scaleEighths == 1 &&
-           !d.cinfo.quantize_colors;
+    return d.cinfo.progressive_mode && d.request->scaleEighths == 1 && !d.cinfo.quantize_colors;
 }
 
 bool OutputCoefficientsKnown(const jpeg_decompress_struct& cinfo) {

@@ -57,11 +57,12 @@ std::optional<jpeg::HeaderResult> ReadHeaderFrom(TStream& stream) {
     for (;;) {
         const std::size_t had = bytes.size();
         bytes.resize(want);
-        const auto got =
-            static_cast<std::size_t>(stream.Read(bytes.data() + had, static_cast<std::int64_t>(want - had)));
+        const auto got = static_cast<std::size_t>(
+            stream.Read(bytes.data() + had, static_cast<std::int64_t>(want - had)));
         bytes.resize(had + got);
         if (bytes.empty()) return std::nullopt;
-        const jpeg::HeaderResult header = jpeg::ReadJpegHeader(bytes.data(), bytes.size(), Limits());
+        const jpeg::HeaderResult header =
+            jpeg::ReadJpegHeader(bytes.data(), bytes.size(), Limits());
         const bool atEnd = bytes.size() < want;
         if (header.status == jpeg::DecodeStatus::Ok || !header.ranOut || atEnd) return header;
         want *= 4;
@@ -88,9 +89,11 @@ void GetInput(const TJPEGData* data, DecodeInput& input) {
     case platform::RereadStatus::Ok:
         break;
     case platform::RereadStatus::Missing:
-        throw EJPEG(QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）").arg(file.path));
+        throw EJPEG(QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）")
+                        .arg(file.path));
     case platform::RereadStatus::Changed:
-        throw EJPEG(QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(reread.path));
+        throw EJPEG(
+            QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(reread.path));
     case platform::RereadStatus::ReadError:
         throw EJPEG(QStringLiteral("画像ファイルを読み込めません: %1").arg(reread.path));
     }
@@ -199,8 +202,7 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
 
     std::optional<jpeg::HeaderResult> header;
     const auto* file = dynamic_cast<const TFileStream*>(&stream);
-    const std::optional<platform::FileIdentity> identity =
-        file ? file->Identity() : std::nullopt;
+    const std::optional<platform::FileIdentity> identity = file ? file->Identity() : std::nullopt;
     const std::int64_t start = stream.Position();
     if (identity && start <= identity->size) {
         data->file = TJPEGFile{file->Path(), *identity, start};

@@ -422,7 +422,8 @@ TEST_F(JpegImageTest, FromAFileOnlyTheHeaderIsReadAndNoBytesAreKept) {
     test::TempFolder folder;
     for (const int segments : {0, 5}) {
         SCOPED_TRACE(segments);
-        const Bytes bytes = WithLongHeader(test::EncodeJpeg(test::PhotoLike(1600, 1200, 5)), segments);
+        const Bytes bytes =
+            WithLongHeader(test::EncodeJpeg(test::PhotoLike(1600, 1200, 5)), segments);
         ASSERT_GT(bytes.size(), 200'000u);
         const QString path = folder.Write(QStringLiteral("photo.jpg"), ToQByteArray(bytes));
 
@@ -486,7 +487,8 @@ TEST_F(JpegImageTest, AFileRenamedInItsFolderIsReadAgainUnderItsNewName) {
     ASSERT_EQ(std::rename(QFile::encodeName(path).constData(),
                           QFile::encodeName(folder.File(QStringLiteral("c.jpg"))).constData()),
               0);
-    folder.Write(QStringLiteral("b.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 12))));
+    folder.Write(QStringLiteral("b.jpg"),
+                 ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 12))));
 
     EXPECT_EQ(DrawError(picture, 400, 300), QString());
     EXPECT_EQ(picture.DecodedScale(), 4);
@@ -498,13 +500,14 @@ TEST_F(JpegImageTest, AFileRenamedInItsFolderIsReadAgainUnderItsNewName) {
 TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitmapStays) {
     platform::SetScreenBitsPerPixel(24);
     test::TempFolder folder;
-    const QString path =
-        folder.Write(QStringLiteral("a.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600))));
+    const QString path = folder.Write(QStringLiteral("a.jpg"),
+                                      ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600))));
 
     TJPEGImage changed;
     LoadFile(changed, path);
     const QImage small = DrawInto(changed, 100, 75);
-    folder.Write(QStringLiteral("a.jpg"), ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 4))));
+    folder.Write(QStringLiteral("a.jpg"),
+                 ToQByteArray(test::EncodeJpeg(test::PhotoLike(800, 600, 4))));
     EXPECT_EQ(DrawError(changed, 200, 150),
               QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(path));
     EXPECT_EQ(DrawError(changed, 200, 150), QString()) << "not tried again with every paint";
@@ -514,7 +517,8 @@ TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitma
     TJPEGImage gone;
     LoadFile(gone, path);
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(DrawError(gone, 100, 75), QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）").arg(path));
+    EXPECT_EQ(DrawError(gone, 100, 75),
+              QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）").arg(path));
     EXPECT_EQ(DrawError(gone, 100, 75), QString());
     EXPECT_TRUE(gone.Bitmap().isNull());
 }
