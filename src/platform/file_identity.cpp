@@ -9,44 +9,67 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 namespace sorowa::platform {
 namespace {
 
-FileIdentity IdentityOf(const struct stat& info) {
-    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-            static_cast<std::int64_t>(info.st_size),
-            static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+std::int64_t ModifiedNs(const struct stat& info) {
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
 }
 
-bool SameFile(const struct stat& info, const FileIdentity& identity) {
-    return static_cast<std::uint64_t>(info.st_dev) == identity.device &&
-           static_cast<std::uint64_t>(info.st_ino) == identity.inode;
+FileIdentity IdentityOf(const struct stat& info) {
+    return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+            static_cast<std::int64_t>(info.st_size), ModifiedNs(info)};
+}
+
+// Strong: the same file, unchanged. Weak: a regular file of the same device, size and
+// modification time under another inode number, which is how an unchanged file looks on file
+// systems whose inode numbers do not last (FAT, FUSE) once the system has forgotten it.
+enum class Match { None, Weak, Strong };
+
+Match MatchOf(const struct stat& info, const FileIdentity& identity) {
+    if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_dev) != identity.device ||
+        static_cast<std::int64_t>(info.st_size) != identity.size ||
+        ModifiedNs(info) != identity.modifiedNs)
+        return Match::None;
+    return static_cast<std::uint64_t>(info.st_ino) == identity.inode ? Match::Strong : Match::Weak;
 }
 
 class Fd {
 public:
+    Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) close(fd_);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
+    Fd(Fd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    Fd& operator=(Fd&& other) noexcept {
+        std::swap(fd_, other.fd_);
+        return *this;
+    }
     int get() const { return fd_; }
 
 private:
-    int fd_;
+    int fd_ = -1;
 };
 
-// Opens name (relative to folderFd, or as a path when folderFd is AT_FDCWD) when it is the
-// file of identity; -1 otherwise.
-int OpenIfSameFile(int folderFd, const char* name, const FileIdentity& identity) {
-    const int fd = openat(folderFd, name, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
+// name opened (relative to folderFd, or as a path with AT_FDCWD), with how it matches.
+struct Candidate {
+    Fd fd;
+    Match match = Match::None;
     struct stat info {};
-    if (fstat(fd, &info) == 0 && SameFile(info, identity)) return fd;
-    close(fd);
-    return -1;
+};
+
+Candidate Open(int folderFd, const std::string& name, const FileIdentity& identity) {
+    Candidate candidate;
+    candidate.fd = Fd(openat(folderFd, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (candidate.fd.get() >= 0 && fstat(candidate.fd.get(), &candidate.info) == 0)
+        candidate.match = MatchOf(candidate.info, identity);
+    return candidate;
 }
 
 QString InFolder(const QString& folder, const std::string& name) {
@@ -60,52 +83,60 @@ QString FolderOf(const QString& path) {
     return path.left(slash);
 }
 
-// Looks through path's folder for the entry that is the file of identity: first the entries
-// whose inode number the folder listing already gives, then, for file systems whose listings
-// report other numbers than stat does, every entry.
-int FindRenamed(const QString& path, const FileIdentity& identity, QString& foundPath) {
-    const QString folder = FolderOf(path);
+// Looks through the folder for the file renamed: an entry that is that file by its inode
+// number (tried first on the entries whose number the listing gives, then on all, for file
+// systems whose listings report other numbers than stat does), or else the one entry, if there
+// is exactly one, that matches it weakly.
+Candidate FindInFolder(const QString& folder, const FileIdentity& identity, QString& foundPath) {
     DIR* dir = opendir(EncodeFileName(folder).c_str());
-    if (dir == nullptr) return -1;
-    std::vector<std::string> others;
-    int found = -1;
+    if (dir == nullptr) return Candidate();
+    std::vector<std::string> names;
+    Candidate found;
     while (const dirent* entry = readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
-        if (static_cast<std::uint64_t>(entry->d_ino) != identity.inode) {
-            others.push_back(name);
-            continue;
-        }
-        found = OpenIfSameFile(dirfd(dir), name.c_str(), identity);
-        if (found >= 0) {
+        names.push_back(name);
+        if (static_cast<std::uint64_t>(entry->d_ino) != identity.inode) continue;
+        Candidate candidate = Open(dirfd(dir), name, identity);
+        if (candidate.match == Match::Strong) {
+            found = std::move(candidate);
             foundPath = InFolder(folder, name);
             break;
         }
     }
-    for (std::size_t i = 0; found < 0 && i < others.size(); ++i) {
-        struct stat info {};
-        if (fstatat(dirfd(dir), others[i].c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-            !S_ISREG(info.st_mode) || !SameFile(info, identity))
-            continue;
-        found = OpenIfSameFile(dirfd(dir), others[i].c_str(), identity);
-        if (found >= 0) foundPath = InFolder(folder, others[i]);
+    if (found.match != Match::Strong) {
+        const std::string* weak = nullptr;
+        int weakCount = 0;
+        for (const std::string& name : names) {
+            struct stat info {};
+            if (fstatat(dirfd(dir), name.c_str(), &info, 0) != 0) continue;
+            const Match match = MatchOf(info, identity);
+            if (match == Match::Strong) {
+                found = Open(dirfd(dir), name, identity);
+                if (found.match == Match::Strong) foundPath = InFolder(folder, name);
+                weakCount = 0;
+                break;
+            }
+            if (match == Match::Weak) weak = &name, ++weakCount;
+        }
+        if (weakCount == 1) {
+            found = Open(dirfd(dir), *weak, identity);
+            if (found.match == Match::Weak) foundPath = InFolder(folder, *weak);
+        }
     }
     closedir(dir);
+    if (found.match == Match::None) return Candidate();
     return found;
 }
 
-// Reads fd, the file of identity, from offset to its end into result.
-void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset, RereadResult& result) {
-    struct stat info {};
-    if (fstat(fd, &info) != 0) {
-        result.status = RereadStatus::ReadError;
-        return;
-    }
-    if (IdentityOf(info) != identity || offset < 0 || offset > identity.size) {
+// Reads the candidate from offset to its end into result.
+void ReadCandidate(const Candidate& file, std::int64_t offset, RereadResult& result) {
+    const auto size64 = static_cast<std::int64_t>(file.info.st_size);
+    if (offset < 0 || offset > size64) {
         result.status = RereadStatus::Changed;
         return;
     }
-    const auto size = static_cast<std::size_t>(identity.size - offset);
+    const auto size = static_cast<std::size_t>(size64 - offset);
     try {
         result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     } catch (const std::bad_alloc&) {
@@ -114,8 +145,8 @@ void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset, Rer
     }
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got =
-            pread(fd, result.bytes.get() + done, size - done, offset + static_cast<off_t>(done));
+        const ssize_t got = pread(file.fd.get(), result.bytes.get() + done, size - done,
+                                  offset + static_cast<off_t>(done));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) {
             result.bytes.reset();
@@ -126,7 +157,9 @@ void ReadOpenFile(int fd, const FileIdentity& identity, std::int64_t offset, Rer
         done += static_cast<std::size_t>(got);
     }
     // Shorter than it was, or written to while being read: not the bytes that were loaded.
-    if (done != size || fstat(fd, &info) != 0 || IdentityOf(info) != identity) {
+    struct stat after {};
+    if (done != size || fstat(file.fd.get(), &after) != 0 ||
+        IdentityOf(after) != IdentityOf(file.info)) {
         result.bytes.reset();
         result.status = RereadStatus::Changed;
         return;
@@ -146,20 +179,24 @@ std::optional<FileIdentity> IdentifyOpenFile(int fd) {
 RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset) {
     RereadResult result;
     result.path = path;
-    Fd fd(OpenIfSameFile(AT_FDCWD, EncodeFileName(path).c_str(), identity));
-    if (fd.get() >= 0) {
-        ReadOpenFile(fd.get(), identity, offset, result);
+    Candidate atPath = Open(AT_FDCWD, EncodeFileName(path), identity);
+    if (atPath.match == Match::Strong) {
+        ReadCandidate(atPath, offset, result);
         return result;
     }
-    Fd renamed(FindRenamed(path, identity, result.path));
-    if (renamed.get() >= 0) {
-        ReadOpenFile(renamed.get(), identity, offset, result);
-    } else {
-        // Another file under the name (saved over by writing a new file) is a change.
-        struct stat info {};
-        if (stat(EncodeFileName(path).c_str(), &info) == 0) result.status = RereadStatus::Changed;
+    QString foundPath;
+    const Candidate renamed = FindInFolder(FolderOf(path), identity, foundPath);
+    if (renamed.match == Match::Strong ||
+        (renamed.match == Match::Weak && atPath.match != Match::Weak)) {
+        result.path = foundPath;
+        ReadCandidate(renamed, offset, result);
+    } else if (atPath.match == Match::Weak) {
+        ReadCandidate(atPath, offset, result);
+    } else if (atPath.fd.get() >= 0) {
+        // Written to, or saved over by a new file under the name.
+        result.status = RereadStatus::Changed;
     }
-    return result;
+    return result; // Missing unless read
 }
 
 } // namespace sorowa::platform

@@ -89,5 +89,36 @@ TEST(FileIdentityTest, AChangedReplacedOrRemovedFileIsNeverReadAsTheOneLoaded) {
               RereadStatus::Missing);
 }
 
+// FAT and FUSE number a file anew once the system has forgotten it. Such a file is still found
+// by its device, size and modification time to the nanosecond: at its name, or else as the one
+// entry of its folder that matches, never by guessing between several.
+TEST(FileIdentityTest, AFileWhoseInodeNumberChangedIsFoundByItsSizeAndTime) {
+    test::TempFolder folder;
+    const QString path = folder.Write(QStringLiteral("a.jpg"), "0123456789");
+    FileIdentity renumbered = IdentityOf(path);
+    renumbered.inode += 100'000;
+
+    RereadResult result = ReadFileAgain(path, renumbered, 0);
+    EXPECT_EQ(result.status, RereadStatus::Ok);
+    EXPECT_EQ(Text(result), "0123456789");
+
+    const QString renamed = folder.File(QStringLiteral("b.jpg"));
+    Rename(path, renamed);
+    folder.Write(QStringLiteral("other.jpg"), "abcdefghij"); // same size, another time
+    result = ReadFileAgain(path, renumbered, 0);
+    EXPECT_EQ(result.status, RereadStatus::Ok);
+    EXPECT_EQ(result.path, renamed);
+
+    // A copy with the same size and time: two files match, neither is taken.
+    const QString copy = folder.Write(QStringLiteral("c.jpg"), "0123456789");
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {renumbered.modifiedNs / 1'000'000'000,
+                                       renumbered.modifiedNs % 1'000'000'000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, EncodeFileName(copy).c_str(), times, 0), 0);
+    EXPECT_EQ(ReadFileAgain(path, renumbered, 0).status, RereadStatus::Missing);
+    // With its own inode number it is still found among them.
+    EXPECT_EQ(ReadFileAgain(path, IdentityOf(renamed), 0).path, renamed);
+}
+
 } // namespace
 } // namespace sorowa::platform
