@@ -24,17 +24,19 @@ FileIdentity IdentityOf(const struct stat& info) {
             static_cast<std::int64_t>(info.st_size), ModifiedNs(info)};
 }
 
-// Strong: the same file, unchanged. Weak: a regular file of the same device, size and
-// modification time under another inode number, which is how an unchanged file looks on file
-// systems whose inode numbers do not last (FAT, FUSE) once the system has forgotten it.
+// Strong: the same file (device and inode) at the same size. Its time may differ: some file
+// systems (FUSE FAT among them) stamp a file anew when it is renamed. Weak: a regular file of
+// the same device, size and modification time under another inode number, which is how an
+// unchanged file looks on file systems whose inode numbers do not last (FAT, FUSE) once the
+// system has forgotten it. A file whose size changed is neither: a different picture now.
 enum class Match { None, Weak, Strong };
 
 Match MatchOf(const struct stat& info, const FileIdentity& identity) {
     if (!S_ISREG(info.st_mode) || static_cast<std::uint64_t>(info.st_dev) != identity.device ||
-        static_cast<std::int64_t>(info.st_size) != identity.size ||
-        ModifiedNs(info) != identity.modifiedNs)
+        static_cast<std::int64_t>(info.st_size) != identity.size)
         return Match::None;
-    return static_cast<std::uint64_t>(info.st_ino) == identity.inode ? Match::Strong : Match::Weak;
+    if (static_cast<std::uint64_t>(info.st_ino) == identity.inode) return Match::Strong;
+    return ModifiedNs(info) == identity.modifiedNs ? Match::Weak : Match::None;
 }
 
 class Fd {

@@ -1,7 +1,8 @@
 #pragma once
 // Finding a file again after reading it: what identifies the file that was read (device,
 // inode, size, modification time), and reading it once more, by its name or, when it has been
-// renamed within its folder since (as a batch rename does), by its inode.
+// renamed within its folder since (as a batch rename does), by its inode, or where inode
+// numbers do not last, by its size and time.
 
 #include <QString>
 #include <cstddef>
@@ -25,7 +26,7 @@ std::optional<FileIdentity> IdentifyOpenFile(int fd);
 enum class RereadStatus {
     Ok,
     Missing,   // neither the name nor any entry of its folder is that file any more
-    Changed,   // its size or modification time differ, or another file has taken its name
+    Changed,   // its size differs, or another file has taken its name
     ReadError, // it could not be opened or read
 };
 

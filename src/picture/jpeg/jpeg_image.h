@@ -5,9 +5,9 @@
 // height are always the file's full size.
 //
 // What a picture keeps is about what it shows, not about the photo: a picture loaded from a
-// file keeps a note of the file instead of its bytes and reads it again for each decode (by
-// its inode when it has been renamed in its folder meanwhile; a file changed since is an
-// error, never shown as if it were the one loaded), and a 24-bit bitmap larger than the
+// file keeps a note of the file instead of its bytes and reads it again for each decode (found
+// again after a rename in its folder; another file in its place, or the file at another size,
+// is an error, never shown as if it were the one loaded), and a 24-bit bitmap larger than the
 // rectangle drawn is cut down to what that draw shows. A folder of large photos thus costs
 // about one thumbnail's pixels per photo.
 
