@@ -2,6 +2,7 @@
 
 #include "platform/file_names.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
@@ -131,14 +132,18 @@ Candidate FindInFolder(const QString& folder, const FileIdentity& identity, QStr
     return found;
 }
 
-// Reads the candidate from offset to its end into result.
-void ReadCandidate(const Candidate& file, std::int64_t offset, RereadResult& result) {
+// Reads the candidate from offset to its end, or at most maxLength bytes (when not negative),
+// into result.
+void ReadCandidate(const Candidate& file, std::int64_t offset, std::int64_t maxLength,
+                   RereadResult& result) {
     const auto size64 = static_cast<std::int64_t>(file.info.st_size);
     if (offset < 0 || offset > size64) {
         result.status = RereadStatus::Changed;
         return;
     }
-    const auto size = static_cast<std::size_t>(size64 - offset);
+    std::int64_t length = size64 - offset;
+    if (maxLength >= 0) length = std::min(length, maxLength);
+    const auto size = static_cast<std::size_t>(length);
     try {
         result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
     } catch (const std::bad_alloc&) {
@@ -178,12 +183,13 @@ std::optional<FileIdentity> IdentifyOpenFile(int fd) {
     return IdentityOf(info);
 }
 
-RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset) {
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset,
+                           std::int64_t maxLength) {
     RereadResult result;
     result.path = path;
     Candidate atPath = Open(AT_FDCWD, EncodeFileName(path), identity);
     if (atPath.match == Match::Strong) {
-        ReadCandidate(atPath, offset, result);
+        ReadCandidate(atPath, offset, maxLength, result);
         return result;
     }
     QString foundPath;
@@ -191,9 +197,9 @@ RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, st
     if (renamed.match == Match::Strong ||
         (renamed.match == Match::Weak && atPath.match != Match::Weak)) {
         result.path = foundPath;
-        ReadCandidate(renamed, offset, result);
+        ReadCandidate(renamed, offset, maxLength, result);
     } else if (atPath.match == Match::Weak) {
-        ReadCandidate(atPath, offset, result);
+        ReadCandidate(atPath, offset, maxLength, result);
     } else if (atPath.fd.get() >= 0) {
         // Written to, or saved over by a new file under the name.
         result.status = RereadStatus::Changed;

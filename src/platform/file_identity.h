@@ -33,12 +33,15 @@ enum class RereadStatus {
 struct RereadResult {
     RereadStatus status = RereadStatus::Missing;
     QString path; // where the file was found
-    // The bytes from the offset to the end (not zeroed first: a decode reads them once).
+    // The bytes from the offset to the end, or as many as asked for (not zeroed first: a
+    // decode reads them once).
     std::unique_ptr<std::uint8_t[]> bytes;
     std::size_t size = 0;
 };
 
-// Reads the file that had identity when it was read as path, from offset to its end.
-RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset);
+// Reads the file that had identity when it was read as path, from offset to its end, or only
+// its first maxLength bytes from offset when maxLength is not negative.
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset,
+                           std::int64_t maxLength = -1);
 
 } // namespace sorowa::platform

@@ -42,6 +42,9 @@ TEST(FileIdentityTest, ReadsTheSameFileByNameOrAfterARenameInItsFolder) {
     EXPECT_EQ(Text(result), "0123456789");
     EXPECT_EQ(Text(ReadFileAgain(path, identity, 4)), "456789");
     EXPECT_EQ(ReadFileAgain(path, identity, 10).status, RereadStatus::Ok);
+    // Only the first bytes from the offset, when asked for fewer than remain.
+    EXPECT_EQ(Text(ReadFileAgain(path, identity, 4, 3)), "456");
+    EXPECT_EQ(Text(ReadFileAgain(path, identity, 4, 100)), "456789");
 
     // Renamed to a name that is not UTF-8, and another file put under the old name.
     const QString renamed = folder.Path() + u'/' + DecodeFileName("\xff\xfe.jpg");
@@ -51,6 +54,7 @@ TEST(FileIdentityTest, ReadsTheSameFileByNameOrAfterARenameInItsFolder) {
     EXPECT_EQ(result.status, RereadStatus::Ok);
     EXPECT_EQ(result.path, renamed);
     EXPECT_EQ(Text(result), "23456789");
+    EXPECT_EQ(Text(ReadFileAgain(path, identity, 2, 2)), "23");
 }
 
 TEST(FileIdentityTest, AResizedReplacedOrRemovedFileIsNeverReadAsTheOneLoaded) {
