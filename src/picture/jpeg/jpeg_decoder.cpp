@@ -27,6 +27,7 @@ struct Decompressor {
     JSAMPROW rows[16];
     JSAMPARRAY cmykRow;
     bool firstScansOnly;
+    bool firstScanOnly;
 };
 
 void SetDecodeParameters(Decompressor& d) {
@@ -94,7 +95,7 @@ JDIMENSION PrepareRows(Decompressor& d) {
     const int row = static_cast<int>(cinfo.output_scanline);
     const bool multiRow = d.target.pitch > 0 && d.target.pitch % 4 == 0;
     const int batch = multiRow ? std::clamp(cinfo.rec_outbuf_height, 1, 16) : 1;
-    const int count = std::min(batch, static_cast<int>(cinfo.output_height) - row);
+    const int count = std::min(batch, d.result.height - row);
     for (int i = 0; i < count; ++i)
         d.rows[i] = d.target.firstRow + (row + i) * d.target.pitch;
     return static_cast<JDIMENSION>(count);
@@ -119,6 +120,7 @@ bool WithinPixelBudget(Decompressor& d) {
 
 bool MakeBitmap(Decompressor& d) {
     TakePalette(d);
+    if (d.request->maxRows > 0) d.result.height = std::min(d.result.height, d.request->maxRows);
     const BitmapSink& sink = d.request->bitmap;
     d.target = sink.make(sink.context, d.result.width, d.result.height, d.result.bitsPerPixel,
                          d.palette, d.paletteSize);
@@ -142,7 +144,8 @@ void TakeHeader(Decompressor& d, bool multipleScans) {
 // therefore made from the first scans alone, as soon as every coefficient it uses is known to
 // within its last bit (half a quantization step).
 bool UseFirstScansOnly(const Decompressor& d) {
-    return d.cinfo.progressive_mode && d.request->scaleEighths == 1 && !d.cinfo.quantize_colors;
+    return d.cinfo.progressive_mode && d.request->scaleEighths == 1 && !d.cinfo.quantize_colors &&
+           d.request->maxRows == 0;
 }
 
 bool OutputCoefficientsKnown(const jpeg_decompress_struct& cinfo) {
@@ -207,10 +210,13 @@ void RunLibjpeg(Decompressor& d) {
         jpeg_calc_output_dimensions(&d.cinfo);
         if (WithinPixelBudget(d)) {
             d.firstScansOnly = UseFirstScansOnly(d);
-            d.cinfo.buffered_image = d.firstScansOnly ? TRUE : FALSE;
+            // A few rows of a progressive file: its first scan gives them, read only as far
+            // as those rows.
+            d.firstScanOnly = d.cinfo.progressive_mode && d.request->maxRows > 0;
+            d.cinfo.buffered_image = d.firstScansOnly || d.firstScanOnly ? TRUE : FALSE;
             jpeg_start_decompress(&d.cinfo);
-            if (d.firstScansOnly) {
-                ConsumeFirstScans(d);
+            if (d.firstScansOnly || d.firstScanOnly) {
+                if (d.firstScansOnly) ConsumeFirstScans(d);
                 // Smoothing estimates missing detail from the neighbouring blocks' means,
                 // reading ahead into the next scan to get them, and alters the means too.
                 // For a complete file it does nothing.
@@ -221,14 +227,18 @@ void RunLibjpeg(Decompressor& d) {
                 d.cmykRow = d.cinfo.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&d.cinfo),
                                                       JPOOL_IMAGE, d.cinfo.output_width * 4, 1);
             if (MakeBitmap(d)) {
-                while (d.cinfo.output_scanline < d.cinfo.output_height) {
+                while (d.cinfo.output_scanline < d.cinfo.output_height &&
+                       (d.request->maxRows <= 0 || d.result.rowsDone < d.request->maxRows)) {
                     const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, d.rows, PrepareRows(d));
                     StoreRows(d, got);
                     if (got == 0) break; // only a suspending source gives nothing; ours never
                 }
-                // From the first scans, nothing more is read: finishing the output pass would
-                // read on to the next scan's header, finishing the decompression to the end.
-                if (!d.firstScansOnly) jpeg_finish_decompress(&d.cinfo);
+                // From the first scans, or for the first rows, nothing more is read:
+                // finishing the output pass would read on to the next scan's header,
+                // finishing the decompression to the end.
+                const bool partial = d.firstScansOnly || d.firstScanOnly ||
+                                     d.cinfo.output_scanline < d.cinfo.output_height;
+                if (!partial) jpeg_finish_decompress(&d.cinfo);
             }
         }
     }
@@ -256,6 +266,7 @@ DecodeResult DecodeJpeg(const DecodeRequest& request) {
     d.mode = Mode::Decode;
     d.request = &request;
     RunLibjpeg(d);
+    d.result.ranOut = d.source.ranOut;
     return d.result;
 }
 

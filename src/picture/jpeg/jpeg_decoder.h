@@ -56,6 +56,9 @@ struct DecodeRequest {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     int scaleEighths = 8; // output scale M/8, M = 1..8
+    // Stop after this many rows of output (0: all). A progressive file's rows then come from
+    // its first scan alone.
+    int maxRows = 0;
     bool eightBitDisplay = false;
     DecodeLimits limits{};
     BitmapSink bitmap{};
@@ -70,6 +73,7 @@ struct DecodeResult {
     int bitsPerPixel = 0;
     int rowsDone = 0; // rows of the bitmap that hold decoded pixels
     bool madeBitmap = false;
+    bool ranOut = false; // the data ended early: the end of the image was made up
 };
 
 HeaderResult ReadJpegHeader(const std::uint8_t* data, std::size_t size, const DecodeLimits& limits);
