@@ -1,11 +1,14 @@
 #include "picture/jpeg/jpeg_image.h"
 
+#include "picture/jpeg/exif_thumbnail.h"
 #include "picture/jpeg/jpeg_decoder.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
 #include "platform/display.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <exception>
 
@@ -48,11 +51,11 @@ void RaiseFor(const jpeg::DecodeResult& result, const std::exception_ptr& handle
     }
 }
 
-// Reads the header from the stream, taking no more of its bytes than the header needs: 64 KB,
-// then four times as much whenever the header goes on past what has been read. nullopt when
-// the stream has no bytes.
-std::optional<jpeg::HeaderResult> ReadHeaderFrom(TStream& stream) {
-    std::vector<std::uint8_t> bytes;
+// Reads the header from the stream into bytes, taking no more of its bytes than the header
+// needs: 64 KB, then four times as much whenever the header goes on past what has been read.
+// nullopt when the stream has no bytes.
+std::optional<jpeg::HeaderResult> ReadHeaderFrom(TStream& stream,
+                                                 std::vector<std::uint8_t>& bytes) {
     std::size_t want = 64 * 1024;
     for (;;) {
         const std::size_t had = bytes.size();
@@ -76,7 +79,8 @@ struct DecodeInput {
     std::size_t size = 0;
 };
 
-void GetInput(const TJPEGData* data, DecodeInput& input) {
+// All the bytes, or at least the first maxLength of them when maxLength is not negative.
+void GetInput(const TJPEGData* data, DecodeInput& input, std::int64_t maxLength = -1) {
     if (data == nullptr) return;
     if (!data->file) {
         input.data = data->bytes.data();
@@ -84,7 +88,8 @@ void GetInput(const TJPEGData* data, DecodeInput& input) {
         return;
     }
     const TJPEGFile& file = *data->file;
-    platform::RereadResult reread = platform::ReadFileAgain(file.path, file.identity, file.offset);
+    platform::RereadResult reread =
+        platform::ReadFileAgain(file.path, file.identity, file.offset, maxLength);
     switch (reread.status) {
     case platform::RereadStatus::Ok:
         break;
@@ -100,6 +105,110 @@ void GetInput(const TJPEGData* data, DecodeInput& input) {
     input.read = std::move(reread.bytes);
     input.data = input.read.get();
     input.size = reread.size;
+}
+
+// The embedded thumbnail of the loaded bytes, when it can stand for the photo: a colour JPEG
+// smaller than the photo (and not larger than a thumbnail), and, where the Exif record gives
+// the photo's pixel size, that record describes this photo, not one it was edited from.
+std::optional<TJPEGThumbnail> ThumbnailIn(const std::vector<std::uint8_t>& bytes,
+                                          const jpeg::JpegHeader& photo) {
+    if (photo.grayscale || photo.width <= 0 || photo.height <= 0) return std::nullopt;
+    const std::optional<jpeg::EmbeddedThumbnail> found =
+        jpeg::FindEmbeddedThumbnail(bytes.data(), bytes.size());
+    if (!found) return std::nullopt;
+    if ((found->pixelWidth != 0 || found->pixelHeight != 0) &&
+        (found->pixelWidth != static_cast<std::uint32_t>(photo.width) ||
+         found->pixelHeight != static_cast<std::uint32_t>(photo.height)))
+        return std::nullopt;
+    const jpeg::HeaderResult header =
+        jpeg::ReadJpegHeader(bytes.data() + found->offset, found->length, Limits());
+    const jpeg::JpegHeader& own = header.header;
+    constexpr int kSmallest = 16;
+    constexpr std::int64_t kLargestPixels = 1024 * 1024;
+    if (header.status != jpeg::DecodeStatus::Ok || own.grayscale || own.width < kSmallest ||
+        own.height < kSmallest || own.width >= photo.width || own.height >= photo.height ||
+        std::int64_t{own.width} * own.height > kLargestPixels)
+        return std::nullopt;
+    return TJPEGThumbnail{found->offset, found->length, own.width, own.height};
+}
+
+// Where the photo may be inside its thumbnail: the whole of it, and, where proportions
+// differ, the photo's proportions centred between bars (less a pixel on the bars' sides,
+// where the compression smears them).
+std::vector<QRect> PhotoRectsIn(QSize thumbnail, int photoWidth, int photoHeight) {
+    const double scale = std::min(static_cast<double>(thumbnail.width()) / photoWidth,
+                                  static_cast<double>(thumbnail.height()) / photoHeight);
+    const double width = photoWidth * scale, height = photoHeight * scale;
+    std::vector<QRect> rects{QRect(QPoint(0, 0), thumbnail)};
+    if (thumbnail.width() - width < 1 && thumbnail.height() - height < 1) return rects;
+    const double x0 = (thumbnail.width() - width) / 2, y0 = (thumbnail.height() - height) / 2;
+    const bool bars = y0 > 0.5; // above and below; otherwise at the sides
+    int left = static_cast<int>(std::ceil(x0)), top = static_cast<int>(std::ceil(y0));
+    int right = static_cast<int>(std::floor(x0 + width)),
+        bottom = static_cast<int>(std::floor(y0 + height));
+    if (bars) {
+        ++top, --bottom;
+    } else {
+        ++left, --right;
+    }
+    if (right - left >= 16 && bottom - top >= 16)
+        rects.push_back(QRect(left, top, right - left, bottom - top));
+    return rects;
+}
+
+using Means = std::array<double, 3>;
+
+// The mean of each byte of a 3-byte pixel over [x0, x1) x [y0, y1).
+Means MeanOver(const QImage& image, int x0, int x1, int y0, int y1) {
+    Means sum{};
+    for (int y = y0; y < y1; ++y) {
+        const uchar* row = image.constScanLine(y);
+        for (int x = x0; x < x1; ++x)
+            for (int c = 0; c < 3; ++c)
+                sum[c] += row[x * 3 + c];
+    }
+    const double count = std::max(1.0, static_cast<double>(x1 - x0) * (y1 - y0));
+    for (double& value : sum)
+        value /= count;
+    return sum;
+}
+
+// The thumbnail rows whose band is compared with the top of the photo.
+constexpr int kBandRows = 8;
+
+// Photo rows (at the scale decoded) that lie under the thumbnail's top band.
+int PhotoRowsUnderBand(const QRect& photo, int scaledHeight) {
+    const int band = std::min(kBandRows, photo.height());
+    return std::clamp(
+        static_cast<int>(std::lround(static_cast<double>(band) * scaledHeight / photo.height())), 1,
+        scaledHeight);
+}
+
+// Whether the top band of the photo's rectangle in the thumbnail looks like the photo's own
+// top rows: eight cells across, each colour's mean compared. A thumbnail is a scaled copy, so
+// the means agree closely (cell edges fall within a pixel of each other; compression moves
+// means by little); another picture, or this one turned or cropped since, differs widely.
+bool TopBandMatches(const QImage& thumbnail, const QRect& photo, const QImage& top,
+                    int scaledHeight) {
+    constexpr int kCells = 8;
+    constexpr double kLargestCell = 24, kLargestMean = 8;
+    const int band = std::min(kBandRows, photo.height());
+    const int rows = PhotoRowsUnderBand(photo, scaledHeight);
+    if (top.height() < rows) return false;
+    double total = 0;
+    for (int i = 0; i < kCells; ++i) {
+        const Means a = MeanOver(thumbnail, photo.left() + i * photo.width() / kCells,
+                                 photo.left() + (i + 1) * photo.width() / kCells, photo.top(),
+                                 photo.top() + band);
+        const Means b =
+            MeanOver(top, i * top.width() / kCells, (i + 1) * top.width() / kCells, 0, rows);
+        for (int c = 0; c < 3; ++c) {
+            const double difference = std::abs(a[c] - b[c]);
+            if (difference > kLargestCell) return false;
+            total += difference;
+        }
+    }
+    return total / (kCells * 3) <= kLargestMean;
 }
 
 } // namespace
@@ -180,7 +289,7 @@ void TJPEGImage::Assign(const TJPEGImage& other) {
     if (&other == this) return;
     data_ = other.data_;
     progressive_ = other.progressive_;
-    decoded_ = decodeFailed_ = cutDown_ = false;
+    decoded_ = decodeFailed_ = cutDown_ = fromThumbnail_ = false;
     keptScale_ = 0;
     bitmap_ = QImage();
     bitmapBits_ = 0;
@@ -194,20 +303,21 @@ void TJPEGImage::Assign(const TJPEGImage& other) {
 void TJPEGImage::LoadFromStream(TStream& stream) {
     auto data = std::make_shared<TJPEGData>();
     data_.reset();
-    progressive_ = decoded_ = decodeFailed_ = cutDown_ = false;
+    progressive_ = decoded_ = decodeFailed_ = cutDown_ = fromThumbnail_ = false;
     keptScale_ = 0;
     bitmap_ = QImage();
     bitmapBits_ = 0;
     cache_.Clear();
 
     std::optional<jpeg::HeaderResult> header;
+    std::vector<std::uint8_t> headerBytes;
     const auto* file = dynamic_cast<const TFileStream*>(&stream);
     const std::optional<platform::FileIdentity> identity = file ? file->Identity() : std::nullopt;
     const std::int64_t start = stream.Position();
     if (identity && start <= identity->size) {
         data->file = TJPEGFile{file->Path(), *identity, start};
         data_ = data;
-        header = ReadHeaderFrom(stream);
+        header = ReadHeaderFrom(stream, headerBytes);
     } else {
         data->bytes = stream.ReadRemaining();
         data_ = data;
@@ -220,6 +330,7 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
         data->height = header->header.height;
         data->grayscale = header->header.grayscale;
         progressive_ = header->header.progressive;
+        data->thumbnail = ThumbnailIn(data->file ? headerBytes : data->bytes, header->header);
     }
     SetPaletteModified(true);
     NotifyChange();
@@ -237,11 +348,11 @@ void TJPEGImage::Draw(TCanvas& canvas, const QRect& rect) {
     const QSize drawn(std::max(rect.width(), 0), std::max(rect.height(), 0));
     const int wanted = jpeg::ChooseScale(Width(), Height(), drawn.width(), drawn.height());
     if (!decoded_) {
-        DecodeAt(wanted, true);
+        DecodeAt(wanted, true, drawn);
     } else if (!decodeFailed_ &&
                (bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())) {
         const int scale = std::min(wanted, LargestScaleWithinBudget());
-        if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) DecodeAt(scale, false);
+        if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) DecodeAt(scale, false, drawn);
     }
     KeepOnly(canvas, drawn);
     cache_.Draw(canvas, rect, bitmap_, bitmapBits_);
@@ -263,7 +374,7 @@ void TJPEGImage::KeepOnly(const TCanvas& canvas, QSize drawn) {
 // The first decode stores an empty bitmap before anything else, so that a decode that fails
 // is not tried again: later draws show what the bitmap holds. A later, larger decode replaces
 // the kept bitmap only when it succeeds.
-void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
+void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw, QSize drawn) {
     if (firstDraw) {
         decoded_ = true;
         bitmap_ = QImage();
@@ -278,6 +389,11 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     }
     DecodeInput input;
     try {
+        if (DecodeFromThumbnail(drawn)) {
+            decodeFailed_ = false;
+            Progress({TProgressStage::Ending, 100, false, QRect(), QString()});
+            return;
+        }
         GetInput(data_.get(), input);
     } catch (const EJPEG&) {
         Progress({TProgressStage::Ending, 0, false, QRect(), QString()});
@@ -298,6 +414,7 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     const bool ok = result.status == jpeg::DecodeStatus::Ok;
 
     if (result.madeBitmap && (firstDraw || ok)) {
+        fromThumbnail_ = false;
         // Rows the decoder did not reach read as zero, as in a freshly made bitmap.
         for (int y = std::max(result.rowsDone, 0); y < decode.image.height(); ++y)
             std::memset(decode.image.scanLine(y), 0,
@@ -316,6 +433,69 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     if (PaletteModified()) NotifyChange();
 
     RaiseFor(result, decode.handlerError);
+}
+
+// A draw that the embedded thumbnail covers at 24 bits is made from it, when the top of the
+// photo confirms that it still shows the photo. Only the thumbnail and the photo's first rows
+// are read. False, with nothing changed, when the thumbnail cannot be used: the photo is then
+// decoded itself.
+bool TJPEGImage::DecodeFromThumbnail(QSize drawn) {
+    const TJPEGData* data = data_.get();
+    if (data == nullptr || !data->thumbnail || platform::ScreenBitsPerPixel() <= 8) return false;
+    const TJPEGThumbnail& thumbnail = *data->thumbnail;
+    std::vector<QRect> rects =
+        PhotoRectsIn(QSize(thumbnail.width, thumbnail.height), Width(), Height());
+    std::erase_if(rects, [&](const QRect& r) {
+        return r.width() < drawn.width() || r.height() < drawn.height();
+    });
+    if (rects.empty()) return false;
+
+    // The photo's top rows lie within the first part of its data: a quarter of the file
+    // besides the thumbnail is far more than they take in any real photo.
+    const std::int64_t size = data->Size();
+    const std::int64_t prefix = std::min<std::int64_t>(
+        size, static_cast<std::int64_t>(thumbnail.offset + thumbnail.length) + size / 4 + 65536);
+    DecodeInput input;
+    GetInput(data, input, prefix);
+    if (input.size < thumbnail.offset + thumbnail.length) return false;
+
+    Decode small{this, QImage(), nullptr};
+    jpeg::DecodeRequest request;
+    request.data = input.data + thumbnail.offset;
+    request.size = thumbnail.length;
+    request.limits = Limits();
+    request.bitmap = {&small, &Decode::MakeBitmap};
+    const jpeg::DecodeResult own = jpeg::DecodeJpeg(request);
+    if (own.status != jpeg::DecodeStatus::Ok || own.ranOut || own.bitsPerPixel != 24 ||
+        small.image.size() != QSize(thumbnail.width, thumbnail.height))
+        return false;
+
+    const int scaledHeight = static_cast<int>(jpeg::ScaledSide(Height(), 1));
+    int rows = 0;
+    for (const QRect& rect : rects)
+        rows = std::max(rows, PhotoRowsUnderBand(rect, scaledHeight));
+    Decode top{this, QImage(), nullptr};
+    request.data = input.data;
+    request.size = input.size;
+    request.scaleEighths = 1;
+    request.maxRows = rows;
+    request.bitmap = {&top, &Decode::MakeBitmap};
+    const jpeg::DecodeResult first = jpeg::DecodeJpeg(request);
+    if (first.status != jpeg::DecodeStatus::Ok || first.ranOut || first.bitsPerPixel != 24 ||
+        first.rowsDone < rows)
+        return false;
+
+    for (const QRect& rect : rects) {
+        if (!TopBandMatches(small.image, rect, top.image, scaledHeight)) continue;
+        bitmap_ = small.image.copy(rect);
+        bitmapBits_ = 24;
+        keptScale_ = 0;
+        cutDown_ = false;
+        fromThumbnail_ = true;
+        cache_.Clear();
+        return true;
+    }
+    return false;
 }
 
 void RegisterJpegPicture() {

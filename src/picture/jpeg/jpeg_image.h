@@ -10,6 +10,12 @@
 // is an error, never shown as if it were the one loaded), and a 24-bit bitmap larger than the
 // rectangle drawn is cut down to what that draw shows. A folder of large photos thus costs
 // about one thumbnail's pixels per photo.
+//
+// A camera photo carries a small copy of itself (160 x 120 as a rule) in its Exif segment. A
+// draw that this copy covers is made from it, after checking that it still shows this photo:
+// it must have the photo's proportions (bars apart) and the photo's pixel size in its Exif
+// record, and the top of the photo, decoded from its first rows, must look like the top of
+// the copy. An edited photo whose copy went stale fails the check and is decoded itself.
 
 #include "picture/bitmap.h"
 #include "picture/graphic.h"
@@ -43,6 +49,14 @@ struct TJPEGFile {
     std::int64_t offset = 0;
 };
 
+// The small copy of the photo that a camera stores in the file's Exif segment, where the
+// loaded bytes hold one that fits the photo.
+struct TJPEGThumbnail {
+    std::size_t offset = 0; // from the first byte of the picture's data
+    std::size_t length = 0;
+    int width = 0, height = 0;
+};
+
 // The loaded data and what its header says. Shared between pictures.
 struct TJPEGData {
     std::vector<std::uint8_t> bytes; // every byte, when they did not come from a file
@@ -50,6 +64,7 @@ struct TJPEGData {
     int width = 0;
     int height = 0;
     bool grayscale = false;
+    std::optional<TJPEGThumbnail> thumbnail;
 
     std::int64_t Size() const {
         return file ? file->identity.size - file->offset : static_cast<std::int64_t>(bytes.size());
@@ -96,21 +111,25 @@ public:
     const QImage& Bitmap() const { return bitmap_; }
     int BitmapBits() const { return bitmapBits_; }
     bool Decoded() const { return decoded_; }
-    // M of the M/8 scale the kept bitmap was decoded at; 0 before the first draw.
+    // M of the M/8 scale the kept bitmap was decoded at; 0 before the first draw and when it
+    // was made from the photo's embedded thumbnail.
     int DecodedScale() const { return keptScale_; }
+    bool FromEmbeddedThumbnail() const { return fromThumbnail_; }
 
 private:
     struct Decode;
-    void DecodeAt(int scaleEighths, bool firstDraw);
+    void DecodeAt(int scaleEighths, bool firstDraw, QSize drawn);
+    bool DecodeFromThumbnail(QSize drawn);
     void KeepOnly(const TCanvas& canvas, QSize drawn);
     int LargestScaleWithinBudget() const;
 
     std::shared_ptr<const TJPEGData> data_;
     bool progressive_ = false;
-    bool decoded_ = false;      // a bitmap exists (perhaps empty or partial)
-    bool decodeFailed_ = false; // the last decode did not finish: not tried again
-    int keptScale_ = 0;         // M of the kept bitmap's M/8
-    bool cutDown_ = false;      // the kept bitmap was cut down to a smaller draw
+    bool decoded_ = false;       // a bitmap exists (perhaps empty or partial)
+    bool decodeFailed_ = false;  // the last decode did not finish: not tried again
+    int keptScale_ = 0;          // M of the kept bitmap's M/8
+    bool cutDown_ = false;       // the kept bitmap was cut down to a smaller draw
+    bool fromThumbnail_ = false; // the kept bitmap came from the embedded thumbnail
     QImage bitmap_;
     int bitmapBits_ = 0;
     TStretchCache cache_;

@@ -58,3 +58,30 @@ write("many-scans.jpg", progressive[:-2] + scan * 300 + b"\xff\xd9")
 
 # An APP1 segment whose length runs far past the end of the file.
 write("segment-past-end.jpg", b"\xff\xd8\xff\xe1\xff\xffExif\x00\x00")
+
+# The medium picture as a camera would write it: an Exif segment (little-endian TIFF) whose
+# second directory holds a 32 x 24 JPEG thumbnail of it, and the pixel size 256 x 192.
+import struct
+medium = open("medium-colour.jpg", "rb").read()
+thumb = convert(["medium-colour.jpg", "-resize", "32x24!", "-strip", "-quality", "75"],
+                "thumbnail.tmp.jpg")
+import os
+os.remove("thumbnail.tmp.jpg")
+
+
+def entry(tag, kind, value):
+    packed = struct.pack("<HH", value, 0) if kind == 3 else struct.pack("<I", value)
+    return struct.pack("<HHI", tag, kind, 1) + packed
+
+
+first, exif = 8, 8 + 2 + 12 + 4
+second = exif + 2 + 24 + 4
+data = second + 2 + 36 + 4
+tiff = (b"II" + struct.pack("<HI", 42, first)
+        + struct.pack("<H", 1) + entry(0x8769, 4, exif) + struct.pack("<I", second)
+        + struct.pack("<H", 2) + entry(0xA002, 4, 256) + entry(0xA003, 3, 192)
+        + struct.pack("<I", 0)
+        + struct.pack("<H", 3) + entry(0x0103, 3, 6) + entry(0x0201, 4, data)
+        + entry(0x0202, 4, len(thumb)) + struct.pack("<I", 0) + thumb)
+app1 = b"\xff\xe1" + struct.pack(">H", 2 + 6 + len(tiff)) + b"Exif\x00\x00" + tiff
+write("exif-thumbnail.jpg", medium[:2] + app1 + medium[2:])

@@ -27,6 +27,7 @@ const Case kCases[] = {
     {"baseline-colour.jpg", Stage::None, 0, 24},
     {"progressive-colour.jpg", Stage::None, 0, 24},
     {"medium-colour.jpg", Stage::None, 0, 24},
+    {"exif-thumbnail.jpg", Stage::None, 0, 24},
     {"grayscale.jpg", Stage::None, 0, 8},
     {"cmyk.jpg", Stage::None, 0, 24},
     {"truncated-scan.jpg", Stage::None, 0, 24},

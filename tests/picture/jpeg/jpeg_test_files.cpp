@@ -1,5 +1,6 @@
 #include "jpeg_test_files.h"
 
+#include <QPainter>
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -199,6 +200,97 @@ Bytes RepeatLastScan(const Bytes& jpeg, int count) {
     out.push_back(0xFF);
     out.push_back(0xD9);
     return out;
+}
+
+namespace {
+
+// A TIFF structure written in one byte order.
+class TiffWriter {
+public:
+    explicit TiffWriter(bool bigEndian) : bigEndian_(bigEndian) {}
+    void U16(unsigned value) { Put(value, 2); }
+    void U32(std::uint32_t value) { Put(value, 4); }
+    // One directory entry holding a single SHORT (type 3) or LONG (type 4).
+    void Entry(unsigned tag, unsigned type, std::uint32_t value) {
+        U16(tag);
+        U16(type);
+        U32(1);
+        if (type == 3) {
+            U16(value);
+            U16(0);
+        } else {
+            U32(value);
+        }
+    }
+    Bytes bytes;
+
+private:
+    void Put(std::uint32_t value, int size) {
+        for (int i = 0; i < size; ++i) {
+            const int shift = bigEndian_ ? 8 * (size - 1 - i) : 8 * i;
+            bytes.push_back(static_cast<std::uint8_t>(value >> shift));
+        }
+    }
+    bool bigEndian_;
+};
+
+} // namespace
+
+Bytes WithExifThumbnail(const Bytes& jpeg, const Bytes& thumbnail, const ExifOptions& options) {
+    const bool exifDirectory = options.pixelWidth != 0 || options.pixelHeight != 0;
+    TiffWriter tiff(options.bigEndian);
+    tiff.bytes = options.bigEndian ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
+    tiff.U16(42);
+    tiff.U32(8);
+    // The first directory: the Exif directory's place, then the next directory's.
+    const std::uint32_t first = 8, firstSize = 2 + (exifDirectory ? 12 : 0) + 4;
+    const std::uint32_t exif = first + firstSize, exifSize = exifDirectory ? 2 + 2 * 12 + 4 : 0;
+    const std::uint32_t second = exif + exifSize, secondSize = 2 + 3 * 12 + 4;
+    const std::uint32_t data = second + secondSize;
+    tiff.U16(exifDirectory ? 1 : 0);
+    if (exifDirectory) tiff.Entry(0x8769, 4, exif);
+    tiff.U32(second);
+    if (exifDirectory) {
+        tiff.U16(2);
+        tiff.Entry(0xA002, 4, static_cast<std::uint32_t>(options.pixelWidth));
+        tiff.Entry(0xA003, 3, static_cast<std::uint32_t>(options.pixelHeight));
+        tiff.U32(0);
+    }
+    tiff.U16(3);
+    tiff.Entry(0x0103, 3, 6);
+    tiff.Entry(0x0201, 4, data);
+    tiff.Entry(0x0202, 4, static_cast<std::uint32_t>(thumbnail.size()));
+    tiff.U32(0);
+    tiff.bytes.insert(tiff.bytes.end(), thumbnail.begin(), thumbnail.end());
+
+    const std::size_t length = 2 + 6 + tiff.bytes.size();
+    if (length > 0xFFFF) throw std::runtime_error("thumbnail too large for a segment");
+    Bytes segment{0xFF,
+                  0xE1,
+                  static_cast<std::uint8_t>(length >> 8),
+                  static_cast<std::uint8_t>(length),
+                  'E',
+                  'x',
+                  'i',
+                  'f',
+                  0,
+                  0};
+    segment.insert(segment.end(), tiff.bytes.begin(), tiff.bytes.end());
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    out.insert(out.end(), segment.begin(), segment.end());
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+Bytes CameraThumbnail(const QImage& picture, int width, int height) {
+    const QImage scaled =
+        picture.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    QImage thumbnail(width, height, QImage::Format_RGB32);
+    thumbnail.fill(Qt::black);
+    QPainter painter(&thumbnail);
+    painter.drawImage((width - scaled.width()) / 2, (height - scaled.height()) / 2, scaled);
+    painter.end();
+    return EncodeJpeg(thumbnail, {JpegKind::Colour, false, 80});
 }
 
 Difference Compare(const QImage& a, const QImage& b) {

@@ -35,6 +35,17 @@ void SetFrameSize(Bytes& jpeg, int width, int height);
 // Repeats the last scan (SOS segment and its data) count more times before the EOI.
 Bytes RepeatLastScan(const Bytes& jpeg, int count);
 
+// A camera's Exif segment (APP1) holding thumbnail, put right after the SOI. pixelWidth and
+// pixelHeight, when not 0, go into the Exif directory as the photo's size.
+struct ExifOptions {
+    bool bigEndian = false;
+    int pixelWidth = 0, pixelHeight = 0;
+};
+Bytes WithExifThumbnail(const Bytes& jpeg, const Bytes& thumbnail, const ExifOptions& options = {});
+// What a camera stores: the picture scaled into width x height, between black bars where its
+// proportions differ, compressed at quality 80.
+Bytes CameraThumbnail(const QImage& picture, int width = 160, int height = 120);
+
 // Mean and largest absolute difference per channel between two images of the same size.
 struct Difference {
     double mean = 0;
