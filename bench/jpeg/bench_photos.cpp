@@ -18,4 +18,18 @@ const Bytes& PhotoJpeg(int width, int height, bool progressive, unsigned seed) {
     return it->second;
 }
 
+const Bytes& CameraPhotoJpeg(int width, int height, bool progressive, unsigned seed) {
+    static std::map<std::tuple<int, int, bool, unsigned>, Bytes> cache;
+    const auto key = std::make_tuple(width, height, progressive, seed);
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        const Bytes thumbnail = test::CameraThumbnail(test::PhotoLike(width, height, seed));
+        it = cache
+                 .emplace(key, test::WithExifThumbnail(PhotoJpeg(width, height, progressive, seed),
+                                                       thumbnail, {false, width, height}))
+                 .first;
+    }
+    return it->second;
+}
+
 } // namespace sorowa::bench

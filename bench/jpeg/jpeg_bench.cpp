@@ -2,7 +2,8 @@
 // in the same run: (a) at the same DCT scale, (b) at full size into a freshly allocated
 // buffer. The picture loads from a file, as the thumbnails do (the file is in the page cache;
 // the plain decodes read the bytes from memory). Also what a picture keeps after its first
-// draw (heap growth from before its load) against the bitmap it keeps.
+// draw (heap growth from before its load) against the bitmap it keeps. BM_CameraPicture is
+// the same photo as a camera writes it, with its thumbnail in an Exif segment.
 //
 //   jpeg_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 #include "bench_photos.h"
@@ -26,6 +27,7 @@
 namespace {
 
 using sorowa::bench::Bytes;
+using sorowa::bench::CameraPhotoJpeg;
 using sorowa::bench::PhotoJpeg;
 
 struct Photo {
@@ -103,12 +105,17 @@ std::string Label(const benchmark::State& state) {
 }
 
 // The photo as a file in a temporary folder, written once.
-QString PhotoFile(const benchmark::State& state) {
+QString PhotoFile(const benchmark::State& state, bool camera = false) {
     static QTemporaryDir folder;
-    const QString path =
-        folder.filePath(QStringLiteral("photo-%1-%2.jpg").arg(state.range(0)).arg(state.range(1)));
+    const QString path = folder.filePath(QStringLiteral("%1-%2-%3.jpg")
+                                             .arg(camera ? "camera" : "photo")
+                                             .arg(state.range(0))
+                                             .arg(state.range(1)));
     if (!QFile::exists(path)) {
-        const Bytes& bytes = PhotoFor(state);
+        const Photo& photo = kPhotos[state.range(0)];
+        const Bytes& bytes = camera
+                                 ? CameraPhotoJpeg(photo.width, photo.height, state.range(1) != 0)
+                                 : PhotoFor(state);
         QFile file(path);
         if (!file.open(QIODevice::WriteOnly)) std::abort();
         file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
@@ -125,9 +132,9 @@ void LoadAndFirstDraw(sorowa::TJPEGImage& picture, const QString& path, QImage& 
     picture.Draw(canvas, target.rect());
 }
 
-void BM_Picture(benchmark::State& state) {
+void PictureFromFile(benchmark::State& state, bool camera) {
     sorowa::platform::SetScreenBitsPerPixel(24);
-    const QString path = PhotoFile(state);
+    const QString path = PhotoFile(state, camera);
     const int w = kSides[state.range(2)][0], h = kSides[state.range(2)][1];
     QImage target(w, h, QImage::Format_RGB32);
     for (auto _ : state) {
@@ -144,9 +151,20 @@ void BM_Picture(benchmark::State& state) {
     state.counters["kept_KB"] = kept / 1024;
     state.counters["bitmap_KB"] = bitmap / 1024;
     state.counters["kept_per_bitmap"] = kept / bitmap;
-    state.SetLabel(Label(state) + ", decoded at " + std::to_string(picture.DecodedScale()) +
-                   "/8, kept " + std::to_string(picture.Bitmap().width()) + "x" +
+    const std::string source = picture.FromEmbeddedThumbnail()
+                                   ? "from the embedded thumbnail"
+                                   : "decoded at " + std::to_string(picture.DecodedScale()) + "/8";
+    state.SetLabel(Label(state) + ", " + source + ", kept " +
+                   std::to_string(picture.Bitmap().width()) + "x" +
                    std::to_string(picture.Bitmap().height()));
+}
+
+void BM_Picture(benchmark::State& state) {
+    PictureFromFile(state, false);
+}
+
+void BM_CameraPicture(benchmark::State& state) {
+    PictureFromFile(state, true);
 }
 
 // (a) plain libjpeg at the scale the picture chooses for the same draw.
@@ -183,6 +201,7 @@ void FullSizeArguments(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_Picture)->Apply(Arguments);
+BENCHMARK(BM_CameraPicture)->Apply(Arguments);
 BENCHMARK(BM_PlainSameScale)->Apply(Arguments);
 BENCHMARK(BM_PlainFullSize)->Apply(FullSizeArguments);
 
