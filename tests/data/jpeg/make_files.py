@@ -2,6 +2,8 @@
 """Makes the crafted JPEG files of this folder. Base pictures come from ImageMagick's
 `convert` (any JPEG encoder would do); the damaged ones are byte edits of those.
 Run from this folder: python3 make_files.py"""
+import os
+import struct
 import subprocess
 
 
@@ -61,11 +63,9 @@ write("segment-past-end.jpg", b"\xff\xd8\xff\xe1\xff\xffExif\x00\x00")
 
 # The medium picture as a camera would write it: an Exif segment (little-endian TIFF) whose
 # second directory holds a 32 x 24 JPEG thumbnail of it, and the pixel size 256 x 192.
-import struct
 medium = open("medium-colour.jpg", "rb").read()
 thumb = convert(["medium-colour.jpg", "-resize", "32x24!", "-strip", "-quality", "75"],
                 "thumbnail.tmp.jpg")
-import os
 os.remove("thumbnail.tmp.jpg")
 
 
