@@ -132,15 +132,15 @@ std::optional<TJPEGThumbnail> ThumbnailIn(const std::vector<std::uint8_t>& bytes
     return TJPEGThumbnail{found->offset, found->length, own.width, own.height};
 }
 
-// Where the photo may be inside its thumbnail: the whole of it, and, where proportions
-// differ, the photo's proportions centred between bars (less a pixel on the bars' sides,
-// where the compression smears them).
+// Where the photo may be inside its thumbnail. Where proportions differ, first the photo's
+// proportions centred between bars, as cameras store it (less a pixel on the bars' sides,
+// where the compression smears them), then the whole thumbnail, stretched.
 std::vector<QRect> PhotoRectsIn(QSize thumbnail, int photoWidth, int photoHeight) {
+    const QRect whole(QPoint(0, 0), thumbnail);
     const double scale = std::min(static_cast<double>(thumbnail.width()) / photoWidth,
                                   static_cast<double>(thumbnail.height()) / photoHeight);
     const double width = photoWidth * scale, height = photoHeight * scale;
-    std::vector<QRect> rects{QRect(QPoint(0, 0), thumbnail)};
-    if (thumbnail.width() - width < 1 && thumbnail.height() - height < 1) return rects;
+    if (thumbnail.width() - width < 1 && thumbnail.height() - height < 1) return {whole};
     const double x0 = (thumbnail.width() - width) / 2, y0 = (thumbnail.height() - height) / 2;
     const bool bars = y0 > 0.5; // above and below; otherwise at the sides
     int left = static_cast<int>(std::ceil(x0)), top = static_cast<int>(std::ceil(y0));
@@ -151,9 +151,8 @@ std::vector<QRect> PhotoRectsIn(QSize thumbnail, int photoWidth, int photoHeight
     } else {
         ++left, --right;
     }
-    if (right - left >= 16 && bottom - top >= 16)
-        rects.push_back(QRect(left, top, right - left, bottom - top));
-    return rects;
+    if (right - left < 16 || bottom - top < 16) return {whole};
+    return {QRect(left, top, right - left, bottom - top), whole};
 }
 
 using Means = std::array<double, 3>;
@@ -184,17 +183,18 @@ int PhotoRowsUnderBand(const QRect& photo, int scaledHeight) {
         scaledHeight);
 }
 
-// Whether the top band of the photo's rectangle in the thumbnail looks like the photo's own
-// top rows: eight cells across, each colour's mean compared. A thumbnail is a scaled copy, so
+// How far the top band of the photo's rectangle in the thumbnail is from the photo's own top
+// rows: eight cells across, each colour's mean compared; the mean difference, or nullopt when
+// it or any one cell is too large for a copy of this photo. A thumbnail is a scaled copy, so
 // the means agree closely (cell edges fall within a pixel of each other; compression moves
 // means by little); another picture, or this one turned or cropped since, differs widely.
-bool TopBandMatches(const QImage& thumbnail, const QRect& photo, const QImage& top,
-                    int scaledHeight) {
+std::optional<double> TopBandDifference(const QImage& thumbnail, const QRect& photo,
+                                        const QImage& top, int scaledHeight) {
     constexpr int kCells = 8;
     constexpr double kLargestCell = 24, kLargestMean = 8;
     const int band = std::min(kBandRows, photo.height());
     const int rows = PhotoRowsUnderBand(photo, scaledHeight);
-    if (top.height() < rows) return false;
+    if (top.height() < rows) return std::nullopt;
     double total = 0;
     for (int i = 0; i < kCells; ++i) {
         const Means a = MeanOver(thumbnail, photo.left() + i * photo.width() / kCells,
@@ -204,11 +204,13 @@ bool TopBandMatches(const QImage& thumbnail, const QRect& photo, const QImage& t
             MeanOver(top, i * top.width() / kCells, (i + 1) * top.width() / kCells, 0, rows);
         for (int c = 0; c < 3; ++c) {
             const double difference = std::abs(a[c] - b[c]);
-            if (difference > kLargestCell) return false;
+            if (difference > kLargestCell) return std::nullopt;
             total += difference;
         }
     }
-    return total / (kCells * 3) <= kLargestMean;
+    const double mean = total / (kCells * 3);
+    if (mean > kLargestMean) return std::nullopt;
+    return mean;
 }
 
 } // namespace
@@ -485,17 +487,25 @@ bool TJPEGImage::DecodeFromThumbnail(QSize drawn) {
         first.rowsDone < rows)
         return false;
 
+    // Where both placements pass (a smooth sky), the closer one.
+    std::optional<QRect> best;
+    double bestDifference = 0;
     for (const QRect& rect : rects) {
-        if (!TopBandMatches(small.image, rect, top.image, scaledHeight)) continue;
-        bitmap_ = small.image.copy(rect);
-        bitmapBits_ = 24;
-        keptScale_ = 0;
-        cutDown_ = false;
-        fromThumbnail_ = true;
-        cache_.Clear();
-        return true;
+        const std::optional<double> difference =
+            TopBandDifference(small.image, rect, top.image, scaledHeight);
+        if (difference && (!best || *difference < bestDifference)) {
+            best = rect;
+            bestDifference = *difference;
+        }
     }
-    return false;
+    if (!best) return false;
+    bitmap_ = small.image.copy(*best);
+    bitmapBits_ = 24;
+    keptScale_ = 0;
+    cutDown_ = false;
+    fromThumbnail_ = true;
+    cache_.Clear();
+    return true;
 }
 
 void RegisterJpegPicture() {

@@ -166,10 +166,14 @@ TEST_F(ThumbnailPictureTest, AThumbnailThatShowsThePhotoDrawsItsThumbnailWithout
     const QImage wide = test::PhotoLike(1200, 800, 3);
     const Bytes stretched = test::EncodeJpeg(
         wide.scaled(160, 120, Qt::IgnoreAspectRatio, Qt::SmoothTransformation), {.quality = 80});
+    const Bytes photo = test::EncodeJpeg(wide);
     TJPEGImage picture;
-    Load(picture, test::WithExifThumbnail(test::EncodeJpeg(wide), stretched));
-    DrawInto(picture, 100, 100);
+    Load(picture, test::WithExifThumbnail(photo, stretched));
+    const QImage drawn = DrawInto(picture, 100, 100);
     EXPECT_TRUE(picture.FromEmbeddedThumbnail());
+    const QImage own = DrawnWithoutThumbnail(photo, 100, 100);
+    EXPECT_LT(test::Compare(drawn, own).mean, 10);
+    EXPECT_LT(RowDifference(drawn, own, 0), 25);
 }
 
 TEST_F(ThumbnailPictureTest, AStaleThumbnailIsNotShownThePhotoIsDecodedInstead) {
