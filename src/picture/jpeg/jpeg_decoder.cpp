@@ -27,7 +27,7 @@ struct Decompressor {
     JSAMPROW rows[16];
     JSAMPARRAY cmykRow;
     bool firstScansOnly;
-    bool firstScanOnly;
+    bool rowsFromFirstScan;
 };
 
 void SetDecodeParameters(Decompressor& d) {
@@ -212,10 +212,10 @@ void RunLibjpeg(Decompressor& d) {
             d.firstScansOnly = UseFirstScansOnly(d);
             // A few rows of a progressive file: its first scan gives them, read only as far
             // as those rows.
-            d.firstScanOnly = d.cinfo.progressive_mode && d.request->maxRows > 0;
-            d.cinfo.buffered_image = d.firstScansOnly || d.firstScanOnly ? TRUE : FALSE;
+            d.rowsFromFirstScan = d.cinfo.progressive_mode && d.request->maxRows > 0;
+            d.cinfo.buffered_image = d.firstScansOnly || d.rowsFromFirstScan ? TRUE : FALSE;
             jpeg_start_decompress(&d.cinfo);
-            if (d.firstScansOnly || d.firstScanOnly) {
+            if (d.firstScansOnly || d.rowsFromFirstScan) {
                 if (d.firstScansOnly) ConsumeFirstScans(d);
                 // Smoothing estimates missing detail from the neighbouring blocks' means,
                 // reading ahead into the next scan to get them, and alters the means too.
@@ -236,7 +236,7 @@ void RunLibjpeg(Decompressor& d) {
                 // From the first scans, or for the first rows, nothing more is read:
                 // finishing the output pass would read on to the next scan's header,
                 // finishing the decompression to the end.
-                const bool partial = d.firstScansOnly || d.firstScanOnly ||
+                const bool partial = d.firstScansOnly || d.rowsFromFirstScan ||
                                      d.cinfo.output_scanline < d.cinfo.output_height;
                 if (!partial) jpeg_finish_decompress(&d.cinfo);
             }

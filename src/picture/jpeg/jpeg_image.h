@@ -13,9 +13,10 @@
 //
 // A camera photo carries a small copy of itself (160 x 120 as a rule) in its Exif segment. A
 // draw that this copy covers is made from it, after checking that it still shows this photo:
-// it must have the photo's proportions (bars apart) and the photo's pixel size in its Exif
-// record, and the top of the photo, decoded from its first rows, must look like the top of
-// the copy. An edited photo whose copy went stale fails the check and is decoded itself.
+// the Exif record, where it gives one, must give the photo's pixel size, and the top of the
+// photo, decoded from its first rows, must look like the top of the copy (placed between
+// bars, as cameras store it, or stretched). An edited photo whose copy went stale fails the
+// check and is decoded itself.
 
 #include "picture/bitmap.h"
 #include "picture/graphic.h"
