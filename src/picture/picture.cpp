@@ -1,6 +1,7 @@
 #include "picture/picture.h"
 
 #include "picture/bitmap.h"
+#include "picture/icon.h"
 
 #include <algorithm>
 
@@ -10,6 +11,7 @@ namespace {
 // Created on first use with the built-in formats.
 std::vector<TFileFormat>& Registry() {
     static std::vector<TFileFormat> formats{
+        {QStringLiteral("ico"), QStringLiteral("アイコン"), &TIcon::Class},
         {QStringLiteral("bmp"), QStringLiteral("ビットマップ"), &TBitmap::Class},
     };
     return formats;
