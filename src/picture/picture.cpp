@@ -2,6 +2,7 @@
 
 #include "picture/bitmap.h"
 #include "picture/icon.h"
+#include "picture/metafile.h"
 
 #include <algorithm>
 
@@ -11,6 +12,8 @@ namespace {
 // Created on first use with the built-in formats.
 std::vector<TFileFormat>& Registry() {
     static std::vector<TFileFormat> formats{
+        {QStringLiteral("wmf"), QStringLiteral("メタファイル"), &TMetafile::Class},
+        {QStringLiteral("emf"), QStringLiteral("エンハンス メタファイル"), &TMetafile::Class},
         {QStringLiteral("ico"), QStringLiteral("アイコン"), &TIcon::Class},
         {QStringLiteral("bmp"), QStringLiteral("ビットマップ"), &TBitmap::Class},
     };

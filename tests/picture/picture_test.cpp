@@ -1,4 +1,6 @@
 #include "picture/bitmap.h"
+#include "picture/icon.h"
+#include "picture/metafile.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
 #include "support/temp_folder.h"
@@ -56,6 +58,22 @@ TEST(Registry, BuiltInBitmapAndCaseInsensitiveLookup) {
     EXPECT_EQ(FindPictureClass(""), nullptr);
 }
 
+TEST(Registry, BuiltInEntriesComeInTheirOrder) {
+    const std::vector<TFileFormat> formats = PictureFormats();
+    ASSERT_GE(formats.size(), 4u);
+    const std::pair<QString, QString> expected[] = {{"wmf", "メタファイル"},
+                                                    {"emf", "エンハンス メタファイル"},
+                                                    {"ico", "アイコン"},
+                                                    {"bmp", "ビットマップ"}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(formats[i].extension, expected[i].first);
+        EXPECT_EQ(formats[i].description, expected[i].second);
+    }
+    EXPECT_EQ(FindPictureClass("WMF"), &TMetafile::Class);
+    EXPECT_EQ(FindPictureClass("emf"), &TMetafile::Class);
+    EXPECT_EQ(FindPictureClass("Ico"), &TIcon::Class);
+}
+
 TEST(Registry, LaterRegistrationWinsAndUnregisterTakesDerivedClassesToo) {
     RegisterPictureFormat("FAKE", "fake", FakeGraphic::Class);
     RegisterPictureFormat("bmp", "fake bitmap", DerivedFake::Class);
@@ -101,7 +119,8 @@ TEST(Picture, FailedLoadKeepsThePreviousGraphic) {
     ASSERT_NE(previous, nullptr);
     EXPECT_EQ(picture.Width(), 4);
     EXPECT_EQ(changes, 1);
-    EXPECT_FALSE(LoadError(picture, folder.Write("bad.bmp", QByteArray("XM not a bitmap"))).isEmpty());
+    EXPECT_FALSE(
+        LoadError(picture, folder.Write("bad.bmp", QByteArray("XM not a bitmap"))).isEmpty());
     EXPECT_FALSE(LoadError(picture, folder.File("missing.bmp")).isEmpty());
     EXPECT_FALSE(LoadError(picture, folder.File("x.unknown")).isEmpty());
     EXPECT_EQ(picture.Graphic(), previous);

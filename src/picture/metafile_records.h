@@ -1,0 +1,67 @@
+#pragma once
+// Bounds-checked reading of metafile records, shared by the two players.
+
+#include <QImage>
+#include <cstdint>
+#include <cstring>
+#include <span>
+
+namespace sorowa::metafile {
+
+// One record's bytes. Every read past the end gives 0, so a short record draws nothing
+// sensible but never reads outside its data; the players check sizes before trusting
+// counts.
+class Record {
+public:
+    explicit Record(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    std::size_t Size() const { return bytes_.size(); }
+    bool Has(std::size_t offset, std::size_t count) const {
+        return offset <= bytes_.size() && count <= bytes_.size() - offset;
+    }
+    std::uint8_t U8(std::size_t offset) const { return Has(offset, 1) ? bytes_[offset] : 0; }
+    std::uint16_t U16(std::size_t offset) const {
+        return Has(offset, 2) ? static_cast<std::uint16_t>(bytes_[offset] | bytes_[offset + 1] << 8)
+                              : 0;
+    }
+    std::int16_t I16(std::size_t offset) const { return static_cast<std::int16_t>(U16(offset)); }
+    std::uint32_t U32(std::size_t offset) const {
+        if (!Has(offset, 4)) return 0;
+        return std::uint32_t{bytes_[offset]} | std::uint32_t{bytes_[offset + 1]} << 8 |
+               std::uint32_t{bytes_[offset + 2]} << 16 | std::uint32_t{bytes_[offset + 3]} << 24;
+    }
+    std::int32_t I32(std::size_t offset) const { return static_cast<std::int32_t>(U32(offset)); }
+    float F32(std::size_t offset) const {
+        const std::uint32_t bits = U32(offset);
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+    // count bytes at offset, or an empty span when they are not all there.
+    std::span<const std::uint8_t> Span(std::size_t offset, std::size_t count) const {
+        if (!Has(offset, count)) return {};
+        return bytes_.subspan(offset, count);
+    }
+    // Everything from offset on.
+    std::span<const std::uint8_t> Tail(std::size_t offset) const {
+        if (offset > bytes_.size()) return {};
+        return bytes_.subspan(offset);
+    }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+};
+
+// A device-independent bitmap (header and colours in info, pixels in bits) through the
+// program's bitmap reader; a null image when it is damaged or asks for more pixels than
+// its data can describe. withAlpha keeps the fourth byte of 32-bit pixels as
+// premultiplied alpha.
+QImage DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
+                 bool withAlpha = false);
+
+// A colour reference (red, green, blue, flags) as a colour.
+inline QColor ColorRef(std::uint32_t value) {
+    return QColor(static_cast<int>(value & 0xFF), static_cast<int>(value >> 8 & 0xFF),
+                  static_cast<int>(value >> 16 & 0xFF));
+}
+
+} // namespace sorowa::metafile

@@ -1,0 +1,128 @@
+#include "picture/metafile_text.h"
+
+#include <cerrno>
+#include <iconv.h>
+
+namespace sorowa::metafile {
+namespace {
+
+// The code page iconv knows a character set by; nullptr for the sets that map bytes to
+// U+0000..U+00FF unchanged (symbol fonts).
+const char* CodePage(int charset) {
+    switch (charset) {
+    case kAnsiCharset:
+        return "CP1252";
+    case kDefaultCharset:
+    case kShiftJisCharset:
+        return "CP932";
+    case kSymbolCharset:
+        return nullptr;
+    case 77:
+        return "MACINTOSH";
+    case 129:
+        return "CP949"; // Hangul
+    case 130:
+        return "JOHAB";
+    case 134:
+        return "CP936"; // simplified Chinese
+    case 136:
+        return "CP950"; // traditional Chinese
+    case 161:
+        return "CP1253"; // Greek
+    case 162:
+        return "CP1254"; // Turkish
+    case 163:
+        return "CP1258"; // Vietnamese
+    case 177:
+        return "CP1255"; // Hebrew
+    case 178:
+        return "CP1256"; // Arabic
+    case 186:
+        return "CP1257"; // Baltic
+    case 204:
+        return "CP1251"; // Cyrillic
+    case 222:
+        return "CP874"; // Thai
+    case 238:
+        return "CP1250"; // Central European
+    case 255:
+        return "CP437"; // OEM
+    default:
+        return "CP1252";
+    }
+}
+
+bool DoubleByte(int charset) {
+    return charset == kDefaultCharset || charset == kShiftJisCharset || charset == 129 ||
+           charset == 130 || charset == 134 || charset == 136;
+}
+
+bool LeadByte(std::uint8_t b, int charset) {
+    if (charset == kDefaultCharset || charset == kShiftJisCharset)
+        return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    if (charset == 130) return b >= 0x84 && b <= 0xF9 && b != 0xD4;
+    return b >= 0x81 && b <= 0xFE;
+}
+
+class Converter {
+public:
+    explicit Converter(const char* codePage)
+        : cd_(codePage ? iconv_open("UTF-16LE", codePage) : reinterpret_cast<iconv_t>(-1)) {}
+    ~Converter() {
+        if (Valid()) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool Valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // One character's bytes (one or two) to text.
+    QString Convert(const std::uint8_t* bytes, std::size_t count) {
+        char in[2] = {};
+        for (std::size_t i = 0; i < count && i < 2; ++i)
+            in[i] = static_cast<char>(bytes[i]);
+        char16_t out[4] = {};
+        char* inPtr = in;
+        std::size_t inLeft = count;
+        char* outPtr = reinterpret_cast<char*>(out);
+        std::size_t outLeft = sizeof out;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
+            inLeft != 0)
+            return QString(QChar(0xFFFD));
+        const auto units = static_cast<qsizetype>((sizeof out - outLeft) / 2);
+        return QString::fromUtf16(out, units);
+    }
+
+private:
+    iconv_t cd_;
+};
+
+} // namespace
+
+std::vector<CharacterBytes> DecodeCharacters(std::span<const std::uint8_t> bytes, int charset) {
+    std::vector<CharacterBytes> characters;
+    Converter converter(CodePage(charset));
+    const bool doubleByte = DoubleByte(charset);
+    std::size_t i = 0;
+    while (i < bytes.size()) {
+        std::size_t n = 1;
+        if (doubleByte && LeadByte(bytes[i], charset) && i + 1 < bytes.size()) n = 2;
+        QString text;
+        if (!converter.Valid())
+            text = QString(QChar(bytes[i]));
+        else
+            text = converter.Convert(bytes.data() + i, n);
+        characters.push_back({text, static_cast<int>(n)});
+        i += n;
+    }
+    return characters;
+}
+
+QString DecodeText(std::span<const std::uint8_t> bytes, int charset) {
+    QString text;
+    for (const CharacterBytes& c : DecodeCharacters(bytes, charset))
+        text += c.text;
+    return text;
+}
+
+} // namespace sorowa::metafile

@@ -1,0 +1,29 @@
+#pragma once
+// Text of metafile records in the character set of the font that draws it.
+
+#include <QString>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace sorowa::metafile {
+
+// Character-set numbers of a logical font.
+inline constexpr int kAnsiCharset = 0;
+inline constexpr int kDefaultCharset = 1;
+inline constexpr int kSymbolCharset = 2;
+inline constexpr int kShiftJisCharset = 128;
+
+// One character of a byte string and how many bytes it took.
+struct CharacterBytes {
+    QString text;
+    int bytes = 1;
+};
+
+// bytes split into characters and converted from the font's character set. The default
+// character set is the system's, Shift-JIS here. A byte that the set does not define
+// comes out as U+FFFD.
+std::vector<CharacterBytes> DecodeCharacters(std::span<const std::uint8_t> bytes, int charset);
+QString DecodeText(std::span<const std::uint8_t> bytes, int charset);
+
+} // namespace sorowa::metafile
