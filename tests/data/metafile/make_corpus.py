@@ -10,11 +10,14 @@ file the script also writes:
   expected/<picture>.ppm  the picture a drawing case describes, 100 x 50 pixels, computed
                           here from the shapes (a pixel belongs to a shape when its centre
                           lies inside it), shared by the cases that draw the same thing
-  cases.tsv               name, outcome (ok, invalid, read-error), size in 0.01 mm and in
+  cases.tsv               file, outcome (ok, invalid, read-error), size in 0.01 mm and in
                           pixels at 96 dpi (or -), expected picture (or -), note
 
 The drawing cases map one logical unit onto one pixel of a 100 x 50 target (the test draws
 into 101 x 51 pixels: the right and bottom edges are moved in by one).
+
+libreoffice-drawing.wmf and .emf are not made here: they are LibreOffice's exports of
+libreoffice-drawing.svg and are listed in cases.tsv as they are.
 
 Run it from anywhere: python3 tests/data/metafile/make_corpus.py
 """
@@ -418,6 +421,12 @@ def main():
         erec(84, ext)]), "emf", "ok",
          "EMR_EXTTEXTOUTW of 日本語テキスト in UTF-16 with the same font, height and place as "
          "wmf-text-sjis: the two draw the same pixels.", **e_sized)
+
+    # ---- real files, kept as they are (see libreoffice-drawing.txt)
+    CASES.append(("libreoffice-drawing.wmf", "ok", "9856x7210", "373x273", "-",
+                  "LibreOffice 7.4 Draw's WMF export of libreoffice-drawing.svg."))
+    CASES.append(("libreoffice-drawing.emf", "ok", "9855x7209", "375x273", "-",
+                  "LibreOffice 7.4 Draw's EMF export of libreoffice-drawing.svg."))
 
     with open(os.path.join(HERE, "cases.tsv"), "w") as f:
         f.write("# file\toutcome\tsize 0.01 mm\tsize px\texpected\tnote (written by make_corpus.py)\n")
