@@ -168,7 +168,12 @@ QImage DecodeIconImage(std::span<const std::uint8_t> file, const IconEntry& entr
 
 QImage IconAtSize(const QImage& image, QSize size) {
     if (image.size() == size) return image;
-    return image.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+    // Enlarged pixel by pixel, as icons always were; shrunk smoothly, so that a 256 x 256
+    // entry does not lose its thin lines.
+    const bool shrink = image.width() > size.width() || image.height() > size.height();
+    return image
+        .scaled(size, Qt::IgnoreAspectRatio,
+                shrink ? Qt::SmoothTransformation : Qt::FastTransformation)
         .convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 

@@ -47,7 +47,7 @@ inline constexpr int kMaxIconSide = 1024;
 // mask or the alpha channel says so; a null image when the entry is damaged.
 QImage DecodeIconImage(std::span<const std::uint8_t> file, const IconEntry& entry);
 
-// image scaled to size pixel by pixel (no smoothing), as icons are stretched.
+// image scaled to size: enlarged pixel by pixel, shrunk smoothly.
 QImage IconAtSize(const QImage& image, QSize size);
 
 } // namespace sorowa::ico

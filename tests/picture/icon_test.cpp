@@ -129,7 +129,7 @@ TEST(IconCorpus, EveryFileGivesItsOutcome) {
         EXPECT_EQ(icon.IconImage(), expected);
         ++drawn;
     }
-    EXPECT_EQ(drawn, 8);
+    EXPECT_EQ(drawn, 9);
 }
 
 TEST(IconCorpus, ChoiceOnPaletteDisplays) {

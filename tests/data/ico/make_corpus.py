@@ -157,6 +157,12 @@ def main():
     case("png-32", icon([(32, 32, 0, 32, png(32, 32, rgba))]), "ok",
          "A PNG-compressed 32 x 32 RGBA entry (zlib, one IDAT); every third diagonal transparent.",
          rgba)
+    # A 64 x 64 PNG entry in four solid quadrants: shrunk to 32 x 32.
+    quad = grid(64, lambda x, y: ((255, 0, 0, 255) if x < 32 else (0, 0, 255, 255)) if y < 32
+                else ((0, 160, 0, 255) if x < 32 else (0, 0, 0, 0)))
+    case("png-64", icon([(64, 64, 0, 32, png(64, 64, quad))]), "ok",
+         "A 64 x 64 PNG entry in four solid quadrants (the last transparent): the icon is 32 x 32, "
+         "each quadrant 16 x 16.", grid(32, lambda x, y: quad[2 * y][2 * x]))
     # Several entries: the choice follows the display's colour count.
     e_mono = (32, 32, 2, 1, dib(32, 32, 1, grid(32, lambda x, y: 1), none, pal2))
     e_16 = (32, 32, 16, 4, dib(32, 32, 4, grid(32, lambda x, y: 9), none, PAL16))
