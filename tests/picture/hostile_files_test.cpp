@@ -2,10 +2,14 @@
 // and drawn into a thumbnail on a true-colour and on an 8-bit display. Each gives its expected
 // outcome, takes well under a second of the thread's time, and all of them together leave the
 // process's peak memory within a bound, whatever their headers claim.
+#include "picture/bitmap.h"
 #include "picture/gif/gif_image.h"
 #include "picture/jpeg/jpeg_image.h"
 #include "picture/picture.h"
+#include "picture/stream.h"
 #include "platform/display.h"
+#include "platform/memory_budget.h"
+#include "support/temp_folder.h"
 
 #include <QFile>
 #include <QImage>
@@ -96,6 +100,31 @@ TEST(HostileFiles, EachGivesItsOutcomeQuicklyAndTheyStayWithinAPeakMemoryBound) 
     EXPECT_LT(PeakKb() - peakBefore, 300 * 1024);
     UnregisterGifPicture();
     UnregisterJpegPicture();
+}
+
+// Pictures decoded whole take their bytes from one budget for the process; one that would go
+// past it is refused with its format's own out-of-memory error, and what a dropped picture
+// held is given back.
+TEST(DecodedBytesBudget, APictureBeyondItIsRefusedWithItsFormatsOwnError) {
+    RegisterGifPicture();
+    test::TempFolder folder;
+    const QString bmp = folder.Write(QStringLiteral("a.bmp"), test::MakeBmp(100, 100));
+    const QString gif = QStringLiteral(SOROWA_TEST_DATA "/gif/valid-photo.gif");
+    const std::uint64_t before = platform::DecodedBytesInUse();
+    {
+        TPicture kept;
+        kept.LoadFile(bmp);
+        EXPECT_EQ(platform::DecodedBytesInUse() - before, 100u * 100u * 4u);
+        platform::SetDecodedBytesBudget(platform::DecodedBytesInUse() + 1000);
+        EXPECT_EQ(LoadAndDraw(bmp, 24), QStringLiteral("EOutOfResources\tメモリが足りません"));
+        EXPECT_EQ(LoadAndDraw(gif, 24),
+                  QStringLiteral("GIFException\tFailed to allocate memory for GIF DIB"));
+        platform::SetDecodedBytesBudget(0);
+        EXPECT_EQ(LoadAndDraw(bmp, 24), QStringLiteral("ok"));
+        EXPECT_EQ(LoadAndDraw(gif, 24), QStringLiteral("ok"));
+    }
+    EXPECT_EQ(platform::DecodedBytesInUse(), before);
+    UnregisterGifPicture();
 }
 
 } // namespace
