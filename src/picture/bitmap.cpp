@@ -3,8 +3,11 @@
 #include "picture/bmp_reader.h"
 #include "picture/stream.h"
 #include "platform/display.h"
+#include "platform/file_identity.h"
 
 #include <QPainter>
+#include <algorithm>
+#include <cstring>
 
 namespace sorowa {
 
@@ -46,17 +49,118 @@ void TStretchCache::Draw(TCanvas& canvas, const QRect& rect, const QImage& image
     canvas.Painter().drawImage(rect.topLeft(), scaled_);
 }
 
+namespace {
+
+// Up to this many pixels along a side, the stretch's own sampling is asked of it (the probe
+// image costs four bytes per pixel); beyond, it is computed as it samples 32-bit images.
+constexpr int kProbeLimit = 1 << 20;
+
+std::vector<int> ProbeMap(int source, int target, bool indexed, bool vertical) {
+    std::vector<int> map(static_cast<std::size_t>(target), 0);
+    const QSize lineSize = vertical ? QSize(1, source) : QSize(source, 1);
+    const QSize stretched = vertical ? QSize(1, target) : QSize(target, 1);
+    // A line of pixels that carry their own number, stretched as a picture is.
+    const auto probe = [&](QImage line, int shift) {
+        for (int i = 0; i < source; ++i) {
+            const int x = vertical ? 0 : i, y = vertical ? i : 0;
+            const auto number = static_cast<std::uint32_t>(i);
+            if (indexed)
+                line.scanLine(y)[x] = static_cast<std::uint8_t>((number >> shift) & 255);
+            else
+                reinterpret_cast<QRgb*>(line.scanLine(y))[x] = 0xFF000000u | number;
+        }
+        const QImage out = line.scaled(stretched, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+                               .convertToFormat(QImage::Format_RGB32);
+        for (int j = 0; j < target; ++j) {
+            const QRgb p = vertical ? out.pixel(0, j) : out.pixel(j, 0);
+            map[static_cast<std::size_t>(j)] |=
+                indexed ? qRed(p) << shift : static_cast<int>(p & 0xFFFFFF);
+        }
+    };
+    if (!indexed) {
+        probe(QImage(lineSize, QImage::Format_RGB32), 0);
+        return map;
+    }
+    QList<QRgb> table;
+    for (int v = 0; v < 256; ++v)
+        table.append(qRgb(v, 0, 0));
+    for (int shift = 0; shift < 24 && ((source - 1) >> shift) != 0; shift += 8) {
+        QImage line(lineSize, QImage::Format_Indexed8);
+        line.setColorTable(table);
+        probe(std::move(line), shift);
+    }
+    return map;
+}
+
+} // namespace
+
+std::vector<int> NearestPixelMap(int source, int target, bool indexed, bool vertical) {
+    if (source <= 0 || target <= 0) return {};
+    // The stretch takes its columns from the widths alone and its rows from the heights alone
+    // (tests/picture/bitmap_sampled_test.cpp), so a single line of numbered pixels shows which
+    // source pixel each target pixel takes.
+    if (source <= kProbeLimit) {
+        std::vector<int> map = ProbeMap(source, target, indexed, vertical);
+        if (std::is_sorted(map.begin(), map.end()) && map.back() < source) return map;
+    }
+    std::vector<int> map(static_cast<std::size_t>(target));
+    const auto step = static_cast<std::int64_t>(65536.0 * source / target);
+    for (int j = 0; j < target; ++j)
+        map[static_cast<std::size_t>(j)] =
+            static_cast<int>(std::min<std::int64_t>((step / 2 + j * step) >> 16, source - 1));
+    return map;
+}
+
 void TBitmap::Draw(TCanvas& canvas, const QRect& rect) {
+    if (sampled_) {
+        DrawSampled(canvas, rect);
+        return;
+    }
     cache_.Draw(canvas, rect, image_, bitCount_);
 }
 
+void TBitmap::DrawSampled(TCanvas& canvas, const QRect& rect) {
+    if (rect.isEmpty() || Empty()) return;
+    const bool smooth = SmoothStretch(canvas, bitCount_);
+    if (sampledDrawn_.size() != rect.size() || sampledSmooth_ != smooth) {
+        const bool indexed = sampled_->header.bitCount <= 8;
+        // Smoothing averages what it covers, so it is given a copy of at most four pixels per
+        // drawn pixel, sampled the same way, rather than the whole picture.
+        const QSize sampledSize = smooth ? QSize(std::min(Width(), 4 * rect.width()),
+                                                 std::min(Height(), 4 * rect.height()))
+                                         : rect.size();
+        const std::vector<int> columns =
+            NearestPixelMap(Width(), sampledSize.width(), indexed, false);
+        const std::vector<int> rows =
+            NearestPixelMap(Height(), sampledSize.height(), indexed, true);
+        QImage drawn = bmp::DecodeBmpSampled(sampled_->header, sampled_->read, columns, rows);
+        if (smooth && !drawn.isNull())
+            drawn = TStretchCache::Stretched(canvas, rect.size(), drawn, 32);
+        sampledDrawn_ = std::move(drawn);
+        sampledSmooth_ = smooth;
+    }
+    canvas.Painter().drawImage(rect.topLeft(), sampledDrawn_);
+}
+
 void TBitmap::SetWidth(int width) {
-    if (width == image_.width()) return;
+    if (width == Width()) return;
+    if (sampled_) {
+        sampledWidth_ = std::max(0, width);
+        sampledDrawn_ = QImage();
+        NotifyChange();
+        return;
+    }
     SetImage(image_.copy(0, 0, width, image_.height()), bitCount_, palette_);
 }
 
 void TBitmap::SetHeight(int height) {
-    if (height == image_.height()) return;
+    if (height == Height()) return;
+    if (sampled_) {
+        sampledHeight_ = std::max(0, height);
+        sampledDrawn_ = QImage();
+        NotifyChange();
+        return;
+    }
     SetImage(image_.copy(0, 0, image_.width(), height), bitCount_, palette_);
 }
 
@@ -65,34 +169,140 @@ void TBitmap::SetImage(QImage image, int bitCount, QList<QRgb> palette) {
     bitCount_ = bitCount;
     palette_ = std::move(palette);
     cache_.Clear();
+    sampled_.reset();
+    sampledDrawn_ = QImage();
+    lease_.Release();
     SetPaletteModified(!palette_.isEmpty());
     NotifyChange();
 }
 
-void TBitmap::LoadFromStream(TStream& stream) {
-    const std::vector<std::uint8_t> bytes = stream.ReadRemaining();
-    bmp::BmpImage bmp = bmp::DecodeBmp(bytes);
-    switch (bmp.status) {
-    case bmp::BmpStatus::Ok:
-        break;
-    case bmp::BmpStatus::Empty:
-        SetImage(QImage(), 0);
-        return;
-    case bmp::BmpStatus::Invalid:
-        throw EInvalidGraphic(QStringLiteral("ビットマップイメージが不正です"));
+namespace {
+
+[[noreturn]] void Fail(bmp::BmpStatus status) {
+    switch (status) {
     case bmp::BmpStatus::Truncated:
         throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
     case bmp::BmpStatus::TooLarge:
     case bmp::BmpStatus::OutOfMemory:
         throw EOutOfResources(QStringLiteral("メモリが足りません"));
+    default:
+        throw EInvalidGraphic(QStringLiteral("ビットマップイメージが不正です"));
     }
+}
+
+// Appends bytes from the stream until bytes holds `size` of them (fewer at its end).
+void ReadUpTo(TStream& stream, std::vector<std::uint8_t>& bytes, std::uint64_t size) {
+    if (size <= bytes.size()) return;
+    const std::size_t had = bytes.size();
+    bytes.resize(static_cast<std::size_t>(size));
+    const std::int64_t got = stream.Read(bytes.data() + had, static_cast<std::int64_t>(size - had));
+    bytes.resize(had + static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
+}
+
+// Reads a large picture's pixels again from its file when it is drawn. Only the same file at
+// the same size is read, also after a rename in its folder; any other gives no bytes.
+bmp::ByteSource FileSource(const QString& path, const platform::FileIdentity& identity,
+                           std::int64_t start) {
+    auto where = std::make_shared<QString>(path);
+    return [where, identity, start](std::uint64_t offset, std::span<std::uint8_t> out) {
+        if (out.empty()) return std::size_t{0};
+        platform::RereadResult again =
+            platform::ReadFileAgain(*where, identity, start + static_cast<std::int64_t>(offset),
+                                    static_cast<std::int64_t>(out.size()));
+        if (again.status != platform::RereadStatus::Ok) return std::size_t{0};
+        *where = again.path;
+        const std::size_t n = std::min(again.size, out.size());
+        std::memcpy(out.data(), again.bytes.get(), n);
+        return n;
+    };
+}
+
+bmp::ByteSource MemorySource(std::shared_ptr<const std::vector<std::uint8_t>> bytes) {
+    return [bytes](std::uint64_t offset, std::span<std::uint8_t> out) {
+        if (offset >= bytes->size()) return std::size_t{0};
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), bytes->size() - offset));
+        std::memcpy(out.data(), bytes->data() + offset, n);
+        return n;
+    };
+}
+
+// Whole decodes read all their pixel data at once; more than this is read piece by piece.
+constexpr std::uint64_t kWholeDecodeBytes = 64ull << 20;
+
+} // namespace
+
+void TBitmap::LoadFromStream(TStream& stream) {
+    const std::int64_t start = stream.Position();
+    const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(0, stream.Size() - start));
+    // The headers first, and only as many bytes as they need; a header claiming a picture says
+    // nothing yet about what it costs.
+    std::vector<std::uint8_t> bytes;
+    ReadUpTo(stream, bytes, std::min<std::uint64_t>(total, 64 * 1024));
+    bmp::BmpHeader header = bmp::ReadBmpHeader(bytes, total);
+    while (header.status == bmp::BmpStatus::NeedMore) {
+        const std::size_t had = bytes.size();
+        ReadUpTo(stream, bytes, header.needed);
+        if (bytes.size() == had) Fail(bmp::BmpStatus::Truncated); // the file shrank
+        header = bmp::ReadBmpHeader(bytes, total);
+    }
+    if (header.status == bmp::BmpStatus::Empty) {
+        SetImage(QImage(), 0);
+        return;
+    }
+    if (header.status != bmp::BmpStatus::Ok) Fail(header.status);
+
     // The palette is the file's own colour table, as long as the file made it (the image's
     // table is padded to the full depth); deeper pixels may carry one too.
     // Run-length pixels are expanded into a bitmap of the screen's own depth, so for the
     // stretch mode they count as that deep (tests/picture/bitmap_test.cpp,
     // RunLengthBitmapsDrawAsDeepAsTheScreen).
-    const int bits = bmp.runLength ? platform::ScreenBitsPerPixel() : bmp.bitCount;
-    SetImage(std::move(bmp.image), bits, std::move(bmp.colorTable));
+    const int bits = header.runLength ? platform::ScreenBitsPerPixel() : header.bitCount;
+    const auto pixels =
+        static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
+    const std::uint64_t end = header.pixelStart + header.pixelBytes;
+    if (pixels <= kWholeDecodePixels && end <= kWholeDecodeBytes) {
+        platform::DecodedBytesRequest lease =
+            platform::ReserveDecodedBytes(pixels * (header.bitCount <= 8 ? 1 : 4));
+        if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
+        ReadUpTo(stream, bytes, end);
+        const auto available = std::min<std::uint64_t>(
+            header.pixelBytes,
+            bytes.size() > header.pixelStart ? bytes.size() - header.pixelStart : 0);
+        QImage image = bmp::DecodeBmpPixels(
+            header, std::span(bytes).subspan(std::min<std::size_t>(header.pixelStart, bytes.size()),
+                                             static_cast<std::size_t>(available)));
+        if (image.isNull()) Fail(bmp::BmpStatus::OutOfMemory);
+        QList<QRgb> table = header.colorTable;
+        SetImage(std::move(image), bits, std::move(table));
+        lease_ = std::move(lease.lease);
+        return;
+    }
+
+    auto source = std::make_shared<SampledSource>();
+    auto* file = dynamic_cast<TFileStream*>(&stream);
+    const std::optional<platform::FileIdentity> identity =
+        file != nullptr ? file->Identity() : std::nullopt;
+    if (identity) {
+        source->read = FileSource(file->Path(), *identity, start);
+    } else {
+        // From memory (or another stream): the bytes are kept, as the stream held them.
+        ReadUpTo(stream, bytes, total);
+        source->read =
+            MemorySource(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
+    }
+    source->header = std::move(header);
+    image_ = QImage();
+    bitCount_ = bits;
+    palette_ = source->header.colorTable;
+    cache_.Clear();
+    sampledDrawn_ = QImage();
+    lease_.Release();
+    sampled_ = std::move(source);
+    sampledWidth_ = sampled_->header.width;
+    sampledHeight_ = sampled_->header.height;
+    SetPaletteModified(!palette_.isEmpty());
+    NotifyChange();
 }
 
 } // namespace sorowa

@@ -1,9 +1,12 @@
 #pragma once
 // The bitmap picture, and the stretched drawing that every scaling picture shares.
 
+#include "picture/bmp_reader.h"
 #include "picture/graphic.h"
+#include "platform/memory_budget.h"
 
 #include <QImage>
+#include <memory>
 
 namespace sorowa {
 
@@ -25,31 +28,59 @@ private:
     bool smooth_ = false;
 };
 
+// A bitmap of at most kWholeDecodePixels is decoded whole when it is loaded. A larger one keeps
+// only its headers and where its pixels are (a note of the file, which is read again, or the
+// bytes it was loaded from memory with), and each draw decodes just the pixels that the
+// nearest-pixel stretch samples: the same drawn pixels as from the whole picture, at the cost
+// of the rectangle drawn rather than of what the header claims.
 class TBitmap : public TGraphic {
 public:
     static const TGraphicClass Class;
     const TGraphicClass& ClassType() const override { return Class; }
 
+    // 1 Mi pixels: 4 MiB at 32 bits per pixel.
+    static constexpr std::uint64_t kWholeDecodePixels = std::uint64_t{1} << 20;
+
     void Draw(TCanvas& canvas, const QRect& rect) override;
-    bool Empty() const override { return image_.isNull(); }
-    int Width() const override { return image_.width(); }
-    int Height() const override { return image_.height(); }
+    bool Empty() const override { return Width() == 0 || Height() == 0; }
+    int Width() const override { return sampled_ ? sampledWidth_ : image_.width(); }
+    int Height() const override { return sampled_ ? sampledHeight_ : image_.height(); }
     void SetWidth(int width) override;
     void SetHeight(int height) override;
     QList<QRgb> Palette() const override { return palette_; }
     void LoadFromStream(TStream& stream) override;
 
-    // The pixels; Indexed8 with a colour table, or 32-bit.
+    // The pixels, when the picture is decoded whole (null for a large one drawn from its
+    // file); Indexed8 with a colour table, or 32-bit.
     const QImage& Image() const { return image_; }
     // Replaces the pixels (bitCount: the depth they came from, for the stretch mode).
     void SetImage(QImage image, int bitCount, QList<QRgb> palette = {});
     int BitCount() const { return bitCount_; }
+    // True when the picture is drawn from its file, a few sampled pixels at a time.
+    bool Sampled() const { return sampled_ != nullptr; }
+
+    // Where a large picture's pixels are read from.
+    struct SampledSource {
+        bmp::BmpHeader header;
+        bmp::ByteSource read;
+    };
 
 private:
+    void DrawSampled(TCanvas& canvas, const QRect& rect);
+
     QImage image_;
     int bitCount_ = 0;
     QList<QRgb> palette_;
     TStretchCache cache_;
+    platform::DecodedBytesLease lease_;
+    std::shared_ptr<const SampledSource> sampled_;
+    int sampledWidth_ = 0, sampledHeight_ = 0;
+    QImage sampledDrawn_;
+    bool sampledSmooth_ = false;
 };
+
+// The source column (or row, when vertical) that the nearest-pixel stretch of `source` pixels
+// onto `target` takes for each target pixel, for an indexed or a 32-bit image.
+std::vector<int> NearestPixelMap(int source, int target, bool indexed, bool vertical);
 
 } // namespace sorowa

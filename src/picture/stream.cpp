@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace sorowa {
@@ -53,8 +54,23 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, Origin origin) {
 }
 
 TFileStream::TFileStream(const QString& path) : path_(path) {
-    fd_ = open(platform::EncodeFileName(path).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) throw EFOpenError(QStringLiteral("ファイル %1 は開けません").arg(path));
+    const auto fail = [&] {
+        throw EFOpenError(QStringLiteral("ファイル %1 は開けません").arg(path));
+    };
+    // Never blocks on a FIFO or a device that a name may turn out to be; only a regular file
+    // is read, and never past the size it had when it was opened, so that a file that grows
+    // without end (or is swapped for a link to /dev/zero) cannot keep a load going
+    // (tests/workspace/hostile_folder_test.cpp).
+    fd_ =
+        open(platform::EncodeFileName(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd_ < 0) fail();
+    struct stat info {};
+    if (fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd_);
+        fd_ = -1;
+        fail();
+    }
+    size_ = info.st_size;
 }
 
 std::optional<platform::FileIdentity> TFileStream::Identity() const {
@@ -67,24 +83,27 @@ TFileStream::~TFileStream() {
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
     auto* out = static_cast<char*>(buffer);
+    count = std::min(count, std::max<std::int64_t>(0, size_ - position_));
     std::int64_t total = 0;
     while (total < count) {
-        const ssize_t got = read(fd_, out + total, static_cast<std::size_t>(count - total));
+        const ssize_t got = pread(fd_, out + total, static_cast<std::size_t>(count - total),
+                                  static_cast<off_t>(position_ + total));
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
-        if (got == 0) break;
+        if (got == 0) break; // the file shrank since it was opened
         total += got;
     }
+    position_ += total;
     return total;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, Origin origin) {
-    const int whence = origin == Origin::Begin     ? SEEK_SET
-                       : origin == Origin::Current ? SEEK_CUR
-                                                   : SEEK_END;
-    const off_t result = lseek(fd_, offset, whence);
-    if (result < 0) throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
-    return result;
+    const std::int64_t base = origin == Origin::Begin     ? 0
+                              : origin == Origin::Current ? position_
+                                                          : size_;
+    if (offset < -base) throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
+    position_ = base + offset;
+    return position_;
 }
 
 } // namespace sorowa

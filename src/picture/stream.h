@@ -41,7 +41,9 @@ private:
     std::int64_t position_ = 0;
 };
 
-// A file opened for reading; throws EFOpenError ("ファイル %s は開けません") when it cannot be.
+// A regular file (or a link to one) opened for reading without blocking; throws EFOpenError
+// ("ファイル %s は開けません") when it cannot be opened or is anything else (a FIFO, socket or
+// device). It reads at most the size the file had when it was opened.
 class TFileStream : public TStream {
 public:
     explicit TFileStream(const QString& path);
@@ -59,6 +61,8 @@ public:
 private:
     QString path_;
     int fd_ = -1;
+    std::int64_t size_ = 0;     // as seen when opened
+    std::int64_t position_ = 0; // reads use pread from here
 };
 
 } // namespace sorowa

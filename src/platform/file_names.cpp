@@ -126,12 +126,14 @@ std::vector<DirectoryEntry> ReadDirectory(const QString& folder) {
         const std::string_view name(entry->d_name);
         if (name == "." || name == "..") continue;
         bool isDirectory = entry->d_type == DT_DIR;
+        bool isRegular = entry->d_type == DT_REG;
         if (entry->d_type == DT_UNKNOWN || entry->d_type == DT_LNK) {
             struct stat info {};
-            isDirectory =
-                fstatat(dirfd(dir.get()), entry->d_name, &info, 0) == 0 && S_ISDIR(info.st_mode);
+            const bool found = fstatat(dirfd(dir.get()), entry->d_name, &info, 0) == 0;
+            isDirectory = found && S_ISDIR(info.st_mode);
+            isRegular = found && S_ISREG(info.st_mode);
         }
-        entries.push_back({DecodeFileName(name), isDirectory});
+        entries.push_back({DecodeFileName(name), isDirectory, isRegular});
     }
     return entries;
 }

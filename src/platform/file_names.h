@@ -18,6 +18,9 @@ std::string EncodeFileName(const QString& name);
 struct DirectoryEntry {
     QString name;
     bool isDirectory = false;
+    // A regular file, or a symbolic link to one. FIFOs, sockets, devices and links to them
+    // (or links that lead nowhere) are not: reading them may block or never end.
+    bool isRegular = false;
 };
 
 // Every entry of folder except "." and "..", in the order the system gives them.

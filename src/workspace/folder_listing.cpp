@@ -68,7 +68,10 @@ void TFileList::SetDirectory(const QString& folder) {
     const QStringList patterns = mask_.split(u';', Qt::SkipEmptyParts);
     WaitCursor wait;
     for (const platform::DirectoryEntry& entry : entries) {
-        if (entry.isDirectory || entry.name.startsWith(u'.')) continue;
+        // Only regular files are pictures: a FIFO, socket or device (or a link to one) named
+        // like a picture would block or never end when read, so it is left out like a folder
+        // (tests/workspace/hostile_folder_test.cpp).
+        if (!entry.isRegular || entry.name.startsWith(u'.')) continue;
         const bool listed = std::any_of(patterns.begin(), patterns.end(), [&](const QString& p) {
             return MatchesWildcard(p, entry.name);
         });

@@ -1,7 +1,8 @@
 #pragma once
 // The hidden file list of the main window: a folder, a mask of ";"-separated wildcard
 // patterns, and the names of the folder's files that match, in ascending order ignoring
-// letter case. Sub-folders and hidden files (names starting with ".") are never listed.
+// letter case. Only regular files (or links to them) are listed: sub-folders, FIFOs, sockets,
+// devices and hidden files (names starting with ".") never are.
 
 #include <QString>
 #include <QStringList>

@@ -144,6 +144,13 @@ void MakeFrameBitmap(TGIFImage& image, TGIFSubImage& frame) {
     // Without any colour table there is nothing to map the indices through.
     if (dither && colors.Empty()) throw GIFException(QString::fromLatin1(gifmsg::kNoColorTable));
 
+    const std::uint64_t bitmapBytes =
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) +
+        (TransparentIndexOf(frame)
+             ? static_cast<std::uint64_t>(frame.MaskStride()) * static_cast<std::uint64_t>(height)
+             : 0);
+    platform::DecodedBytesRequest bytes = platform::ReserveDecodedBytes(bitmapBytes);
+    if (!bytes.ok) throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));
     QImage bitmap(width, height, QImage::Format_Indexed8);
     if (bitmap.isNull()) throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));
     bitmap.setColorTable(FullTable(palette));
@@ -174,6 +181,7 @@ void MakeFrameBitmap(TGIFImage& image, TGIFSubImage& frame) {
         }
     }
     frame.bitmap = std::move(bitmap);
+    frame.bitmapLease = std::move(bytes.lease);
     frame.hasMask = std::any_of(mask.begin(), mask.end(), [](std::uint8_t b) { return b != 0; });
     if (frame.hasMask) frame.mask = std::move(mask);
     frame.cachedPalette = palette;

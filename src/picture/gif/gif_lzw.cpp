@@ -253,4 +253,18 @@ LzwOutcome DecodeLzw(std::span<const std::uint8_t> data, int minimumCodeSize,
     return outcome;
 }
 
+std::uint64_t LzwPixelBound(std::span<const std::uint8_t> data, int minimumCodeSize) {
+    std::uint64_t bytes = 0;
+    for (std::size_t pos = 0; pos < data.size() && data[pos] != 0;) {
+        const std::size_t length = data[pos++];
+        const std::size_t take = std::min(length, data.size() - pos);
+        bytes += take;
+        pos += take;
+    }
+    const std::uint64_t codes = bytes * 8 / static_cast<std::uint64_t>(minimumCodeSize + 1);
+    constexpr std::uint64_t kLongest = kTableSize; // no string is longer than the table
+    if (codes < kLongest) return codes * (codes + 3) / 2;
+    return (kLongest - 1) * (kLongest + 2) / 2 + (codes - (kLongest - 1)) * kLongest;
+}
+
 } // namespace sorowa::gif

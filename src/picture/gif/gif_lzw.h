@@ -29,6 +29,12 @@ inline constexpr int kMaxMinimumCodeSize = 8;
 // code size byte) into pixels, which holds width * height bytes already filled with the
 // value for pixels the data never reaches. Interlaced images receive their rows in the four
 // GIF passes. minimumCodeSize must be 0..kMaxMinimumCodeSize.
+// The most pixels that the sub-blocks starting at data[0] can possibly decode to: every code
+// at its narrowest (minimumCodeSize + 1 bits), the i-th code after a clear at most i + 1
+// pixels long, no string longer than the table. A frame that claims far more than this
+// cannot be filled by its data.
+std::uint64_t LzwPixelBound(std::span<const std::uint8_t> data, int minimumCodeSize);
+
 LzwOutcome DecodeLzw(std::span<const std::uint8_t> data, int minimumCodeSize,
                      std::span<std::uint8_t> pixels, std::size_t width, std::size_t height,
                      bool interlaced);

@@ -71,6 +71,7 @@ void TGIFSubImage::SetWord(int at, int value) {
 
 void TGIFSubImage::ClearBitmap() {
     bitmap = QImage();
+    bitmapLease.Release();
     mask.clear();
     hasMask = false;
     maskNeeded = true;

@@ -5,6 +5,7 @@
 
 #include "picture/bitmap.h"
 #include "picture/graphic.h"
+#include "platform/memory_budget.h"
 
 #include <QImage>
 #include <QList>
@@ -265,6 +266,9 @@ public:
     TGIFExtensionList extensions;
     // width * height colour indices, rows top to bottom; empty without an image.
     std::vector<std::uint8_t> pixels;
+    // The share of the process's decoded-bytes budget that pixels and bitmap hold.
+    platform::DecodedBytesLease pixelsLease;
+    platform::DecodedBytesLease bitmapLease;
     bool hasImage = false;
     bool transparent = false;
     TGIFGraphicControlExtension* graphicControl = nullptr;

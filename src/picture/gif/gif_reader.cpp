@@ -220,6 +220,18 @@ void TGIFReader::ReadImageData(TGIFSubImage& frame) {
         static_cast<std::uint64_t>(frame.Width()) * static_cast<std::uint64_t>(frame.Height());
     if (count > pixelBudget_) Error(gifmsg::kOutOfMemory);
     pixelBudget_ -= count;
+    // What the header claims is weighed against the data present before anything is
+    // allocated: only a little may lie beyond the reach of the codes that follow.
+    const int codeSize = AtEnd() ? -1 : data_[pos_];
+    const std::uint64_t reachable = codeSize < 0 || codeSize > gif::kMaxMinimumCodeSize
+                                        ? 0
+                                        : gif::LzwPixelBound(data_.subspan(pos_ + 1), codeSize);
+    const std::uint64_t unbacked = count > reachable ? count - reachable : 0;
+    if (unbacked > unbackedBudget_) Error(gifmsg::kOutOfMemory);
+    unbackedBudget_ -= unbacked;
+    platform::DecodedBytesRequest bytes = platform::ReserveDecodedBytes(count);
+    if (!bytes.ok) Error(gifmsg::kOutOfMemory);
+    frame.pixelsLease = std::move(bytes.lease);
     const std::uint8_t fill = frame.transparent && frame.graphicControl != nullptr
                                   ? frame.graphicControl->TransparentColorIndex()
                                   : 0;

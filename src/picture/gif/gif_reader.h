@@ -19,6 +19,13 @@ namespace sorowa {
 // tests/data/gif/many-large-frames.gif).
 inline constexpr std::uint64_t kMaxPicturePixels = 512ull << 20;
 
+// Pixels a picture's frames may claim beyond what their data could ever decode to (such pixels
+// only ever show the fill value): 4 Mi pixels, so that a file cut short still shows what it
+// has, while a few bytes claiming a 20,000 x 20,000 frame, or thousands of frames with empty
+// data, are refused with "Failed to allocate memory for GIF DIB" before anything is allocated
+// (tests/picture/hostile_files_test.cpp).
+inline constexpr std::uint64_t kMaxUnbackedPixels = 4ull << 20;
+
 class TGIFReader {
 public:
     using WarningRoutine = std::function<void(TGIFItem* sender, TGIFSeverity, const QString&)>;
@@ -64,6 +71,7 @@ private:
     TGIFImage* image_;
     WarningRoutine warning_;
     std::uint64_t pixelBudget_;
+    std::uint64_t unbackedBudget_ = kMaxUnbackedPixels;
 };
 
 } // namespace sorowa
