@@ -40,9 +40,9 @@ protected:
         for (int i = 0; i < count; ++i) {
             auto* window = new TForm_Grp(frame.get());
             window->move(8 + (i % 5) * 108, 8 + (i / 5) * 131);
-            window->LoadPicture(QString::number(i + 1),
-                                folder.Write(QStringLiteral("p%1.jpg").arg(i, 3, 10, QChar('0')),
-                                             photo));
+            window->LoadPicture(
+                QString::number(i + 1),
+                folder.Write(QStringLiteral("p%1.jpg").arg(i, 3, 10, QChar('0')), photo));
             windows.append(window);
         }
         return windows;
@@ -90,7 +90,8 @@ TEST_F(ThumbnailDecode, ScrollingPutsTheNewlyVisibleThumbnailsFirst) {
     const QSet<TForm_Grp*> early = decoded();
     EXPECT_TRUE(early.size() <= scrolledTo.size() && (early - scrolledTo).isEmpty())
         << "the thumbnails scrolled to decode before those scrolled away from";
-    ASSERT_TRUE(test::WaitFor([&] { return decoded().size() == first.size() + scrolledTo.size(); }));
+    ASSERT_TRUE(
+        test::WaitFor([&] { return decoded().size() == first.size() + scrolledTo.size(); }));
     EXPECT_EQ(pool.Pending(), 0u) << "the ones never seen are never decoded";
     EXPECT_TRUE(messages.Texts().isEmpty());
 }
