@@ -132,17 +132,18 @@ Candidate FindInFolder(const QString& folder, const FileIdentity& identity, QStr
     return found;
 }
 
-// Reads the candidate from offset to its end, or at most maxLength bytes (when not negative),
-// into result.
-void ReadCandidate(const Candidate& file, std::int64_t offset, std::int64_t maxLength,
-                   RereadResult& result) {
+// Reads the candidate from offset to its end, or at most maxLength bytes (when not negative,
+// and never fewer than the fingerprint covers), into result; Changed unless the bytes still
+// have the fingerprint.
+void ReadCandidate(const Candidate& file, const FileFingerprint& fingerprint, std::int64_t offset,
+                   std::int64_t maxLength, RereadResult& result) {
     const auto size64 = static_cast<std::int64_t>(file.info.st_size);
-    if (offset < 0 || offset > size64) {
+    if (offset < 0 || offset > size64 || fingerprint.length > size64 - offset) {
         result.status = RereadStatus::Changed;
         return;
     }
     std::int64_t length = size64 - offset;
-    if (maxLength >= 0) length = std::min(length, maxLength);
+    if (maxLength >= 0) length = std::min(length, std::max(maxLength, fingerprint.length));
     const auto size = static_cast<std::size_t>(length);
     try {
         result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
@@ -163,16 +164,23 @@ void ReadCandidate(const Candidate& file, std::int64_t offset, std::int64_t maxL
         if (got == 0) break;
         done += static_cast<std::size_t>(got);
     }
-    // Shorter than it was, or written to while being read: not the bytes that were loaded.
+    // Shorter than it was, written to while being read, or other bytes than were first read
+    // (overwritten in place, or a new file under a reused inode number).
     struct stat after {};
     if (done != size || fstat(file.fd.get(), &after) != 0 ||
-        IdentityOf(after) != IdentityOf(file.info)) {
+        IdentityOf(after) != IdentityOf(file.info) ||
+        FingerprintOf(result.bytes.get(), static_cast<std::size_t>(fingerprint.length)) !=
+            fingerprint) {
         result.bytes.reset();
         result.status = RereadStatus::Changed;
         return;
     }
     result.size = size;
     result.status = RereadStatus::Ok;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 } // namespace
@@ -183,28 +191,43 @@ std::optional<FileIdentity> IdentifyOpenFile(int fd) {
     return IdentityOf(info);
 }
 
-RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset,
+FileFingerprint FingerprintOf(const std::uint8_t* bytes, std::size_t length) {
+    // FNV-1a: it only has to tell different contents apart, not withstand an attacker.
+    std::uint64_t hash = 14695981039346656037ull;
+    for (std::size_t i = 0; i < length; ++i)
+        hash = (hash ^ bytes[i]) * 1099511628211ull;
+    return {static_cast<std::int64_t>(length), hash};
+}
+
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
+                           const FileFingerprint& fingerprint, std::int64_t offset,
                            std::int64_t maxLength) {
     RereadResult result;
     result.path = path;
     Candidate atPath = Open(AT_FDCWD, EncodeFileName(path), identity);
     if (atPath.match == Match::Strong) {
-        ReadCandidate(atPath, offset, maxLength, result);
-        return result;
+        ReadCandidate(atPath, fingerprint, offset, maxLength, result);
+        if (result.status != RereadStatus::Changed) return result;
     }
     QString foundPath;
     const Candidate renamed = FindInFolder(FolderOf(path), identity, foundPath);
+    const bool renamedIsAtPath = renamed.match != Match::None && atPath.match != Match::None &&
+                                 SameFile(renamed.info, atPath.info);
+    if (renamedIsAtPath && atPath.match == Match::Strong) {
+        result.status = RereadStatus::Changed; // read and refused above
+        return result;
+    }
     if (renamed.match == Match::Strong ||
         (renamed.match == Match::Weak && atPath.match != Match::Weak)) {
         result.path = foundPath;
-        ReadCandidate(renamed, offset, maxLength, result);
+        ReadCandidate(renamed, fingerprint, offset, maxLength, result);
     } else if (atPath.match == Match::Weak) {
-        ReadCandidate(atPath, offset, maxLength, result);
+        ReadCandidate(atPath, fingerprint, offset, maxLength, result);
     } else if (atPath.fd.get() >= 0) {
         // Written to, or saved over by a new file under the name.
         result.status = RereadStatus::Changed;
     }
-    return result; // Missing unless read
+    return result; // Missing unless found
 }
 
 } // namespace sorowa::platform

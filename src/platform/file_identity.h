@@ -3,6 +3,12 @@
 // inode, size, modification time), and reading it once more, by its name or, when it has been
 // renamed within its folder since (as a batch rename does), by its inode, or where inode
 // numbers do not last, by its size and time.
+//
+// Where the file is found is not proof that it still holds what was read: a file overwritten
+// in place by another of the same size, or deleted and made anew under an inode number the
+// file system hands out again, looks the same to stat. A file read again is therefore taken
+// only when a hash of the bytes first read from it (and its size) are still the same;
+// anything else is a changed file.
 
 #include <QString>
 #include <cstddef>
@@ -20,13 +26,23 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 
+// A hash of the first length bytes read from a file (from the offset it was read at).
+struct FileFingerprint {
+    std::int64_t length = 0;
+    std::uint64_t hash = 0;
+    bool operator==(const FileFingerprint&) const = default;
+};
+
+// The fingerprint of bytes as first read.
+FileFingerprint FingerprintOf(const std::uint8_t* bytes, std::size_t length);
+
 // The identity of an open file; nullopt for anything but a regular file.
 std::optional<FileIdentity> IdentifyOpenFile(int fd);
 
 enum class RereadStatus {
     Ok,
     Missing,   // neither the name nor any entry of its folder is that file any more
-    Changed,   // its size differs, or another file has taken its name
+    Changed,   // its size or its fingerprinted bytes differ, or another file has its name
     ReadError, // it could not be opened or read
 };
 
@@ -40,8 +56,10 @@ struct RereadResult {
 };
 
 // Reads the file that had identity when it was read as path, from offset to its end, or only
-// its first maxLength bytes from offset when maxLength is not negative.
-RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity, std::int64_t offset,
+// its first maxLength bytes from offset when maxLength is not negative (never fewer than the
+// fingerprint covers). The bytes from offset must still have the fingerprint.
+RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
+                           const FileFingerprint& fingerprint, std::int64_t offset,
                            std::int64_t maxLength = -1);
 
 } // namespace sorowa::platform

@@ -6,7 +6,8 @@
 
 namespace sorowa {
 
-TMdiFrame::TMdiFrame(QWidget* parent) : QScrollArea(parent), canvas_(new QWidget) {
+TMdiFrame::TMdiFrame(QWidget* parent)
+    : QScrollArea(parent), decodes_(std::make_unique<TDecodePool>()), canvas_(new QWidget) {
     setObjectName(QStringLiteral("MDIClient"));
     setBackgroundRole(QPalette::Dark);
     setFrameShape(QFrame::StyledPanel);
@@ -19,6 +20,11 @@ TMdiFrame::TMdiFrame(QWidget* parent) : QScrollArea(parent), canvas_(new QWidget
     viewport()->setBackgroundRole(QPalette::Dark);
     viewport()->setAutoFillBackground(true);
     FitCanvas();
+}
+
+TMdiFrame::~TMdiFrame() {
+    // Stopped while the windows still exist: no decode outlives the frame.
+    decodes_.reset();
 }
 
 QList<TForm_Grp*> TMdiFrame::Children() const {
@@ -35,6 +41,7 @@ TForm_Grp* TMdiFrame::ActiveChild() const {
 void TMdiFrame::AddChild(TForm_Grp* child) {
     // Its geometry counts from its first move and resize in the canvas on.
     child->setParent(canvas_);
+    ++openChildren_;
 }
 
 void TMdiFrame::SetActiveChild(TForm_Grp* child) {
@@ -65,6 +72,11 @@ void TMdiFrame::ChildGeometryChanged(const QRect& geometry) {
 
 void TMdiFrame::ChildClosed(TForm_Grp* child) {
     if (child == active_) active_ = nullptr;
+    // The folder is closed: nothing of it is decoded any more.
+    if (--openChildren_ <= 0) {
+        openChildren_ = 0;
+        decodes_->CancelAll();
+    }
     RemeasureLater();
 }
 

@@ -6,6 +6,12 @@
 // one is shown, activated or moved, so opening a folder of thousands of pictures took
 // time growing with the square of their number (bench/workspace/open_folder_bench.cpp).
 // Here adding, moving and activating a window cost the same however many there are.
+//
+// The frame runs the pool that decodes its windows' pictures (decode_pool.h). When the last
+// open window closes (the folder is closed) the pool's pending work is cancelled and the
+// frame waits for what runs; destroying the frame stops the pool before the windows go.
+
+#include "picture/decode_pool.h"
 
 #include <QList>
 #include <QPointer>
@@ -19,6 +25,9 @@ class TMdiFrame : public QScrollArea {
     Q_OBJECT
 public:
     explicit TMdiFrame(QWidget* parent = nullptr);
+    ~TMdiFrame() override;
+
+    TDecodePool& Decodes() { return *decodes_; }
 
     // The thumbnail windows in the order they were added, closed ones included until
     // they are destroyed.
@@ -44,6 +53,8 @@ private:
     void FitCanvas();
     void Remeasure();
 
+    std::unique_ptr<TDecodePool> decodes_;
+    int openChildren_ = 0;
     QWidget* canvas_;
     QPointer<TForm_Grp> active_;
     QSize extent_; // right and bottom edge of all child windows

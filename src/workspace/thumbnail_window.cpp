@@ -78,7 +78,8 @@ void TForm_Grp::moveEvent(QMoveEvent* event) {
 
 void TForm_Grp::closeEvent(QCloseEvent* event) {
     // Destroyed by the event loop (WA_DeleteOnClose); until then it is still a child.
-    frame_->ChildClosed(this);
+    if (!closed_) frame_->ChildClosed(this);
+    closed_ = true;
     QWidget::closeEvent(event);
 }
 

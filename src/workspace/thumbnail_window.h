@@ -61,6 +61,7 @@ private:
     TMdiFrame* frame_;
     TImage* image_;
     std::optional<int> number_;
+    bool closed_ = false;
 };
 
 } // namespace sorowa

@@ -89,7 +89,7 @@ void GetInput(const TJPEGData* data, DecodeInput& input, std::int64_t maxLength 
     }
     const TJPEGFile& file = *data->file;
     platform::RereadResult reread =
-        platform::ReadFileAgain(file.path, file.identity, file.offset, maxLength);
+        platform::ReadFileAgain(file.path, file.identity, file.fingerprint, file.offset, maxLength);
     switch (reread.status) {
     case platform::RereadStatus::Ok:
         break;
@@ -213,29 +213,150 @@ std::optional<double> TopBandDifference(const QImage& thumbnail, const QRect& ph
     return mean;
 }
 
-} // namespace
-
-// The C++ side of one decode: the bitmap being made and the progress handler's failure.
-// It lives in DecodeAt's frame, outside the function that calls libjpeg.
-struct TJPEGImage::Decode {
-    TJPEGImage* picture;
+// The bitmap a decode makes, in the frame of whoever runs the decode.
+struct Target {
     QImage image;
-    std::exception_ptr handlerError;
 
-    static jpeg::RowTarget MakeBitmap(void* context, int width, int height, int bitsPerPixel,
-                                      const std::uint32_t* palette, int paletteSize) noexcept {
-        auto& decode = *static_cast<Decode*>(context);
+    static jpeg::RowTarget Make(void* context, int width, int height, int bitsPerPixel,
+                                const std::uint32_t* palette, int paletteSize) noexcept {
+        auto& target = *static_cast<Target*>(context);
         try {
             QImage image(width, height,
                          bitsPerPixel == 8 ? QImage::Format_Indexed8 : QImage::Format_BGR888);
             if (image.isNull()) return {};
             if (bitsPerPixel == 8) image.setColorTable(QList<QRgb>(palette, palette + paletteSize));
-            decode.image = std::move(image);
-            return {decode.image.bits(), decode.image.bytesPerLine()};
+            target.image = std::move(image);
+            return {target.image.bits(), target.image.bytesPerLine()};
         } catch (...) {
             return {};
         }
     }
+};
+
+// The camera's copy, to stand in for the photo while the photo decodes, when the top of the
+// photo confirms that it still shows the photo; placed between bars, as cameras store it, or
+// stretched, whichever is closer. Only the copy and the photo's first rows are read. nullopt
+// when the copy cannot be used: then nothing stands in. It touches nothing but data, which
+// never changes after the load, so it runs on any thread.
+std::optional<QImage> CameraCopyFor(const TJPEGData& data) {
+    if (!data.thumbnail) return std::nullopt;
+    const TJPEGThumbnail& thumbnail = *data.thumbnail;
+    const std::vector<QRect> rects =
+        PhotoRectsIn(QSize(thumbnail.width, thumbnail.height), data.width, data.height);
+
+    // The photo's top rows lie within the first part of its data: a quarter of the file
+    // besides the thumbnail is far more than they take in any real photo.
+    const std::int64_t size = data.Size();
+    const std::int64_t prefix = std::min<std::int64_t>(
+        size, static_cast<std::int64_t>(thumbnail.offset + thumbnail.length) + size / 4 + 65536);
+    DecodeInput input;
+    try {
+        GetInput(&data, input, prefix);
+    } catch (const EJPEG&) {
+        return std::nullopt;
+    }
+    if (input.size < thumbnail.offset + thumbnail.length) return std::nullopt;
+
+    Target small;
+    jpeg::DecodeRequest request;
+    request.data = input.data + thumbnail.offset;
+    request.size = thumbnail.length;
+    request.limits = Limits();
+    request.bitmap = {&small, &Target::Make};
+    const jpeg::DecodeResult own = jpeg::DecodeJpeg(request);
+    if (own.status != jpeg::DecodeStatus::Ok || own.ranOut || own.bitsPerPixel != 24 ||
+        small.image.size() != QSize(thumbnail.width, thumbnail.height))
+        return std::nullopt;
+
+    const int scaledHeight = static_cast<int>(jpeg::ScaledSide(data.height, 1));
+    int rows = 0;
+    for (const QRect& rect : rects)
+        rows = std::max(rows, PhotoRowsUnderBand(rect, scaledHeight));
+    Target top;
+    request.data = input.data;
+    request.size = input.size;
+    request.scaleEighths = 1;
+    request.maxRows = rows;
+    request.bitmap = {&top, &Target::Make};
+    const jpeg::DecodeResult first = jpeg::DecodeJpeg(request);
+    if (first.status != jpeg::DecodeStatus::Ok || first.ranOut || first.bitsPerPixel != 24 ||
+        first.rowsDone < rows)
+        return std::nullopt;
+
+    // Where both placements pass (a smooth sky), the closer one.
+    std::optional<QRect> best;
+    double bestDifference = 0;
+    for (const QRect& rect : rects) {
+        const std::optional<double> difference =
+            TopBandDifference(small.image, rect, top.image, scaledHeight);
+        if (difference && (!best || *difference < bestDifference)) {
+            best = rect;
+            bestDifference = *difference;
+        }
+    }
+    if (!best) return std::nullopt;
+    return small.image.copy(*best);
+}
+
+} // namespace
+
+// What one decode of the photo gave.
+struct TJPEGImage::Outcome {
+    QImage image;
+    jpeg::DecodeResult result;
+    std::exception_ptr handlerError;
+    std::optional<EJPEG> inputError; // the loaded bytes could not be had again
+
+    bool Ok() const { return !inputError && result.status == jpeg::DecodeStatus::Ok; }
+    // The error a first draw reports; nullopt for success and for the silent abort.
+    std::optional<EJPEG> Error() const {
+        if (inputError) return inputError;
+        try {
+            RaiseFor(result, handlerError);
+        } catch (const EJPEG& error) {
+            return error;
+        }
+        return std::nullopt;
+    }
+};
+
+namespace {
+
+// Reads the loaded bytes again and decodes them at M/8. It touches nothing but data (never
+// changed after the load) and out, so it runs on any thread.
+void DecodePhoto(const TJPEGData* data, int scaleEighths, bool eightBitDisplay,
+                 jpeg::ProgressSink progress, TJPEGImage::Outcome& out) {
+    DecodeInput input;
+    try {
+        GetInput(data, input);
+    } catch (const EJPEG& error) {
+        out.inputError = error;
+        return;
+    }
+    Target target;
+    jpeg::DecodeRequest request;
+    request.data = input.data;
+    request.size = input.size;
+    request.scaleEighths = scaleEighths;
+    request.eightBitDisplay = eightBitDisplay;
+    request.limits = Limits();
+    request.bitmap = {&target, &Target::Make};
+    request.progress = progress;
+    out.result = jpeg::DecodeJpeg(request);
+    if (!out.result.madeBitmap) return;
+    // Rows the decoder did not reach read as zero, as in a freshly made bitmap.
+    for (int y = std::max(out.result.rowsDone, 0); y < target.image.height(); ++y)
+        std::memset(target.image.scanLine(y), 0,
+                    static_cast<std::size_t>(target.image.bytesPerLine()));
+    out.image = std::move(target.image);
+}
+
+} // namespace
+
+// The progress handler of a decode run inside a draw.
+struct TJPEGImage::Decode {
+    TJPEGImage* picture;
+    std::exception_ptr handlerError;
 
     // A handler that raises stops the decode; its error is raised again once libjpeg is done.
     static bool Report(void* context, const jpeg::ProgressEvent& event) noexcept {
@@ -255,8 +376,32 @@ struct TJPEGImage::Decode {
     }
 };
 
+std::optional<QImage> TJPEGImage::StandInFor(const TJPEGData& data) {
+    return CameraCopyFor(data);
+}
+
 TJPEGImage::TJPEGImage() = default;
-TJPEGImage::~TJPEGImage() = default;
+
+TJPEGImage::~TJPEGImage() {
+    CancelJobs();
+}
+
+void TJPEGImage::CancelJobs() {
+    TDecodePool::Cancel(decodeJob_);
+    TDecodePool::Cancel(standInJob_);
+    decodeJob_.reset();
+    standInJob_.reset();
+}
+
+void TJPEGImage::Reset() {
+    CancelJobs();
+    decoded_ = decodeFailed_ = cutDown_ = fromThumbnail_ = standInTried_ = false;
+    keptScale_ = decodeJobScale_ = 0;
+    error_.reset();
+    bitmap_ = QImage();
+    bitmapBits_ = 0;
+    cache_.Clear();
+}
 
 bool TJPEGImage::Empty() const {
     return data_ == nullptr || data_->Size() == 0;
@@ -289,27 +434,20 @@ bool TJPEGImage::Equals(const TGraphic& other) const {
 
 void TJPEGImage::Assign(const TJPEGImage& other) {
     if (&other == this) return;
+    Reset();
     data_ = other.data_;
     progressive_ = other.progressive_;
-    decoded_ = decodeFailed_ = cutDown_ = fromThumbnail_ = false;
-    keptScale_ = 0;
-    bitmap_ = QImage();
-    bitmapBits_ = 0;
-    cache_.Clear();
     SetPaletteModified(true);
     NotifyChange();
 }
 
 // A file keeps its bytes: the picture notes which file it is and reads only as far as the
-// header. Any other stream's bytes are all kept.
+// header, and a fingerprint of what it read. Any other stream's bytes are all kept.
 void TJPEGImage::LoadFromStream(TStream& stream) {
     auto data = std::make_shared<TJPEGData>();
     data_.reset();
-    progressive_ = decoded_ = decodeFailed_ = cutDown_ = fromThumbnail_ = false;
-    keptScale_ = 0;
-    bitmap_ = QImage();
-    bitmapBits_ = 0;
-    cache_.Clear();
+    progressive_ = false;
+    Reset();
 
     std::optional<jpeg::HeaderResult> header;
     std::vector<std::uint8_t> headerBytes;
@@ -317,9 +455,10 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
     const std::optional<platform::FileIdentity> identity = file ? file->Identity() : std::nullopt;
     const std::int64_t start = stream.Position();
     if (identity && start <= identity->size) {
-        data->file = TJPEGFile{file->Path(), *identity, start};
+        data->file = TJPEGFile{file->Path(), *identity, {}, start};
         data_ = data;
         header = ReadHeaderFrom(stream, headerBytes);
+        data->file->fingerprint = platform::FingerprintOf(headerBytes.data(), headerBytes.size());
     } else {
         data->bytes = stream.ReadRemaining();
         data_ = data;
@@ -347,17 +486,106 @@ int TJPEGImage::LargestScaleWithinBudget() const {
 }
 
 void TJPEGImage::Draw(TCanvas& canvas, const QRect& rect) {
+    if (TDecodePool* pool = TDecodePool::Current()) {
+        DrawWithPool(*pool, canvas, rect);
+        return;
+    }
+    CancelJobs();
     const QSize drawn(std::max(rect.width(), 0), std::max(rect.height(), 0));
     const int wanted = jpeg::ChooseScale(Width(), Height(), drawn.width(), drawn.height());
     if (!decoded_) {
-        DecodeAt(wanted, true, drawn);
+        DecodeAt(wanted, true);
     } else if (!decodeFailed_ &&
                (bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())) {
         const int scale = std::min(wanted, LargestScaleWithinBudget());
-        if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) DecodeAt(scale, false, drawn);
+        if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) DecodeAt(scale, false);
     }
     KeepOnly(canvas, drawn);
     cache_.Draw(canvas, rect, bitmap_, bitmapBits_);
+}
+
+// Asks the pool for what this draw needs and draws what there is. A first decode's failure
+// is raised by the draw after it arrives, once, as a draw that decoded would raise it.
+void TJPEGImage::DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& rect) {
+    const QSize drawn(std::max(rect.width(), 0), std::max(rect.height(), 0));
+    const int wanted = jpeg::ChooseScale(Width(), Height(), drawn.width(), drawn.height());
+    if (!decoded_) {
+        // Drawn larger before anything arrived: a decode not yet started is made larger.
+        if (decodeJob_ && wanted > decodeJobScale_ && !TDecodePool::Started(decodeJob_)) {
+            TDecodePool::Cancel(decodeJob_);
+            decodeJob_.reset();
+        }
+        if (!standInTried_ || (standInJob_ && !pool.Request(standInJob_))) StartStandIn(pool);
+        if (!decodeJob_ || !pool.Request(decodeJob_)) StartDecode(pool, wanted, true);
+    } else if (!decodeFailed_ &&
+               (bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())) {
+        const int scale = std::min(wanted, LargestScaleWithinBudget());
+        if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) {
+            if (!decodeJob_ || decodeJobScale_ < scale || !pool.Request(decodeJob_)) {
+                TDecodePool::Cancel(decodeJob_);
+                StartDecode(pool, scale, false);
+            }
+        }
+    }
+    KeepOnly(canvas, drawn);
+    cache_.Draw(canvas, rect, bitmap_, bitmapBits_);
+    if (error_) {
+        const EJPEG error = std::move(*error_);
+        error_.reset();
+        throw error;
+    }
+}
+
+void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw) {
+    auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<const TJPEGData> data = data_;
+    const bool eightBit = platform::ScreenBitsPerPixel() <= 8;
+    decodeJobScale_ = scaleEighths;
+    try {
+        Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
+    } catch (...) { // nothing can stop a decode that runs elsewhere
+    }
+    decodeJob_ = pool.Submit(
+        TDecodePool::Kind::Decode,
+        [data, scaleEighths, eightBit, outcome] {
+            DecodePhoto(data.get(), scaleEighths, eightBit, {}, *outcome);
+        },
+        [this, scaleEighths, firstDraw, outcome] {
+            decodeJob_.reset();
+            if (firstDraw) {
+                decoded_ = true;
+                TDecodePool::Cancel(standInJob_);
+                standInJob_.reset();
+                error_ = outcome->Error();
+            }
+            Apply(*outcome, scaleEighths, firstDraw);
+            try {
+                Progress({TProgressStage::Ending, outcome->Ok() ? 100 : 0, PaletteModified(),
+                          QRect(), QString()});
+            } catch (...) {
+            }
+            NotifyChange();
+        });
+}
+
+void TJPEGImage::StartStandIn(TDecodePool& pool) {
+    standInTried_ = true;
+    standInJob_.reset();
+    if (data_ == nullptr || !data_->thumbnail || platform::ScreenBitsPerPixel() <= 8) return;
+    auto standIn = std::make_shared<std::optional<QImage>>();
+    std::shared_ptr<const TJPEGData> data = data_;
+    standInJob_ = pool.Submit(
+        TDecodePool::Kind::StandIn, [data, standIn] { *standIn = CameraCopyFor(*data); },
+        [this, standIn] {
+            standInJob_.reset();
+            if (decoded_ || !*standIn) return;
+            bitmap_ = std::move(**standIn);
+            bitmapBits_ = 24;
+            cutDown_ = false;
+            fromThumbnail_ = true;
+            cache_.Clear();
+            NotifyChange();
+        });
 }
 
 // A 24-bit bitmap larger than the draw in both directions is cut down to it, scaled exactly as
@@ -373,10 +601,32 @@ void TJPEGImage::KeepOnly(const TCanvas& canvas, QSize drawn) {
     cache_.Clear();
 }
 
+// A first decode's bitmap is kept even when the decode failed part way (the rows it made);
+// one that gave no bitmap leaves the picture empty: whatever stood in for the photo goes. A
+// later, larger decode replaces the kept bitmap only when it succeeds; when it fails the
+// picture keeps drawing what it has, and does not try again.
+void TJPEGImage::Apply(Outcome& outcome, int scaleEighths, bool firstDraw) {
+    const bool ok = outcome.Ok();
+    const bool made = !outcome.inputError && outcome.result.madeBitmap;
+    if (made && (firstDraw || ok)) {
+        bitmap_ = std::move(outcome.image);
+        bitmapBits_ = outcome.result.bitsPerPixel;
+        if (bitmapBits_ == 8) SetPaletteModified(true);
+    } else if (firstDraw) {
+        bitmap_ = QImage();
+        bitmapBits_ = 0;
+    }
+    if (made || firstDraw) {
+        fromThumbnail_ = cutDown_ = false;
+        cache_.Clear();
+    }
+    decodeFailed_ = !ok;
+    if (ok) keptScale_ = scaleEighths;
+}
+
 // The first decode stores an empty bitmap before anything else, so that a decode that fails
-// is not tried again: later draws show what the bitmap holds. A later, larger decode replaces
-// the kept bitmap only when it succeeds.
-void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw, QSize drawn) {
+// is not tried again: later draws show what the bitmap holds.
+void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     if (firstDraw) {
         decoded_ = true;
         bitmap_ = QImage();
@@ -389,123 +639,22 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw, QSize drawn) {
     } catch (const EAbort&) {
         return; // stopped before the first row: the bitmap stays as it is
     }
-    DecodeInput input;
-    try {
-        if (DecodeFromThumbnail(drawn)) {
-            decodeFailed_ = false;
-            Progress({TProgressStage::Ending, 100, false, QRect(), QString()});
-            return;
-        }
-        GetInput(data_.get(), input);
-    } catch (const EJPEG&) {
-        Progress({TProgressStage::Ending, 0, false, QRect(), QString()});
-        throw;
-    }
-
-    Decode decode{this, QImage(), nullptr};
-    jpeg::DecodeRequest request;
-    request.data = input.data;
-    request.size = input.size;
-    request.scaleEighths = scaleEighths;
-    request.eightBitDisplay = platform::ScreenBitsPerPixel() <= 8;
-    request.limits = Limits();
-    request.bitmap = {&decode, &Decode::MakeBitmap};
-    request.progress = {&decode, &Decode::Report};
-
-    const jpeg::DecodeResult result = jpeg::DecodeJpeg(request);
-    const bool ok = result.status == jpeg::DecodeStatus::Ok;
-
-    if (result.madeBitmap && (firstDraw || ok)) {
-        fromThumbnail_ = false;
-        // Rows the decoder did not reach read as zero, as in a freshly made bitmap.
-        for (int y = std::max(result.rowsDone, 0); y < decode.image.height(); ++y)
-            std::memset(decode.image.scanLine(y), 0,
-                        static_cast<std::size_t>(decode.image.bytesPerLine()));
-        bitmap_ = std::move(decode.image);
-        bitmapBits_ = result.bitsPerPixel;
-        cutDown_ = false;
-        cache_.Clear();
-        if (bitmapBits_ == 8) SetPaletteModified(true);
-    }
-    if (ok) {
-        decodeFailed_ = false;
-        keptScale_ = scaleEighths;
-    }
-    Progress({TProgressStage::Ending, ok ? 100 : 0, PaletteModified(), QRect(), QString()});
+    Decode decode{this, nullptr};
+    Outcome outcome;
+    DecodePhoto(data_.get(), scaleEighths, platform::ScreenBitsPerPixel() <= 8,
+                {&decode, &Decode::Report}, outcome);
+    outcome.handlerError = decode.handlerError;
+    Apply(outcome, scaleEighths, firstDraw);
+    Progress(
+        {TProgressStage::Ending, outcome.Ok() ? 100 : 0, PaletteModified(), QRect(), QString()});
     if (PaletteModified()) NotifyChange();
 
-    RaiseFor(result, decode.handlerError);
-}
-
-// A draw that the embedded thumbnail covers at 24 bits is made from it, when the top of the
-// photo confirms that it still shows the photo. Only the thumbnail and the photo's first rows
-// are read. False, with nothing changed, when the thumbnail cannot be used: the photo is then
-// decoded itself.
-bool TJPEGImage::DecodeFromThumbnail(QSize drawn) {
-    const TJPEGData* data = data_.get();
-    if (data == nullptr || !data->thumbnail || platform::ScreenBitsPerPixel() <= 8) return false;
-    const TJPEGThumbnail& thumbnail = *data->thumbnail;
-    std::vector<QRect> rects =
-        PhotoRectsIn(QSize(thumbnail.width, thumbnail.height), Width(), Height());
-    std::erase_if(rects, [&](const QRect& r) {
-        return r.width() < drawn.width() || r.height() < drawn.height();
-    });
-    if (rects.empty()) return false;
-
-    // The photo's top rows lie within the first part of its data: a quarter of the file
-    // besides the thumbnail is far more than they take in any real photo.
-    const std::int64_t size = data->Size();
-    const std::int64_t prefix = std::min<std::int64_t>(
-        size, static_cast<std::int64_t>(thumbnail.offset + thumbnail.length) + size / 4 + 65536);
-    DecodeInput input;
-    GetInput(data, input, prefix);
-    if (input.size < thumbnail.offset + thumbnail.length) return false;
-
-    Decode small{this, QImage(), nullptr};
-    jpeg::DecodeRequest request;
-    request.data = input.data + thumbnail.offset;
-    request.size = thumbnail.length;
-    request.limits = Limits();
-    request.bitmap = {&small, &Decode::MakeBitmap};
-    const jpeg::DecodeResult own = jpeg::DecodeJpeg(request);
-    if (own.status != jpeg::DecodeStatus::Ok || own.ranOut || own.bitsPerPixel != 24 ||
-        small.image.size() != QSize(thumbnail.width, thumbnail.height))
-        return false;
-
-    const int scaledHeight = static_cast<int>(jpeg::ScaledSide(Height(), 1));
-    int rows = 0;
-    for (const QRect& rect : rects)
-        rows = std::max(rows, PhotoRowsUnderBand(rect, scaledHeight));
-    Decode top{this, QImage(), nullptr};
-    request.data = input.data;
-    request.size = input.size;
-    request.scaleEighths = 1;
-    request.maxRows = rows;
-    request.bitmap = {&top, &Decode::MakeBitmap};
-    const jpeg::DecodeResult first = jpeg::DecodeJpeg(request);
-    if (first.status != jpeg::DecodeStatus::Ok || first.ranOut || first.bitsPerPixel != 24 ||
-        first.rowsDone < rows)
-        return false;
-
-    // Where both placements pass (a smooth sky), the closer one.
-    std::optional<QRect> best;
-    double bestDifference = 0;
-    for (const QRect& rect : rects) {
-        const std::optional<double> difference =
-            TopBandDifference(small.image, rect, top.image, scaledHeight);
-        if (difference && (!best || *difference < bestDifference)) {
-            best = rect;
-            bestDifference = *difference;
-        }
+    if (firstDraw) {
+        if (outcome.inputError) throw *outcome.inputError;
+        RaiseFor(outcome.result, outcome.handlerError);
+    } else if (outcome.result.status == jpeg::DecodeStatus::HandlerStop) {
+        RaiseFor(outcome.result, outcome.handlerError); // the handler's own error, not the file's
     }
-    if (!best) return false;
-    bitmap_ = small.image.copy(*best);
-    bitmapBits_ = 24;
-    keptScale_ = 0;
-    cutDown_ = false;
-    fromThumbnail_ = true;
-    cache_.Clear();
-    return true;
 }
 
 void RegisterJpegPicture() {

@@ -4,21 +4,21 @@
 // rectangle drawn, and decoded again, larger, only when a later draw needs more. Width and
 // height are always the file's full size.
 //
+// Where a decode pool is running (the thumbnail windows run one), draws hand the decode to it
+// and show what the picture has meanwhile: nothing, or, for a camera photo, the small copy of
+// itself that the camera stored in its Exif segment, while it still looks like the photo. The
+// picture repaints when the decode arrives; what it shows from then on is always the photo's
+// own decode, never the copy. Without a pool the decode runs inside the draw.
+//
 // What a picture keeps is about what it shows, not about the photo: a picture loaded from a
 // file keeps a note of the file instead of its bytes and reads it again for each decode (found
-// again after a rename in its folder; another file in its place, or the file at another size,
-// is an error, never shown as if it were the one loaded), and a 24-bit bitmap larger than the
-// rectangle drawn is cut down to what that draw shows. A folder of large photos thus costs
-// about one thumbnail's pixels per photo.
-//
-// A camera photo carries a small copy of itself (160 x 120 as a rule) in its Exif segment. A
-// draw that this copy covers is made from it, after checking that it still shows this photo:
-// the Exif record, where it gives one, must give the photo's pixel size, and the top of the
-// photo, decoded from its first rows, must look like the top of the copy (placed between
-// bars, as cameras store it, or stretched). An edited photo whose copy went stale fails the
-// check and is decoded itself.
+// again after a rename in its folder; a file that no longer holds the bytes first read, or is
+// at another size, is an error, never shown as if it were the one loaded), and a 24-bit bitmap
+// larger than the rectangle drawn is cut down to what that draw shows. A folder of large
+// photos thus costs about one thumbnail's pixels per photo.
 
 #include "picture/bitmap.h"
+#include "picture/decode_pool.h"
 #include "picture/graphic.h"
 #include "platform/file_identity.h"
 
@@ -47,6 +47,7 @@ private:
 struct TJPEGFile {
     QString path;
     platform::FileIdentity identity;
+    platform::FileFingerprint fingerprint; // of the bytes the load read
     std::int64_t offset = 0;
 };
 
@@ -112,15 +113,28 @@ public:
     const QImage& Bitmap() const { return bitmap_; }
     int BitmapBits() const { return bitmapBits_; }
     bool Decoded() const { return decoded_; }
-    // M of the M/8 scale the kept bitmap was decoded at; 0 before the first draw and when it
-    // was made from the photo's embedded thumbnail.
+    // M of the M/8 scale the kept bitmap was decoded at; 0 before the first decode arrives.
     int DecodedScale() const { return keptScale_; }
+    // The bitmap shown is the camera's copy, standing in until the photo's decode arrives.
     bool FromEmbeddedThumbnail() const { return fromThumbnail_; }
+    // The camera's copy as it stands in for the photo (the photo's part of it, between bars,
+    // or all of it), when the top of the photo confirms that it still shows the photo;
+    // nullopt otherwise. Reads the file's first part; runs on any thread.
+    static std::optional<QImage> StandInFor(const TJPEGData& data);
+    // A decode has been handed to the decode pool and has not arrived yet.
+    bool DecodePending() const { return decodeJob_ != nullptr; }
+
+    struct Outcome;
 
 private:
     struct Decode;
-    void DecodeAt(int scaleEighths, bool firstDraw, QSize drawn);
-    bool DecodeFromThumbnail(QSize drawn);
+    void DecodeAt(int scaleEighths, bool firstDraw);
+    void Apply(Outcome& outcome, int scaleEighths, bool firstDraw);
+    void DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& rect);
+    void StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw);
+    void StartStandIn(TDecodePool& pool);
+    void CancelJobs();
+    void Reset();
     void KeepOnly(const TCanvas& canvas, QSize drawn);
     int LargestScaleWithinBudget() const;
 
@@ -131,6 +145,11 @@ private:
     int keptScale_ = 0;          // M of the kept bitmap's M/8
     bool cutDown_ = false;       // the kept bitmap was cut down to a smaller draw
     bool fromThumbnail_ = false; // the kept bitmap came from the embedded thumbnail
+    TDecodePool::JobPtr decodeJob_;
+    int decodeJobScale_ = 0;
+    TDecodePool::JobPtr standInJob_;
+    bool standInTried_ = false;
+    std::optional<EJPEG> error_; // a first decode's failure, raised by the next draw
     QImage bitmap_;
     int bitmapBits_ = 0;
     TStretchCache cache_;

@@ -1,5 +1,5 @@
 // The camera's own thumbnail in a photo's Exif segment: finding it in hostile bytes, and the
-// picture drawing from it only while it still shows the photo.
+// picture letting it stand in for the photo, only while it still shows the photo.
 #include "jpeg_test_files.h"
 #include "picture/jpeg/exif_thumbnail.h"
 #include "picture/jpeg/jpeg_image.h"
@@ -135,8 +135,15 @@ QImage Brighter(const QImage& image, int by) {
     return out;
 }
 
-TEST_F(ThumbnailPictureTest, AThumbnailThatShowsThePhotoDrawsItsThumbnailWithoutBars) {
-    platform::SetScreenBitsPerPixel(24);
+// The camera's copy as it stands in for the photo in a w x h draw; null when it would not.
+QImage StandInDrawn(const TJPEGImage& picture, int w, int h) {
+    const std::optional<QImage> standIn = TJPEGImage::StandInFor(*picture.Data());
+    if (!standIn) return QImage();
+    return standIn->scaled(w, h, Qt::IgnoreAspectRatio, Qt::FastTransformation)
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+TEST_F(ThumbnailPictureTest, AThumbnailThatShowsThePhotoStandsInWithoutBars) {
     // 3:2 photos get bars above and below in a 160 x 120 thumbnail; 4:3 ones fill it.
     for (const QSize size : {QSize(1200, 800), QSize(1280, 960)}) {
         for (const bool progressive : {false, true}) {
@@ -147,10 +154,8 @@ TEST_F(ThumbnailPictureTest, AThumbnailThatShowsThePhotoDrawsItsThumbnailWithout
             TJPEGImage picture;
             Load(picture, file);
             ASSERT_TRUE(picture.Data()->thumbnail);
-            const QImage drawn = DrawInto(picture, 100, 100);
-            EXPECT_TRUE(picture.FromEmbeddedThumbnail()) << size.width() << " " << progressive;
-            EXPECT_EQ(picture.DecodedScale(), 0);
-            EXPECT_EQ(picture.Width(), size.width());
+            const QImage drawn = StandInDrawn(picture, 100, 100);
+            ASSERT_FALSE(drawn.isNull()) << size.width() << " " << progressive;
             // Against the photo's own decode: the same picture (its fine texture scaled down
             // another way), and no bar left in at the top or bottom, where one would be black
             // against a sky of 80 to 200.
@@ -169,14 +174,16 @@ TEST_F(ThumbnailPictureTest, AThumbnailThatShowsThePhotoDrawsItsThumbnailWithout
     const Bytes photo = test::EncodeJpeg(wide);
     TJPEGImage picture;
     Load(picture, test::WithExifThumbnail(photo, stretched));
-    const QImage drawn = DrawInto(picture, 100, 100);
-    EXPECT_TRUE(picture.FromEmbeddedThumbnail());
+    const QImage drawn = StandInDrawn(picture, 100, 100);
+    ASSERT_FALSE(drawn.isNull());
     const QImage own = DrawnWithoutThumbnail(photo, 100, 100);
     EXPECT_LT(test::Compare(drawn, own).mean, 10);
     EXPECT_LT(RowDifference(drawn, own, 0), 25);
 }
 
-TEST_F(ThumbnailPictureTest, AStaleThumbnailIsNotShownThePhotoIsDecodedInstead) {
+// A copy that plainly shows another picture never stands in, not even for a moment; and a draw
+// (without a decode pool) is always the photo's own decode, whatever copy the file holds.
+TEST_F(ThumbnailPictureTest, AStaleThumbnailNeverStandsInAndTheDrawIsThePhotosOwnDecode) {
     platform::SetScreenBitsPerPixel(24);
     const QImage source = test::PhotoLike(1200, 800, 3);
     const Bytes photo = test::EncodeJpeg(source);
@@ -184,24 +191,27 @@ TEST_F(ThumbnailPictureTest, AStaleThumbnailIsNotShownThePhotoIsDecodedInstead) 
     struct Case {
         const char* what;
         Bytes thumbnail;
+        bool standsIn;
     };
     const Case cases[] = {
-        {"another photo", test::CameraThumbnail(test::PhotoLike(1200, 800, 4))},
-        {"turned half round", test::CameraThumbnail(source.mirrored(true, true))},
-        {"brightened since", test::CameraThumbnail(Brighter(source, 40))},
-        {"cropped since", test::CameraThumbnail(source.copy(0, 200, 1200, 600))},
-        {"not a JPEG", Bytes{0xFF, 0xD8, 'n', 'o', 't', ' ', 'J', 'P', 'E', 'G'}},
+        {"its own", test::CameraThumbnail(source), true},
+        {"another photo", test::CameraThumbnail(test::PhotoLike(1200, 800, 4)), false},
+        {"turned half round", test::CameraThumbnail(source.mirrored(true, true)), false},
+        {"brightened since", test::CameraThumbnail(Brighter(source, 40)), false},
+        {"cropped since", test::CameraThumbnail(source.copy(0, 200, 1200, 600)), false},
+        {"not a JPEG", Bytes{0xFF, 0xD8, 'n', 'o', 't', ' ', 'J', 'P', 'E', 'G'}, false},
     };
     for (const Case& c : cases) {
         TJPEGImage picture;
         Load(picture, test::WithExifThumbnail(photo, c.thumbnail, {false, 1200, 800}));
-        const QImage drawn = DrawInto(picture, 100, 100);
+        EXPECT_EQ(TJPEGImage::StandInFor(*picture.Data()).has_value(), c.standsIn) << c.what;
+        EXPECT_EQ(DrawInto(picture, 100, 100), expected) << c.what;
         EXPECT_FALSE(picture.FromEmbeddedThumbnail()) << c.what;
-        EXPECT_EQ(drawn, expected) << c.what;
+        EXPECT_EQ(picture.DecodedScale(), 1) << c.what;
     }
 }
 
-TEST_F(ThumbnailPictureTest, ThumbnailIsUsedOnlyWhereItCoversTheDrawAndFitsThePhoto) {
+TEST_F(ThumbnailPictureTest, AThumbnailIsKeptOnlyWhereItFitsThePhoto) {
     const QImage source = test::PhotoLike(1280, 960, 5);
     const Bytes photo = test::EncodeJpeg(source);
     const Bytes thumbnail = test::CameraThumbnail(source);
@@ -210,37 +220,16 @@ TEST_F(ThumbnailPictureTest, ThumbnailIsUsedOnlyWhereItCoversTheDrawAndFitsThePh
     TJPEGImage resized;
     Load(resized, test::WithExifThumbnail(photo, thumbnail, {true, 2560, 1920}));
     EXPECT_FALSE(resized.Data()->thumbnail);
-
-    // Larger than the thumbnail: the photo itself, also after a draw that used the thumbnail.
-    platform::SetScreenBitsPerPixel(24);
-    TJPEGImage picture;
-    Load(picture, test::WithExifThumbnail(photo, thumbnail));
-    DrawInto(picture, 150, 150);
-    EXPECT_FALSE(picture.FromEmbeddedThumbnail());
-    TJPEGImage grows;
-    Load(grows, test::WithExifThumbnail(photo, thumbnail));
-    DrawInto(grows, 100, 100);
-    EXPECT_TRUE(grows.FromEmbeddedThumbnail());
-    const QImage large = DrawInto(grows, 300, 200);
-    EXPECT_FALSE(grows.FromEmbeddedThumbnail());
-    EXPECT_EQ(grows.DecodedScale(), 2);
-    EXPECT_EQ(large, DrawnWithoutThumbnail(photo, 300, 200));
-
-    // An 8-bit display quantizes the photo itself.
-    platform::SetScreenBitsPerPixel(8);
-    TJPEGImage eightBit;
-    Load(eightBit, test::WithExifThumbnail(photo, thumbnail));
-    DrawInto(eightBit, 100, 100);
-    EXPECT_FALSE(eightBit.FromEmbeddedThumbnail());
-    EXPECT_EQ(eightBit.BitmapBits(), 8);
+    TJPEGImage fits;
+    Load(fits, test::WithExifThumbnail(photo, thumbnail, {true, 1280, 960}));
+    EXPECT_TRUE(fits.Data()->thumbnail);
 }
 
 TEST_F(ThumbnailPictureTest, FromAFileOnlyTheThumbnailAndTheFirstPartAreRead) {
-    platform::SetScreenBitsPerPixel(24);
     const QImage source = test::PhotoLike(1200, 800, 6);
     Bytes file = test::WithExifThumbnail(test::EncodeJpeg(source), test::CameraThumbnail(source),
                                          {false, 1200, 800});
-    // The second half of the file damaged: a thumbnail draw never reads it.
+    // The second half of the file damaged: a stand-in never reads it.
     const std::size_t half = file.size() / 2;
     for (std::size_t i = half; i + 2 < file.size(); i += 7)
         file[i] = 0x5A;
@@ -251,22 +240,20 @@ TEST_F(ThumbnailPictureTest, FromAFileOnlyTheThumbnailAndTheFirstPartAreRead) {
     TFileStream stream(path);
     TJPEGImage picture;
     picture.LoadFromStream(stream);
-    const QImage drawn = DrawInto(picture, 100, 100);
-    EXPECT_TRUE(picture.FromEmbeddedThumbnail());
-    EXPECT_EQ(picture.Bitmap().size(), QSize(100, 100));
+    const QImage drawn = StandInDrawn(picture, 100, 100);
+    ASSERT_FALSE(drawn.isNull());
     const test::Difference d = test::Compare(
         drawn, source.scaled(100, 100, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
     EXPECT_LT(d.mean, 10);
 }
 
-TEST_F(ThumbnailPictureTest, TheCraftedCameraFileDrawsSmallFromItsThumbnailAndLargeFromItself) {
+TEST_F(ThumbnailPictureTest, TheCraftedCameraFileStandsInWithItsCopyAndDrawsItself) {
     platform::SetScreenBitsPerPixel(24);
     TJPEGImage picture;
     picture.LoadFile(QStringLiteral(SOROWA_TEST_DATA "/jpeg/exif-thumbnail.jpg"));
     ASSERT_TRUE(picture.Data()->thumbnail);
     EXPECT_EQ(picture.Data()->thumbnail->width, 32);
-    DrawInto(picture, 24, 16);
-    EXPECT_TRUE(picture.FromEmbeddedThumbnail());
+    EXPECT_TRUE(TJPEGImage::StandInFor(*picture.Data()));
     DrawInto(picture, 100, 100);
     EXPECT_FALSE(picture.FromEmbeddedThumbnail());
     EXPECT_EQ(picture.DecodedScale(), 5); // 160 x 120, the first to cover 100 high
