@@ -129,10 +129,12 @@ TGIFPainter::TGIFPainter(TGIFImage& image, QImage& canvas, unsigned options, int
             (clears && (options_ & TGIFImage::goTransparent) != 0 && background_.isNull()))
             throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));
     }
+    ++live_;
 }
 
 TGIFPainter::~TGIFPainter() {
     Join();
+    --live_;
 }
 
 void TGIFPainter::Start() {

@@ -65,6 +65,9 @@ public:
     void Terminate();
     void Join();
 
+    // Painters that exist in the process (each is joined before it is freed).
+    static int LiveCount() { return live_.load(); }
+
     bool Asynchronous() const { return asynchronous_; }
     bool Terminated() const { return terminated_.load(); }
     bool Started() const { return started_.load(); }
@@ -106,6 +109,7 @@ private:
     std::atomic<bool> started_{false};
     std::atomic<bool> ended_{false};
     std::thread thread_;
+    static inline std::atomic<int> live_{0};
 };
 
 } // namespace gif
