@@ -1,7 +1,9 @@
 #include "picture/gif/gif_image.h"
 
 #include "picture/gif/gif_frame_bitmap.h"
+#include "picture/gif/gif_painter.h"
 #include "picture/gif/gif_reader.h"
+#include "picture/gif/gif_renderer.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
 #include "platform/display.h"
@@ -16,9 +18,11 @@ const TGIFColorMap& TGIFSubImage::ActiveColorMap() const {
     return Image()->Header().colorMap;
 }
 
-TGIFImage::TGIFImage() : header_(this) {}
+TGIFImage::TGIFImage() : header_(this), painters_(std::make_shared<gif::TPainterList>()) {}
 
-TGIFImage::~TGIFImage() = default;
+TGIFImage::~TGIFImage() {
+    StopPaintingAll();
+}
 
 bool TGIFImage::DitheringInForce() const {
     if ((drawOptions_ & goDither) == 0) return false;
@@ -31,7 +35,7 @@ void TGIFImage::Warning(TGIFItem* sender, TGIFSeverity severity, const QString& 
 
 void TGIFImage::Clear() {
     drawFailed_ = false;
-    // Animation's painters and composed bitmap are stopped and dropped here once they exist.
+    StopPaintingAll();
     images_.Clear();
     header_.Clear();
     cachedPalette_.reset();
@@ -39,12 +43,14 @@ void TGIFImage::Clear() {
 
 void TGIFImage::SetWidth(int width) {
     if (width == Width()) return;
+    StopPaintingAll();
     header_.SetWidth(width);
     NotifyChange();
 }
 
 void TGIFImage::SetHeight(int height) {
     if (height == Height()) return;
+    StopPaintingAll();
     header_.SetHeight(height);
     NotifyChange();
 }
@@ -122,10 +128,11 @@ void TGIFImage::Draw(TCanvas& canvas, const QRect& rect) {
         bool& flag;
         ~Reset() { flag = false; }
     } reset{drawing_};
-    // Several frame-list entries animate once animation exists; until then they, too, show
-    // their first frame.
     try {
-        DrawFirstFrame(canvas, rect);
+        if (images_.Count() > 1 && (drawOptions_ & goAnimate) != 0)
+            DrawAnimated(canvas, rect);
+        else
+            DrawFirstFrame(canvas, rect);
     } catch (...) {
         // The error box would otherwise come back with every repaint of the thumbnail
         // (tests/picture/gif/gif_corpus_test.cpp, NoColorTableFailsAtTheFirstDraw).
@@ -144,6 +151,8 @@ void RegisterGifPicture() {
 
 void UnregisterGifPicture() {
     UnregisterPictureClass(TGIFImage::Class);
+    // At program end: no animated picture is left, so the render threads can go.
+    gif::TRenderer::Shutdown();
 }
 
 } // namespace sorowa

@@ -6,9 +6,17 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace sorowa {
+
+namespace gif {
+class TAnimationClock;
+class TGIFPainter;
+class TRenderer;
+struct TPainterList;
+} // namespace gif
 
 class TGIFImage : public TGraphic {
 public:
@@ -65,13 +73,35 @@ public:
     // Empties the picture: no frames, no global colour table, a 0 x 0 screen.
     void Clear();
 
+    // Animation (gif_animation.cpp). The speed is in percent of the frames' own delays.
+    void SetAnimationSpeed(int speed) { animationSpeed_ = speed; }
+    std::optional<QRgb> BackgroundColor() const { return backgroundColor_; }
+    void SetBackgroundColor(std::optional<QRgb> color) { backgroundColor_ = color; }
+    // The clock the painters time frames with (nullptr: the real one), and the render pool
+    // they ask (nullptr: the process's); for tests.
+    void SetAnimationClock(gif::TAnimationClock* clock) { clock_ = clock; }
+    void SetRenderer(gif::TRenderer* renderer) { renderer_ = renderer; }
+    // The bitmap the painter plays the frames into; null before the first animated draw.
+    const QImage& ComposedBitmap() const { return composed_; }
+    gif::TGIFPainter* CurrentPainter() const;
+    // Painters whose run has not ended yet.
+    int RunningPainters() const;
+    // Stops the painter of the last animated draw and drops the composed bitmap.
+    void StopPainting();
+    // Stops every painter of the picture and drops the composed bitmap.
+    void StopPaintingAll();
+
     // The picture palette (see Palette).
     QList<QRgb> PicturePalette() const;
     // Progress of making a frame bitmap.
     void ReportRendering(TProgressStage stage, int percent);
 
 private:
+    friend class gif::TGIFPainter;
     void DrawFirstFrame(TCanvas& canvas, const QRect& rect);
+    void DrawAnimated(TCanvas& canvas, const QRect& rect);
+    // Waits, running the calls handed to the GUI thread, until no painter runs.
+    void WaitForPainters(bool currentOnly);
 
     TGIFHeader header_;
     TGIFImageList images_;
@@ -79,6 +109,13 @@ private:
     int animationSpeed_ = 100;
     mutable std::optional<QList<QRgb>> cachedPalette_;
     WarningCallback onWarning_;
+    std::optional<QRgb> backgroundColor_;
+    gif::TAnimationClock* clock_ = nullptr;
+    gif::TRenderer* renderer_ = nullptr;
+    std::shared_ptr<gif::TPainterList> painters_;
+    QImage composed_;
+    bool composedMade_ = false;
+    TStretchCache composedCache_;
     bool drawing_ = false;
     bool drawFailed_ = false; // a failed first draw is reported once, not on every repaint
     // Set while the palette is being worked out, so that a picture without any colour table
