@@ -10,12 +10,17 @@
 #include "support/mounts.h"
 #include "support/temp_folder.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
+#include <sys/prctl.h>
 
 using namespace sorowa;
 
@@ -214,6 +219,71 @@ TEST(TwoPhaseRename, CrashAfterAnyStepIsFinishedOrRolledBack) {
                 EXPECT_EQ(WithTemporaryNamesAlike(after), finished);
             }
         }
+    }
+}
+
+// ---- a renumbering killed for real ---------------------------------------------------------
+
+constexpr int kKilledFiles = 5000;
+constexpr char kChildFolder[] = "SOROWA_KILLED_RENUMBER_FOLDER";
+constexpr char kChildStep[] = "SOROWA_KILLED_RENUMBER_STEP";
+
+std::vector<TMove> ReversalOf(const QStringList& names) {
+    return Moves(names, Reversed(names));
+}
+
+// Run by the test below as a process of its own: renumbers the folder and says when it has
+// passed the given step, going on until it is killed.
+TEST(KilledRenumbering, Child) {
+    if (!qEnvironmentVariableIsSet(kChildFolder)) GTEST_SKIP() << "run by RecoveredAtNextOpening";
+    const int announceAt = qEnvironmentVariableIntValue(kChildStep);
+    TTwoPhaseOptions options;
+    int step = 0;
+    options.afterStep = [&](TRenameStep, int) {
+        if (++step == announceAt) std::fprintf(stdout, "passed\n"), std::fflush(stdout);
+    };
+    RunTwoPhaseRename(qEnvironmentVariable(kChildFolder),
+                      ReversalOf(Numbered("trip", 1, kKilledFiles)), options);
+}
+
+// 5,000 files reversed, the process killed (SIGKILL) in the first or the second phase; the
+// next opening finishes or rolls back, and every file is where it belongs.
+TEST(KilledRenumbering, RecoveredAtNextOpening) {
+    const QStringList names = Numbered("trip", 1, kKilledFiles);
+    for (const auto& [announceAt, finish] : {std::pair{2500, false}, std::pair{7500, true}}) {
+        SCOPED_TRACE(announceAt);
+        test::TempFolder folder;
+        WriteFiles(folder.Path(), names);
+        const auto before = Contents(folder.Path());
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(kChildFolder, folder.Path());
+        environment.insert(kChildStep, QString::number(announceAt));
+        child.setProcessEnvironment(environment);
+        child.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=KilledRenumbering.Child"});
+        ASSERT_TRUE(child.waitForStarted());
+        bool passed = false; // the test framework writes its own lines first
+        while (!passed && (child.canReadLine() || child.waitForReadyRead(60000)))
+            passed = child.readLine() == "passed\n";
+        ASSERT_TRUE(passed);
+        child.kill(); // our own child, by its id
+        ASSERT_TRUE(child.waitForFinished());
+        ASSERT_EQ(child.exitStatus(), QProcess::CrashExit)
+            << "the renumbering ended before the kill";
+        ASSERT_TRUE(ReadRenameJournal(folder.Path()).has_value());
+
+        SetRecoveryQuestionHook([&](const QString&) {
+            return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;
+        });
+        QStringList reports;
+        RecoverInterruptedRename(folder.Path(), nullptr,
+                                 [&](const QString& text) { reports << text; });
+        SetRecoveryQuestionHook({});
+        EXPECT_TRUE(reports.isEmpty());
+        const auto after = Contents(folder.Path());
+        EXPECT_EQ(after, finish ? Expected(before, ReversalOf(names)) : before);
     }
 }
 
