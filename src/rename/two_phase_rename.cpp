@@ -1,5 +1,6 @@
 #include "rename/two_phase_rename.h"
 
+#include "platform/errors.h"
 #include "platform/rename.h"
 
 #include <QRandomGenerator>
@@ -60,10 +61,17 @@ std::vector<TMoveOutcome> TRun::Run(const std::vector<TMove>& moves) {
     }
     TRenameJournal journal(folder_, plan_, options_.takeOverJournal);
     Step(TRenameStep::kJournalWritten);
-    MoveToTemporary(journal);
-    MoveToTarget(journal);
-    SendBack(journal);
-    journal.Remove();
+    try {
+        MoveToTemporary(journal);
+        MoveToTarget(journal);
+        SendBack(journal);
+        journal.Remove();
+    } catch (const Exception& error) {
+        // The journal on disk still tells where every file is.
+        throw Exception(error.Message() +
+                        QStringLiteral("\nこのフォルダを開き直すと、途中まで変更した名前の変更を"
+                                       "完了するか元に戻すことができます。"));
+    }
     Step(TRenameStep::kJournalRemoved);
     return std::move(outcomes_);
 }
