@@ -10,6 +10,8 @@
 #include "platform/spin_edit.h"
 #include "rename/batch_rename.h"
 #include "rename/rename_dialog.h"
+#include "rename/rename_recovery.h"
+#include "rename/renumber_command.h"
 #include "settings/settings_file.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
@@ -55,6 +57,7 @@ QString UserSizeCaption(QSize size) {
 } // namespace
 
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
+    renameHistory_ = std::make_unique<TRenameHistory>();
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Sorowa"));
     setFont(platform::DesignFont());
@@ -119,6 +122,8 @@ void TForm_Main::BuildMenu() {
     M_File->setObjectName(QStringLiteral("M_File"));
     MF_Open = MakeAction(M_File, "MF_Open", QStringLiteral("フォルダ参照(&O)"));
     MF_Save = MakeAction(M_File, "MF_Save", QStringLiteral("名前変更(&S)"));
+    MF_Renumber = MakeAction(M_File, "MF_Renumber", QStringLiteral("連番を振り直す(&N)"));
+    MF_Undo = MakeAction(M_File, "MF_Undo", QStringLiteral("元に戻す(&U)"));
     MF_Close = MakeAction(M_File, "MF_Close", QStringLiteral("フォルダを閉じる(&C)"));
     M_File->addSeparator()->setObjectName(QStringLiteral("MF_Bar"));
     MF_Exit = MakeAction(M_File, "MF_Exit", QStringLiteral("終了(&X)"));
@@ -169,6 +174,8 @@ void TForm_Main::ConnectHandlers() {
     on(Bt_Down, &QPushButton::clicked, [](M* m, QObject* s) { m->Bt_UpDownClick(s); });
     on(Bt_Save, &QPushButton::clicked, [](M* m, QObject*) { m->Bt_SaveClick(); });
     on(MF_Save, &QAction::triggered, [](M* m, QObject*) { m->Bt_SaveClick(); });
+    on(MF_Renumber, &QAction::triggered, [](M* m, QObject*) { m->MF_RenumberClick(); });
+    on(MF_Undo, &QAction::triggered, [](M* m, QObject*) { m->MF_UndoClick(); });
     on(MF_Close, &QAction::triggered, [](M* m, QObject*) { m->MF_CloseClick(); });
     on(MF_Exit, &QAction::triggered, [](M* m, QObject*) { m->MF_ExitClick(); });
     on(MR_Up, &QAction::triggered, [](M* m, QObject*) { m->MR_UpClick(); });
@@ -240,6 +247,9 @@ void TForm_Main::EnterNoFolderState() {
     Bt_Down->setEnabled(false);
     Bt_Save->setEnabled(false);
     MF_Save->setEnabled(false);
+    MF_Renumber->setEnabled(false);
+    MF_Undo->setEnabled(false);
+    renameHistory_->Clear();
     MF_Close->setEnabled(false);
     M_Run->menuAction()->setEnabled(false);
     Lb_Fol2->clear();
@@ -253,6 +263,8 @@ void TForm_Main::EnterFolderOpenState(const QString& folder) {
     Bt_Down->setEnabled(true);
     Bt_Save->setEnabled(true);
     MF_Save->setEnabled(true);
+    MF_Renumber->setEnabled(true);
+    MF_Undo->setEnabled(false);
     MF_Close->setEnabled(true);
     M_Run->menuAction()->setEnabled(true);
     Lb_Fol2->setText(folder);
@@ -327,6 +339,8 @@ void TForm_Main::Bt_OpenClick() {
     const QString start = DefaultFolder();
     const std::optional<QString> folder = ChooseFolder(this, start);
     if (!folder) return;
+    RecoverInterruptedRename(*folder, this,
+                             [this](const QString& text) { platform::ShowMessage(text, this); });
     fileListBox1_.SetDirectory(*folder);
     const QStringList names = fileListBox1_.Items();
     if (names.isEmpty()) {
@@ -365,8 +379,25 @@ void TForm_Main::Bt_SaveClick() {
     params.digitCount = Form_Henkou->SpEd_FNK->Value();
     params.startNumber = Form_Henkou->SpEd_FNSN->Value();
     params.folder = Lb_Fol2->text();
+    const std::vector<TCaptionName> before = CaptureFileNames(ChildWindows(mdiArea_));
     RunBatchRename(params, ChildWindows(mdiArea_),
                    [this](const QString& text) { platform::ShowMessage(text, this); });
+    renameHistory_->RecordChanges(params.folder, before);
+    MF_Undo->setEnabled(renameHistory_->CanUndo());
+}
+
+void TForm_Main::MF_RenumberClick() {
+    if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
+    const TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
+    RunRenumber(params, ChildWindows(mdiArea_), *renameHistory_,
+                [this](const QString& text) { platform::ShowMessage(text, this); });
+    MF_Undo->setEnabled(renameHistory_->CanUndo());
+}
+
+void TForm_Main::MF_UndoClick() {
+    RunUndo(Lb_Fol2->text(), *renameHistory_,
+            [this](const QString& text) { platform::ShowMessage(text, this); });
+    MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_ExitClick() {

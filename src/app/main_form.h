@@ -6,6 +6,7 @@
 #include "workspace/folder_listing.h"
 
 #include <QMainWindow>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -20,6 +21,7 @@ namespace sorowa {
 class TForm_Grp;
 class TMdiFrame;
 class TForm_Henkou;
+class TRenameHistory;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -47,6 +49,8 @@ public:
     QMenu* M_File;
     QAction* MF_Open;
     QAction* MF_Save;
+    QAction* MF_Renumber;
+    QAction* MF_Undo;
     QAction* MF_Close;
     QAction* MF_Exit;
     QMenu* M_Run;
@@ -75,6 +79,8 @@ public:
     void Bt_OpenClick();
     void Bt_UpDownClick(QObject* sender);
     void Bt_SaveClick();
+    void MF_RenumberClick();
+    void MF_UndoClick();
     void MF_CloseClick();
     void MF_ExitClick();
     void MR_UpClick();
@@ -107,6 +113,7 @@ private:
     QString settingsPath_;
     bool keyPreview_ = false;
     bool shown_ = false;
+    std::unique_ptr<TRenameHistory> renameHistory_;
 };
 
 } // namespace sorowa

@@ -1,0 +1,81 @@
+#pragma once
+// The journal of a two-phase rename: a small hidden file in the folder that says, at every
+// moment, enough to tell where each file of the rename is, so that a rename cut short (the
+// program killed, the machine down) can be finished or rolled back at the next opening.
+//
+// It is written and synced before the first move. Afterwards only intents are appended, each
+// synced before the moves it announces; where a file is follows from the intents and from
+// whether its temporary name exists (temporary names are unique to one rename):
+//   temporary name exists                    -> under the temporary name
+//   "F i" (its first move failed)            -> under its old name
+//   "B i" (sent back after a failed move)    -> under its fallback name
+//   "T a b" with a <= i <= b (final moves)   -> under its new name
+//   otherwise                                -> under its old name
+// Names are stored as the hex of their bytes, so any name survives. A line without its line
+// feed was cut off by the crash and announced nothing that happened.
+
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace sorowa {
+
+inline constexpr char kRenameJournalName[] = ".sorowa-rename-journal";
+
+struct TJournalEntry {
+    QString from;      // the name before the rename
+    QString temporary; // collision-proof name between the two moves
+    QString to;        // the new name
+    // Where the file goes back to when its new name is taken: its old name, but for a rename
+    // that resumes one cut short, the other name of the sequence (the new name when rolling
+    // back, the old one when finishing), never a temporary name.
+    QString back;
+};
+
+// kSource: under from; kBack: under back (after a failed move).
+enum class TPlace { kSource, kTemporary, kTarget, kBack };
+
+// An open journal; every write throws Exception when the folder cannot be written.
+class TRenameJournal {
+public:
+    // Writes the plan as the folder's journal and syncs file and folder. A journal already
+    // in the folder is replaced only when replaceExisting (a resumed rename takes over the
+    // journal of the one it resumes); otherwise it is an error.
+    TRenameJournal(const QString& folder, const std::vector<TJournalEntry>& entries,
+                   bool replaceExisting);
+    ~TRenameJournal();
+    TRenameJournal(const TRenameJournal&) = delete;
+    TRenameJournal& operator=(const TRenameJournal&) = delete;
+
+    void FirstMoveFailed(int index);
+    void FinalMoves(int first, int last);
+    void SendBack(int index);
+    // Writes what was noted since the last sync and syncs it.
+    void Sync();
+    // Syncs the folder, so that the moves last, then removes the journal.
+    void Remove();
+
+private:
+    QString folder_;
+    int fd_ = -1;
+    std::string pending_;
+};
+
+// A journal found in a folder, with the place of each of its files.
+struct TPendingRename {
+    std::vector<TJournalEntry> entries;
+    std::vector<TPlace> places;
+    // Whether anything moved at all, and whether everything reached its new name.
+    bool AnyMoved() const;
+    bool AllAtTarget() const;
+};
+
+// nullopt when folder has no journal. A journal whose plan was cut off before its end line
+// announced no move: it is reported as an empty plan.
+std::optional<TPendingRename> ReadRenameJournal(const QString& folder);
+void RemoveRenameJournal(const QString& folder);
+
+// The name a file of entry has at place.
+const QString& NameAt(const TJournalEntry& entry, TPlace place);
+
+} // namespace sorowa

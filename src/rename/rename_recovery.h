@@ -1,0 +1,25 @@
+#pragma once
+// A rename cut short (program killed, machine down) is found by its journal when its folder is
+// opened next: the user is told and chooses to finish it or to roll it back, before the folder
+// is listed. Either way every file ends under a name of the sequence.
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace sorowa {
+
+enum class TRecoveryChoice { kFinish, kRollBack };
+using RecoveryQuestion = std::function<TRecoveryChoice(const QString& text)>;
+// Tests answer the question instead of the user; an empty hook restores the box.
+void SetRecoveryQuestionHook(RecoveryQuestion hook);
+
+// Looks for the journal of an unfinished rename in folder and resumes it as the user chooses.
+// A journal whose rename had not moved anything yet, or had moved everything, is removed
+// without a question. Failures (files that could not be moved, a folder that cannot be
+// written) go to report; the folder can be opened all the same.
+void RecoverInterruptedRename(const QString& folder, QWidget* parent,
+                              const std::function<void(const QString&)>& report);
+
+} // namespace sorowa

@@ -1,0 +1,187 @@
+// The renumber and undo commands of the File menu, driven through the main window, and the
+// recovery of a cut-short renumbering when its folder is opened again. After each test the
+// folder holds the same contents as before.
+#include "main_window_fixture.h"
+#include "platform/file_names.h"
+#include "platform/spin_edit.h"
+#include "rename/rename_dialog.h"
+#include "rename/rename_journal.h"
+#include "rename/rename_recovery.h"
+#include "rename/two_phase_rename.h"
+
+#include <QAction>
+#include <QCryptographicHash>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTimer>
+#include <algorithm>
+
+using namespace sorowa;
+
+namespace {
+
+class RenumberCommand : public test::MainWindowFixture {
+protected:
+    void TearDown() override {
+        EXPECT_EQ(Checksums(), checksumsBefore);
+        EXPECT_FALSE(platform::FileExists(folder.File(kRenameJournalName)));
+        SetRecoveryQuestionHook({});
+        MainWindowFixture::TearDown();
+    }
+    void AnswerDialog(const QString& base, int digits, int start) {
+        QTimer::singleShot(0, main, [=, this] {
+            TForm_Henkou* dialog = main->Form_Henkou;
+            ASSERT_TRUE(dialog->isVisible());
+            dialog->Ed_FName->setText(base);
+            dialog->SpEd_FNK->SetValue(digits);
+            dialog->SpEd_FNSN->SetValue(start);
+            QTest::mouseClick(dialog->Bt_OK, Qt::LeftButton);
+        });
+    }
+    // Files whose content is their own name, each a different size.
+    void MakeFiles(const QStringList& names) {
+        for (const QString& name : names)
+            folder.Write(name, ("picture " + name).toUtf8());
+        checksumsBefore = Checksums();
+    }
+    QList<QByteArray> Checksums() const {
+        QList<QByteArray> sums;
+        for (const platform::DirectoryEntry& entry : platform::ReadDirectory(folder.Path()))
+            sums << QCryptographicHash::hash(test::ReadFileBytes(folder.File(entry.name)),
+                                             QCryptographicHash::Md5);
+        std::sort(sums.begin(), sums.end());
+        return sums;
+    }
+    // The captions in sequence order.
+    QStringList Sequence() const {
+        QStringList captions;
+        for (int n = 1; n <= Windows().size(); ++n)
+            captions << Window(n)->windowTitle();
+        return captions;
+    }
+    QString Content(const QString& name) const {
+        return QString::fromUtf8(test::ReadFileBytes(folder.File(name)));
+    }
+
+    test::TempFolder folder;
+    QList<QByteArray> checksumsBefore;
+};
+
+QStringList Names(const QString& base, int count) {
+    QStringList names;
+    for (int i = 1; i <= count; ++i)
+        names << QStringLiteral("%1%2.bmp").arg(base).arg(i, 2, 10, QChar(u'0'));
+    return names;
+}
+
+TEST_F(RenumberCommand, FollowsRenameInTheMenuAndIsEnabledWithIt) {
+    QStringList order;
+    for (QAction* action : main->M_File->actions())
+        order << action->objectName();
+    EXPECT_EQ(order, (QStringList{"MF_Open", "MF_Save", "MF_Renumber", "MF_Undo", "MF_Close",
+                                  "MF_Bar", "MF_Exit"}));
+    EXPECT_EQ(main->MF_Renumber->text(), "連番を振り直す(&N)");
+    EXPECT_EQ(main->MF_Undo->text(), "元に戻す(&U)");
+    MakeFiles({"a.bmp"});
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(main->MF_Renumber->isEnabled());
+        EXPECT_FALSE(main->MF_Undo->isEnabled());
+        Open(folder.Path());
+        EXPECT_TRUE(main->MF_Renumber->isEnabled());
+        EXPECT_FALSE(main->MF_Undo->isEnabled());   // nothing to undo yet
+        AnswerDialog(round == 0 ? "b" : "c", 1, 1); // a name that changes
+        main->MF_Save->trigger();
+        EXPECT_TRUE(main->MF_Undo->isEnabled());
+        main->MF_Close->trigger(); // the history belongs to the open folder
+    }
+}
+
+// 40 numbered photos, the last moved to the front, renumbered with the same base: every file
+// gets the name of its place without a message; undo brings back the names before.
+TEST_F(RenumberCommand, ReorderedFolderIsRenumberedAndUndone) {
+    const QStringList names = Names("trip", 40);
+    MakeFiles(names);
+    Open(folder.Path());
+    main->MdiFrame()->SetActiveChild(Window(40));
+    for (int i = 0; i < 39; ++i)
+        main->Bt_Up->click();
+    const QStringList shown = Sequence();
+    ASSERT_EQ(shown.first(), "1;trip40.bmp");
+    messages.Clear();
+    AnswerDialog("trip", 2, 1);
+    main->MF_Renumber->trigger();
+    EXPECT_TRUE(messages.Texts().isEmpty()) << messages.Texts().join('\n').toStdString();
+    for (int n = 1; n <= 40; ++n) {
+        const QString oldName = shown[n - 1].section(u';', 1);
+        EXPECT_EQ(Window(n)->windowTitle(), QStringLiteral("%1;%2").arg(n).arg(names[n - 1]));
+        EXPECT_EQ(Content(names[n - 1]), "picture " + oldName);
+    }
+    ASSERT_TRUE(main->MF_Undo->isEnabled());
+    main->MF_Undo->trigger();
+    EXPECT_TRUE(messages.Texts().isEmpty());
+    EXPECT_EQ(Sequence(), shown);
+    for (const QString& name : names)
+        EXPECT_EQ(Content(name), "picture " + name);
+    EXPECT_FALSE(main->MF_Undo->isEnabled());
+}
+
+// Undo after the plain rename; a file written to since keeps its new name and is named.
+TEST_F(RenumberCommand, UndoAfterRenameLeavesFilesChangedSince) {
+    MakeFiles({"a.bmp", "b.bmp", "c.bmp"});
+    Open(folder.Path());
+    AnswerDialog("x", 1, 1);
+    main->Bt_Save->click();
+    ASSERT_EQ(Sequence(), (QStringList{"1;x1.bmp", "2;x2.bmp", "3;x3.bmp"}));
+    folder.Write("x2.bmp", "picture b.bmp, edited");
+    checksumsBefore = Checksums();
+    messages.Clear();
+    main->MF_Undo->trigger();
+    ASSERT_EQ(messages.Texts().size(), 1);
+    EXPECT_TRUE(messages.Texts()[0].contains("\nx2.bmp")) << messages.Texts()[0].toStdString();
+    EXPECT_EQ(Sequence(), (QStringList{"1;a.bmp", "2;x2.bmp", "3;c.bmp"}));
+    EXPECT_EQ(Content("a.bmp"), "picture a.bmp");
+    EXPECT_EQ(Content("c.bmp"), "picture c.bmp");
+}
+
+// A file of another program holding a new name: that position alone fails, one message.
+TEST_F(RenumberCommand, ForeignFileHoldingANewNameIsNamedInOneMessage) {
+    MakeFiles({"p1.gif", "p2.gif", "p3.gif"});
+    Open(folder.Path());
+    folder.Write("q2.gif", "someone else's");
+    checksumsBefore = Checksums();
+    messages.Clear();
+    AnswerDialog("q", 1, 1);
+    main->MF_Renumber->trigger();
+    ASSERT_EQ(messages.Texts().size(), 1);
+    EXPECT_EQ(messages.Texts()[0], "新しい名前を別のファイルが使っているため、変更できませんでした"
+                                   "。\nq2.gif は使用中：p2.gif のまま");
+    EXPECT_EQ(Sequence(), (QStringList{"1;q1.gif", "2;p2.gif", "3;q3.gif"}));
+    EXPECT_EQ(Content("q2.gif"), "someone else's");
+}
+
+// The program died in the middle of a renumbering: opening the folder again offers to finish.
+TEST_F(RenumberCommand, OpeningAFolderCutShortOffersToFinishIt) {
+    MakeFiles({"k1.bmp", "k2.bmp", "k3.bmp"});
+    struct Crash {};
+    TTwoPhaseOptions crashing;
+    int steps = 0;
+    crashing.afterStep = [&](TRenameStep, int) {
+        if (++steps == 6) throw Crash{}; // after the first final move
+    };
+    const std::vector<TMove> rotation{
+        {"k1.bmp", "k2.bmp"}, {"k2.bmp", "k3.bmp"}, {"k3.bmp", "k1.bmp"}};
+    EXPECT_THROW(RunTwoPhaseRename(folder.Path(), rotation, crashing), Crash);
+    QString question;
+    SetRecoveryQuestionHook([&](const QString& text) {
+        question = text;
+        return TRecoveryChoice::kFinish;
+    });
+    Open(folder.Path());
+    EXPECT_TRUE(question.contains("3 個のファイル")) << question.toStdString();
+    EXPECT_EQ(Sequence(), (QStringList{"1;k1.bmp", "2;k2.bmp", "3;k3.bmp"}));
+    EXPECT_EQ(Content("k2.bmp"), "picture k1.bmp");
+    EXPECT_EQ(Content("k3.bmp"), "picture k2.bmp");
+    EXPECT_EQ(Content("k1.bmp"), "picture k3.bmp");
+}
+
+} // namespace
