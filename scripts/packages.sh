@@ -7,7 +7,7 @@ sorowa_packages=(
   libjpeg62-turbo-dev libgif-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fontconfig
-  xvfb xauth
+  xvfb xauth openbox wmctrl x11-utils
   dosfstools fusefat
 )
 
