@@ -8,7 +8,7 @@ sorowa_packages=(
   libpng-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fontconfig
-  xvfb xauth
+  xvfb xauth openbox wmctrl x11-utils
   dosfstools fusefat
 )
 

@@ -4,6 +4,7 @@
 #include "platform/directories.h"
 #include "platform/error_display.h"
 #include "platform/fonts.h"
+#include "platform/help_viewer.h"
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "platform/shell.h"
@@ -12,6 +13,8 @@
 #include "rename/rename_dialog.h"
 #include "rename/rename_recovery.h"
 #include "rename/renumber_command.h"
+#include "settings/about_box.h"
+#include "settings/option_dialog.h"
 #include "settings/settings_file.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
@@ -25,12 +28,16 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 namespace sorowa {
 namespace {
@@ -208,36 +215,72 @@ void TForm_Main::FormShow() {
         children.first()->close();
     // 6-8
     fileListBox1_.SetMask(BuildFolderMask(PluginSearchPath()));
-    // 9: the stored settings.
-    settingsPath_ = settings::SettingsFilePath(platform::ProgramFilePath());
+    // 9: the stored settings. The placement is applied as a whole once all four values
+    // are read, fitted to the desktop.
+    settingsPath_ = settings::SettingsFileLocation(platform::ProgramFilePath());
+    settings::MainWindowHooks hooks = SettingsHooks();
+    std::optional<settings::Placement> placement;
+    hooks.setLeft = [&](int left) { placement.emplace().left = left; };
+    hooks.setTop = [&](int top) { placement->top = top; };
+    hooks.setWidth = [&](int width) { placement->width = width; };
+    hooks.setHeight = [&](int height) { placement->height = height; };
+    settings::RunStartupSteps(platform::ProfileFile(settingsPath_), hooks);
+    if (placement) ApplyPlacement(*placement);
+}
+
+settings::MainWindowHooks TForm_Main::SettingsHooks() {
     settings::MainWindowHooks hooks;
     hooks.setDefaultFolder = [](const QString& folder) { SetDefaultFolder(folder); };
     hooks.runSizeCommand = [this](settings::SizeItem item) {
         MVS_Click(SizeItemAction(static_cast<int>(item)));
     };
-    hooks.setLeft = [this](int left) { move(left, pos().y()); };
-    hooks.setTop = [this](int top) { move(pos().x(), top); };
-    hooks.setWidth = [this](int width) { SetOuterSize(width, std::nullopt); };
-    hooks.setHeight = [this](int height) { SetOuterSize(std::nullopt, height); };
-    settings::RunStartupSteps(platform::ProfileFile(settingsPath_), hooks);
+    return hooks;
+}
+
+// The stored values are the outer frame. Its corner is placed as the frame's corner (the
+// window manager keeps it there when it adds the frame), but the inner size can only be
+// derived once the window has been framed: until then the window takes the stored size as
+// its inner size, and FinishPlacement corrects it as soon as the frame is known. A window
+// manager that draws no frame never announces one; the placement then stays as it is.
+// tests/app/placement_under_wm.sh checks the round trip under a real window manager.
+void TForm_Main::ApplyPlacement(const settings::Placement& stored) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect desktop = screen != nullptr ? screen->virtualGeometry() : QRect(0, 0, 640, 480);
+    const settings::Placement p = settings::FitPlacement(stored, desktop);
+    const QRect frame(p.left, p.top, p.width, p.height);
+    // Size first: the position set last decides that the position means the frame's.
+    resize(frame.size());
+    if (QWindow* window = windowHandle())
+        window->setFramePosition(frame.topLeft());
+    else
+        move(frame.topLeft());
+    pendingFrame_ = frame;
+    QTimer::singleShot(2000, this, [this] { pendingFrame_.reset(); });
+}
+
+QMargins TForm_Main::FrameMargins() const {
+    // Asked of the window system each time: the widget's own copy can lag behind the window
+    // manager's frame.
+    return windowHandle() != nullptr ? windowHandle()->frameMargins() : QMargins();
+}
+
+void TForm_Main::FinishPlacement() {
+    const QMargins margins = FrameMargins();
+    if (!pendingFrame_ || margins.isNull()) return;
+    const QRect frame = *pendingFrame_;
+    pendingFrame_.reset();
+    setGeometry(frame.marginsRemoved(margins));
 }
 
 QString TForm_Main::SettingsPath() {
     if (settingsPath_.isEmpty())
-        settingsPath_ = settings::SettingsFilePath(platform::ProgramFilePath());
+        settingsPath_ = settings::SettingsFileLocation(platform::ProgramFilePath());
     return settingsPath_;
 }
 
 QAction* TForm_Main::SizeItemAction(int item) const {
     QAction* const items[] = {MVS_80, MVS_100, MVS_120, MVS_150, MVS_User};
     return items[item];
-}
-
-// Width and height of the outer frame (pos() and move() already are the frame's position).
-void TForm_Main::SetOuterSize(std::optional<int> width, std::optional<int> height) {
-    const QSize frameExtra = frameGeometry().size() - size();
-    if (width) resize(std::max(1, *width - frameExtra.width()), this->height());
-    if (height) resize(this->width(), std::max(1, *height - frameExtra.height()));
 }
 
 void TForm_Main::EnterNoFolderState() {
@@ -279,13 +322,8 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
 
 void TForm_Main::FormClose() {
     // A minimised window stores where it will come back; a maximised one its present edges.
-    QRect outer = frameGeometry();
-    if (isMinimized()) {
-        const QMargins frame(geometry().left() - outer.left(), geometry().top() - outer.top(),
-                             outer.right() - geometry().right(),
-                             outer.bottom() - geometry().bottom());
-        outer = normalGeometry().marginsAdded(frame);
-    }
+    const QRect inner = isMinimized() ? normalGeometry() : geometry();
+    const QRect outer = inner.marginsAdded(FrameMargins());
     settings::WritePlacement(platform::ProfileFile(SettingsPath()),
                              {outer.left(), outer.top(), outer.width(), outer.height()});
 }
@@ -309,6 +347,23 @@ void TForm_Main::FormResize() {
         }
     }
     mdiArea_->RemeasureLater();
+}
+
+bool TForm_Main::event(QEvent* event) {
+    const bool result = QMainWindow::event(event);
+    if (pendingFrame_) {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Paint:
+        case QEvent::WindowActivate:
+            FinishPlacement();
+            break;
+        default:
+            break;
+        }
+    }
+    return result;
 }
 
 bool TForm_Main::eventFilter(QObject* watched, QEvent* event) {
@@ -434,12 +489,30 @@ void TForm_Main::MVS_Click(QObject* sender) {
     FormResize();
 }
 
-void TForm_Main::MV_OptionClick() {}
+void TForm_Main::MV_OptionClick() {
+    if (Form_Option == nullptr || Form_Option->exec() != QDialog::Accepted) return;
+    settings::RunOptionsAcceptedSteps(platform::ProfileFile(SettingsPath()), DefaultFolder(),
+                                      SettingsHooks());
+}
 
-void TForm_Main::MH_HelpClick() {}
+void TForm_Main::MH_HelpClick() {
+    RunHelp(static_cast<int>(platform::HelpCommand::Contents));
+}
 
-void TForm_Main::MH_KeyClick() {}
+void TForm_Main::MH_KeyClick() {
+    RunHelp(static_cast<int>(platform::HelpCommand::Finder));
+}
 
-void TForm_Main::MH_AboutClick() {}
+// The help file is the program file's own name with ".HLP", beside it.
+void TForm_Main::RunHelp(int command) {
+    platform::SetApplicationHelpFile(
+        platform::ChangeFileExt(platform::ProgramFilePath(), QStringLiteral(".HLP")));
+    platform::WinHelp(this, platform::ApplicationHelpFile(),
+                      static_cast<platform::HelpCommand>(command));
+}
+
+void TForm_Main::MH_AboutClick() {
+    if (Form_About != nullptr) Form_About->exec();
+}
 
 } // namespace sorowa

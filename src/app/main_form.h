@@ -3,6 +3,7 @@
 // main menu, and the folder label. Its two states (no folder open, folder open) exist only
 // as the enabled flags of its controls, the folder label and key preview.
 
+#include "settings/settings_file.h"
 #include "workspace/folder_listing.h"
 
 #include <QMainWindow>
@@ -22,6 +23,8 @@ class TForm_Grp;
 class TMdiFrame;
 class TForm_Henkou;
 class TRenameHistory;
+class TForm_Option;
+class TForm_About;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -35,6 +38,9 @@ public:
 
     // The rename dialog, created once at start-up.
     TForm_Henkou* Form_Henkou = nullptr;
+    // The options dialog and the About box, created once at start-up.
+    TForm_Option* Form_Option = nullptr;
+    TForm_About* Form_About = nullptr;
 
     // Controls, by their names.
     QFrame* Bevel1;
@@ -97,6 +103,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     void BuildPanel();
@@ -106,7 +113,11 @@ private:
     void EnterFolderOpenState(const QString& folder);
     QString SettingsPath();
     QAction* SizeItemAction(int item) const;
-    void SetOuterSize(std::optional<int> width, std::optional<int> height);
+    settings::MainWindowHooks SettingsHooks();
+    void ApplyPlacement(const settings::Placement& stored);
+    void FinishPlacement();
+    QMargins FrameMargins() const;
+    void RunHelp(int command);
 
     TMdiFrame* mdiArea_;
     TFileList fileListBox1_;
@@ -114,6 +125,8 @@ private:
     bool keyPreview_ = false;
     bool shown_ = false;
     std::unique_ptr<TRenameHistory> renameHistory_;
+    // A stored frame whose inner size waits for the window manager's frame to be known.
+    std::optional<QRect> pendingFrame_;
 };
 
 } // namespace sorowa

@@ -5,8 +5,12 @@
 #include "picture/jpeg/jpeg_image.h"
 #include "platform/error_display.h"
 #include "platform/fonts.h"
+#include "platform/help_viewer.h"
 #include "platform/message_box.h"
+#include "platform/program_icon.h"
 #include "rename/rename_dialog.h"
+#include "settings/about_box.h"
+#include "settings/option_dialog.h"
 #include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
 
@@ -30,6 +34,12 @@ TProgramForms CreateForms() {
     forms.initialThumbnail = new TForm_Grp(forms.mainForm->MdiFrame());
     forms.renameDialog = new TForm_Henkou(forms.mainForm.get());
     forms.mainForm->Form_Henkou = forms.renameDialog;
+    forms.aboutBox = new TForm_About(forms.mainForm.get());
+    forms.mainForm->Form_About = forms.aboutBox;
+    forms.optionDialog = new TForm_Option(forms.mainForm.get());
+    forms.optionDialog->SetFolderMaskSource(
+        [main = forms.mainForm.get()] { return main->FileListBox1().Mask(); });
+    forms.mainForm->Form_Option = forms.optionDialog;
     return forms;
 }
 
@@ -41,6 +51,9 @@ int RunSorowa(int argc, char** argv) {
     platform::TApplication application(argc, argv);
     platform::SetApplicationTitle(QStringLiteral("Sorowa"));
     QApplication::setApplicationName(QStringLiteral("Sorowa"));
+    QApplication::setWindowIcon(platform::ProgramIcon());
+    // Replaced by the program file's own help file when a help command runs.
+    platform::SetApplicationHelpFile(QStringLiteral("sorowa.HLP"));
     platform::InstallFontSubstitutions();
     QApplication::setFont(platform::DesignFont());
     RegisterPictureClasses();

@@ -9,6 +9,8 @@ namespace sorowa {
 class TForm_Main;
 class TForm_Grp;
 class TForm_Henkou;
+class TForm_About;
+class TForm_Option;
 
 // Registers the picture classes that register themselves at program start.
 void RegisterPictureClasses();
@@ -18,6 +20,8 @@ struct TProgramForms {
     std::unique_ptr<TForm_Main> mainForm;
     TForm_Grp* initialThumbnail = nullptr; // owned by the main window's frame
     TForm_Henkou* renameDialog = nullptr;  // owned by the main window
+    TForm_About* aboutBox = nullptr;       // owned by the main window
+    TForm_Option* optionDialog = nullptr;  // owned by the main window
 };
 
 // Creates the forms in start-up order (the application object must exist).

@@ -67,6 +67,12 @@ void SetProgramFilePath(const QString& path) {
     ProgramFilePathValue() = path;
 }
 
+QString ChangeFileExt(const QString& path, const QString& ext) {
+    const qsizetype nameStart = path.lastIndexOf(u'/') + 1;
+    const qsizetype dot = path.lastIndexOf(u'.');
+    return (dot > nameStart ? path.left(dot) : path) + ext;
+}
+
 bool FileExists(const QString& path) {
     struct stat info {};
     return stat(EncodeFileName(path).c_str(), &info) == 0 && !S_ISDIR(info.st_mode);

@@ -24,6 +24,10 @@ void SetSystemDirectory(const QString& path);
 QString ProgramFilePath();
 void SetProgramFilePath(const QString& path);
 
+// path with the extension of its file name replaced by ext (".INI"), or ext appended when
+// the file name has none. A leading dot (a hidden file) is not an extension.
+QString ChangeFileExt(const QString& path, const QString& ext);
+
 // True when path names an existing file (not a folder).
 bool FileExists(const QString& path);
 

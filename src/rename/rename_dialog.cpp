@@ -103,6 +103,15 @@ void TForm_Henkou::Bt_OKClick() {
                               platform::MessageIcon::Error, this);
         return;
     }
+    // A leading "." would make every renamed file a hidden file, which the folder listing
+    // skips: the folder would seem emptied. tests/rename/rename_dialog_test.cpp shows it.
+    if (Ed_FName->text().startsWith(u'.')) {
+        platform::ShowWarning(QStringLiteral("ファイル名の先頭に「.」は使えません。\n"
+                                             "「.」で始まる名前のファイルは隠しファイルになり、"
+                                             "一覧に表示されなくなります。"),
+                              platform::MessageIcon::Error, this);
+        return;
+    }
     // The spin edits clamp when they lose focus; read them clamped even if none did.
     SpEd_FNK->SetValue(SpEd_FNK->Value());
     SpEd_FNSN->SetValue(SpEd_FNSN->Value());

@@ -1,6 +1,13 @@
 #include "settings/settings_file.h"
 
 #include "platform/directories.h"
+#include "platform/file_names.h"
+
+#include <QDir>
+#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sorowa::settings {
 namespace {
@@ -23,13 +30,57 @@ void ApplySizeChoice(int number, const MainWindowHooks& hooks) {
     if (const std::optional<SizeItem> item = SizeItemForNumber(number)) hooks.runSizeCommand(*item);
 }
 
+QString FolderOf(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0) return platform::CurrentDirectory();
+    return slash == 0 ? QStringLiteral("/") : path.left(slash);
+}
+
+// Whether the profile writer can write path: it puts a new file beside it and renames
+// that over it, so the folder must take new files, and an existing file must be writable
+// itself (an immutable file cannot be replaced either). The checks use the effective
+// user, and unlike permission bits, a read-only file system or an immutable folder stops
+// root as well.
+bool CanWriteFile(const QString& path) {
+    const std::string bytes = platform::EncodeFileName(path);
+    struct stat info {};
+    if (::stat(bytes.c_str(), &info) == 0) {
+        if (S_ISDIR(info.st_mode)) return false;
+        if (::faccessat(AT_FDCWD, bytes.c_str(), W_OK, AT_EACCESS) != 0) return false;
+    }
+    const std::string folder = platform::EncodeFileName(FolderOf(path));
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+QString HomeFolder() {
+    return QDir::homePath();
+}
+
 } // namespace
 
 QString SettingsFilePath(const QString& programFile) {
-    const qsizetype nameStart = programFile.lastIndexOf(u'/') + 1;
-    const qsizetype dot = programFile.lastIndexOf(u'.');
-    const bool hasExtension = dot > nameStart;
-    return (hasExtension ? programFile.left(dot) : programFile) + QStringLiteral(".INI");
+    return platform::ChangeFileExt(programFile, QStringLiteral(".INI"));
+}
+
+QString UserSettingsFolder() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!base.startsWith(u'/')) base = HomeFolder() + QStringLiteral("/.config");
+    return base + QStringLiteral("/sorowa");
+}
+
+QString SettingsFileLocation(const QString& programFile) {
+    const QString beside = SettingsFilePath(programFile);
+    if (CanWriteFile(beside)) return beside;
+    const QString folder = UserSettingsFolder();
+    QDir().mkpath(folder); // a failure shows at the first write, which names the file
+    return folder + u'/' + beside.mid(beside.lastIndexOf(u'/') + 1);
+}
+
+QString AbsoluteFolder(const QString& folder, const QString& base) {
+    if (folder.isEmpty() || folder.startsWith(u'/')) return folder;
+    if (folder == u'~') return HomeFolder();
+    if (folder.startsWith(QStringLiteral("~/"))) return HomeFolder() + folder.mid(1);
+    return QDir::cleanPath(base + u'/' + folder);
 }
 
 std::optional<SizeItem> SizeItemForNumber(int number) {
@@ -66,7 +117,8 @@ int NumberForSizeItem(SizeItem item) {
 }
 
 void RunStartupSteps(const platform::ProfileFile& file, const MainWindowHooks& hooks) {
-    const QString folder = file.ReadString(kDefault, kDir, QString());
+    const QString folder =
+        AbsoluteFolder(file.ReadString(kDefault, kDir, QString()), FolderOf(file.Path()));
     hooks.setDefaultFolder(folder);
     if (folder.isEmpty()) {
         const QString current =
@@ -91,7 +143,8 @@ void RunStartupSteps(const platform::ProfileFile& file, const MainWindowHooks& h
 
 void RunOptionsAcceptedSteps(const platform::ProfileFile& file, const QString& currentDefaultFolder,
                              const MainWindowHooks& hooks) {
-    hooks.setDefaultFolder(file.ReadString(kDefault, kDir, currentDefaultFolder));
+    hooks.setDefaultFolder(AbsoluteFolder(file.ReadString(kDefault, kDir, currentDefaultFolder),
+                                          FolderOf(file.Path())));
     ApplySizeChoice(file.ReadInteger(kThumbnail, kNumber, 0), hooks);
 }
 
@@ -105,12 +158,29 @@ void WritePlacement(const platform::ProfileFile& file, const Placement& placemen
 QSize ReadUserSize(const platform::ProfileFile& file) {
     const int width = file.ReadInteger(kThumbnail, kSizeW, 160);
     const int height = file.ReadInteger(kThumbnail, kSizeH, 120);
-    return {width, height};
+    return {std::clamp(width, kMinUserSide, kMaxUserSide),
+            std::clamp(height, kMinUserSide, kMaxUserSide)};
+}
+
+Placement FitPlacement(const Placement& stored, const QRect& desktop) {
+    // 64-bit arithmetic: the stored values may be anything a 32-bit integer holds.
+    const auto clamp = [](qint64 value, qint64 low, qint64 high) {
+        return static_cast<int>(std::clamp(value, low, std::max(low, high)));
+    };
+    Placement fitted;
+    fitted.width = clamp(stored.width, kMinWindowSide, desktop.width());
+    fitted.height = clamp(stored.height, kMinWindowSide, desktop.height());
+    fitted.left = clamp(stored.left, qint64{desktop.left()} - fitted.width + kMinWindowSide,
+                        qint64{desktop.left()} + desktop.width() - kMinWindowSide);
+    fitted.top = clamp(stored.top, qint64{desktop.top()} - kMaxTopOverhang,
+                       qint64{desktop.top()} + desktop.height() - kMinWindowSide);
+    return fitted;
 }
 
 OptionValues ReadOptionValues(const platform::ProfileFile& file, const QString& currentDirectory) {
     OptionValues values;
-    values.folder = file.ReadString(kDefault, kDir, currentDirectory);
+    values.folder =
+        AbsoluteFolder(file.ReadString(kDefault, kDir, currentDirectory), FolderOf(file.Path()));
     values.number = file.ReadInteger(kThumbnail, kNumber, 100);
     values.userWidth = file.ReadInteger(kThumbnail, kSizeW, 160);
     values.userHeight = file.ReadInteger(kThumbnail, kSizeH, 120);

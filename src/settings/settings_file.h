@@ -10,6 +10,7 @@
 
 #include "platform/profile.h"
 
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <functional>
@@ -21,6 +22,19 @@ namespace sorowa::settings {
 // has none. Only the last path component is looked at; a leading dot (a hidden file) is
 // not an extension.
 QString SettingsFilePath(const QString& programFile);
+
+// Where the settings are kept: SettingsFilePath(programFile) whenever that file can be
+// written there (or created there); otherwise, as for a program installed in a folder its
+// user cannot write, a file of the same name in $XDG_CONFIG_HOME/sorowa (by default
+// ~/.config/sorowa), whose folder is created as needed.
+QString SettingsFileLocation(const QString& programFile);
+// $XDG_CONFIG_HOME/sorowa, or ~/.config/sorowa when the variable is unset or not absolute.
+QString UserSettingsFolder();
+
+// A folder named in the settings file, made absolute: "~" and "~/..." name the home folder,
+// any other relative folder is taken from base (the settings file's folder). An empty text
+// stays empty.
+QString AbsoluteFolder(const QString& folder, const QString& base);
 
 // The five items of the size command.
 enum class SizeItem { Size80, Size100, Size120, Size150, User };
@@ -58,10 +72,24 @@ struct Placement {
     int height = 0;
 };
 
+// A stored placement (outer frame) fitted to the desktop, so that a hand-edited or stale
+// value cannot put the window out of reach: the size is kept between kMinWindowSide and the
+// desktop's size, at least kMinWindowSide pixels of the window's width stay on the desktop,
+// and its top edge (where the title bar is) lies between kMaxTopOverhang pixels above the
+// desktop and kMinWindowSide pixels above its bottom. A placement that fits is kept as it
+// is, negative edges included.
+inline constexpr int kMinWindowSide = 100;
+inline constexpr int kMaxTopOverhang = 8;
+Placement FitPlacement(const Placement& stored, const QRect& desktop);
+
 // When the main window closes: Left, Top, Width and Height, whatever `Position` holds.
 void WritePlacement(const platform::ProfileFile& file, const Placement& placement);
 
-// The user size of the size command: `Size_W` (160) by `Size_H` (120), used as read.
+// The user size of the size command: `Size_W` (160) by `Size_H` (120). A hand-edited
+// value is kept within kMinUserSide to kMaxUserSide pixels: a thumbnail of no width, or one
+// so large that a few of them exhaust memory or the layout's arithmetic, helps no one.
+inline constexpr int kMinUserSide = 16;
+inline constexpr int kMaxUserSide = 1024;
 QSize ReadUserSize(const platform::ProfileFile& file);
 
 // What the options dialog shows and stores.

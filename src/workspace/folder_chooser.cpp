@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -70,7 +71,7 @@ TFolderChooser::TFolderChooser(const QString& start, QWidget* parent)
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
     connect(tree_, &QListWidget::itemDoubleClicked, this, &TFolderChooser::TreeActivated);
-    connect(tree_, &QListWidget::itemActivated, this, &TFolderChooser::TreeActivated);
+    tree_->installEventFilter(this);
     FillDrives();
     connect(drives_, &QComboBox::activated, this, &TFolderChooser::DriveChosen);
 
@@ -130,6 +131,21 @@ bool TFolderChooser::EnterFolder(const QString& folder) {
 
 void TFolderChooser::TreeActivated(QListWidgetItem* item) {
     if (item != nullptr) EnterFolder(item->data(kFolderRole).toString());
+}
+
+bool TFolderChooser::eventFilter(QObject* watched, QEvent* event) {
+    // Enter on a highlighted folder other than the open one enters it and keeps the chooser
+    // open, as a double click does; on the open folder's own line it confirms the chooser.
+    if (watched == tree_ && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const QListWidgetItem* item = tree_->currentItem();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && item != nullptr &&
+            item->data(kFolderRole).toString() != folder_) {
+            EnterFolder(item->data(kFolderRole).toString());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TFolderChooser::DriveChosen(int index) {

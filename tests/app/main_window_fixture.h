@@ -10,9 +10,9 @@
 #include "support/widgets.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
+#include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
 
-#include "workspace/mdi_frame.h"
 #include <QPointer>
 #include <QPushButton>
 #include <gtest/gtest.h>
@@ -25,6 +25,8 @@ protected:
         previousDirectory_ = platform::CurrentDirectory();
         // The settings file lives beside the program file: keep it in a folder of the test's.
         platform::SetProgramFilePath(programFolder.File("sorowa"));
+        // Where the settings go when the program's folder cannot take them.
+        qputenv("XDG_CONFIG_HOME", configFolder.Path().toUtf8());
         BeforeStart();
         SetFolderChooserHook([this](const QString& start) {
             chooserStarts << start;
@@ -42,6 +44,7 @@ protected:
         platform::SetProgramFilePath({});
         SetFolderChooserHook({});
         platform::SetCurrentDirectory(previousDirectory_);
+        qunsetenv("XDG_CONFIG_HOME");
         ExpectNoWindowsLeft();
     }
 
@@ -70,6 +73,7 @@ protected:
 
     bool keepWindowSizeAtStart = true; // the layout tests expect a 449 pixel wide window
     TempFolder programFolder;
+    TempFolder configFolder;
     TProgramForms forms;
     TForm_Main* main = nullptr;
     MessageRecorder messages;

@@ -40,8 +40,10 @@ class UnwritableSettings : public StoredSettings {
 protected:
     void SetUp() override { StoredSettings::SetUp(); }
     void BeforeStart() override {
-        // The program file's folder does not exist, so the settings file cannot be written.
+        // The program file's folder does not exist, and the user's configuration folder
+        // cannot be made (a file stands in its way), so the settings file cannot be written.
         platform::SetProgramFilePath(programFolder.File("missing/sorowa"));
+        qputenv("XDG_CONFIG_HOME", programFolder.Write("config", "").toUtf8());
     }
 };
 
@@ -119,7 +121,7 @@ TEST_F(NoSettingsFile, OneThumbnailKeepsItsSizeWhenTheSizeChanges) {
 TEST_F(UnwritableSettings, AFailedWriteAtStartupIsShownAndStopsTheSteps) {
     ASSERT_EQ(messages.Messages().size(), 1);
     EXPECT_EQ(messages.Messages()[0].text,
-              programFolder.File("missing/sorowa.INI") + " に書き込めません.");
+              programFolder.File("config/sorowa/sorowa.INI") + " に書き込めません.");
     EXPECT_EQ(messages.Messages()[0].icon, platform::MessageIcon::Error);
     EXPECT_EQ(ThumbnailSize(), QSize(100, 100));
     EXPECT_TRUE(main->MVS_100->isChecked());

@@ -89,6 +89,28 @@ TEST_F(RenameDialog, JapaneseCharactersAndDotsPass) {
     EXPECT_TRUE(messages.Messages().isEmpty());
 }
 
+TEST_F(RenameDialog, ALeadingDotIsRefusedSoNoFileBecomesHidden) {
+    // By the button and by Enter in the name field alike; a dot further in still passes.
+    for (const bool byEnter : {false, true}) {
+        messages.Clear();
+        EXPECT_EQ(Run([&] {
+                      dialog->Ed_FName->setText(".trip");
+                      if (byEnter)
+                          QTest::keyClick(dialog->Ed_FName, Qt::Key_Return);
+                      else
+                          QTest::mouseClick(dialog->Bt_OK, Qt::LeftButton);
+                      EXPECT_TRUE(dialog->isVisible());
+                      EXPECT_EQ(dialog->Ed_FName->text(), ".trip");
+                      dialog->Bt_Cancel->click();
+                  }),
+                  QDialog::Rejected);
+        ASSERT_EQ(messages.Messages().size(), 1);
+        EXPECT_TRUE(
+            messages.Messages()[0].text.startsWith("ファイル名の先頭に「.」は使えません。"));
+        EXPECT_EQ(messages.Messages()[0].caption, "警告");
+    }
+}
+
 TEST_F(RenameDialog, EnterInTheNameFieldValidatesAndInASpinEditIsRefused) {
     const int result = Run([&] {
         dialog->SpEd_FNK->setFocus();

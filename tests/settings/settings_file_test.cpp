@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <climits>
 #include <gtest/gtest.h>
 
 namespace sorowa::settings {
@@ -88,6 +89,73 @@ TEST(SettingsFilePathTest, ReplacesOrAppendsTheExtension) {
         EXPECT_EQ(SettingsFilePath(c.program), c.settings) << c.program.toStdString();
 }
 
+TEST(SettingsFileLocationTest, BesideTheProgramWhenWritableElseTheUserConfigFolder) {
+    TempFolder program, config;
+    qputenv("XDG_CONFIG_HOME", config.Path().toUtf8());
+    const QString fallback = config.File(u"sorowa/sorowa.INI"_s);
+    // A writable folder, with or without the file.
+    EXPECT_EQ(SettingsFileLocation(program.File(u"sorowa"_s)), program.File(u"sorowa.INI"_s));
+    program.Write(u"sorowa.INI"_s, "[Default]\n");
+    EXPECT_EQ(SettingsFileLocation(program.File(u"sorowa"_s)), program.File(u"sorowa.INI"_s));
+    // A folder that does not exist cannot take the file.
+    EXPECT_EQ(SettingsFileLocation(program.File(u"missing/sorowa"_s)), fallback);
+    EXPECT_TRUE(QDir(config.File(u"sorowa"_s)).exists());
+    // A read-only folder. Permission bits do not stop root, the immutable attribute does.
+    test::ImmutableFile readOnly(program.Path());
+    if (!readOnly.Set()) GTEST_SKIP() << "no immutable attribute on this file system";
+    EXPECT_EQ(SettingsFileLocation(program.File(u"sorowa"_s)), fallback);
+    // A relative or empty variable is ignored.
+    qputenv("XDG_CONFIG_HOME", "relative/config");
+    EXPECT_EQ(UserSettingsFolder(), QDir::homePath() + u"/.config/sorowa"_s);
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(UserSettingsFolder(), QDir::homePath() + u"/.config/sorowa"_s);
+}
+
+TEST(SettingsFileLocationTest, AbsoluteFolderTakesRelativeFoldersFromTheBase) {
+    const QString home = QDir::homePath();
+    const struct {
+        QString folder, absolute;
+    } cases[] = {
+        {u""_s, u""_s},
+        {u"/srv/photos"_s, u"/srv/photos"_s},
+        {u"photos"_s, u"/etc/sorowa/photos"_s},
+        {u"./a/../b"_s, u"/etc/sorowa/b"_s},
+        {u"~"_s, home},
+        {u"~/写真"_s, home + u"/写真"_s},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AbsoluteFolder(c.folder, u"/etc/sorowa"_s), c.absolute) << c.folder.toStdString();
+    // At start-up, a relative Dir is taken from the settings file's folder.
+    TempFolder folder;
+    folder.Write(u"sorowa.INI"_s, "[Default]\nDir=photos\n[thumbnail]\nNumber=100\n");
+    Recorder recorder;
+    RunStartupSteps(ProfileFile(folder.File(u"sorowa.INI"_s)), recorder.Hooks());
+    EXPECT_EQ(recorder.calls.first(), u"folder "_s + folder.File(u"photos"_s));
+}
+
+TEST(FitPlacementTest, KeepsFittingPlacementsAndBringsOthersBackInReach) {
+    const QRect desktop(0, 0, 1280, 1024);
+    const struct {
+        Placement stored, fitted;
+    } cases[] = {
+        {{100, 80, 900, 700}, {100, 80, 900, 700}},
+        {{-20, -8, 640, 480}, {-20, -8, 640, 480}}, // partly off screen: kept
+        {{0, 0, 1280, 1024}, {0, 0, 1280, 1024}},
+        {{-700, -9, 640, 480}, {-540, -8, 640, 480}}, // at least 100 pixels stay
+        {{1250, 1000, 640, 480}, {1180, 924, 640, 480}},
+        {{0, 0, 5000, 10}, {0, 0, 1280, 100}},
+        {{INT_MIN, INT_MIN, INT_MIN, INT_MIN}, {0, -8, 100, 100}},
+        {{INT_MAX, INT_MAX, INT_MAX, INT_MAX}, {1180, 924, 1280, 1024}},
+    };
+    for (const auto& c : cases) {
+        const Placement p = FitPlacement(c.stored, desktop);
+        EXPECT_EQ(QRect(p.left, p.top, p.width, p.height),
+                  QRect(c.fitted.left, c.fitted.top, c.fitted.width, c.fitted.height))
+            << c.stored.left << " " << c.stored.top << " " << c.stored.width << " "
+            << c.stored.height;
+    }
+}
+
 // ---- Start-up: default folder -------------------------------------------------------------
 
 TEST(StartupStepsTest, NoFileWritesCurrentFolderAndSize100) {
@@ -150,7 +218,7 @@ TEST(StartupStepsTest, Number999UsesTheUserSizeOrItsDefaults) {
 
 // ---- The user size ------------------------------------------------------------------------
 
-TEST(UserSizeTest, ReadAsStoredWithoutRangeCheck) {
+TEST(UserSizeTest, ReadAsStoredWithinSaneBounds) {
     TempFolder folder;
     const ProfileFile file(folder.File(u"a.INI"_s));
     EXPECT_EQ(ReadUserSize(file), QSize(160, 120));
@@ -160,7 +228,9 @@ TEST(UserSizeTest, ReadAsStoredWithoutRangeCheck) {
     } cases[] = {
         {"Size_W=0xA0\nSize_H=$A0\n", {160, 160}},
         {"Size_W=1000\nSize_H=50\n", {1000, 50}},
-        {"Size_W=-3\nSize_H=0\n", {-3, 0}},
+        {"Size_W=-3\nSize_H=0\n", {16, 16}},
+        {"Size_W=2147483647\nSize_H=-2147483648\n", {1024, 16}},
+        {"Size_W=1025\nSize_H=15\n", {1024, 16}},
         {"size_w=99999999999\nSIZE_H=12px\n", {160, 120}},
     };
     for (const auto& c : cases) {

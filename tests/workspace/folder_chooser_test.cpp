@@ -82,3 +82,28 @@ TEST(FolderChooser, LongPathsAreShortenedWithAnEllipsis) {
     EXPECT_TRUE(chooser.PathLabel()->text().contains(QChar(0x2026)));
     EXPECT_EQ(chooser.PathLabel()->toolTip(), deep);
 }
+
+TEST(FolderChooser, EnterWalksDownTheTreeAndConfirmsOnTheOpenFolder) {
+    test::TempFolder folder;
+    ASSERT_TRUE(QDir().mkpath(folder.File("a/b")));
+    TFolderChooser chooser(folder.Path());
+    chooser.show();
+    QListWidget* tree = chooser.FolderTree();
+    tree->setFocus();
+    // Highlight the sub-folder "a" (the last line) and press Enter: the chooser enters it
+    // and stays open.
+    tree->setCurrentRow(tree->count() - 1);
+    QTest::keyClick(tree, Qt::Key_Return);
+    EXPECT_EQ(chooser.Folder(), folder.File("a"));
+    EXPECT_TRUE(chooser.isVisible());
+    tree->setCurrentRow(tree->count() - 1);
+    QTest::keyClick(tree, Qt::Key_Enter);
+    EXPECT_EQ(chooser.Folder(), folder.File("a/b"));
+    EXPECT_TRUE(chooser.isVisible());
+    // Enter on the open folder's own line confirms it.
+    ASSERT_EQ(tree->currentItem()->text().trimmed(), "b");
+    QTest::keyClick(tree, Qt::Key_Return);
+    EXPECT_FALSE(chooser.isVisible());
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    EXPECT_EQ(chooser.Folder(), folder.File("a/b"));
+}
