@@ -199,16 +199,17 @@ void ReadUpTo(TStream& stream, std::vector<std::uint8_t>& bytes, std::uint64_t s
     bytes.resize(had + static_cast<std::size_t>(std::max<std::int64_t>(got, 0)));
 }
 
-// Reads a large picture's pixels again from its file when it is drawn. Only the same file at
-// the same size is read, also after a rename in its folder; any other gives no bytes.
+// Reads a large picture's pixels again from its file when it is drawn. Only the same file,
+// whose headers still read as they did at load, is read, also after a rename in its folder;
+// any other gives no bytes.
 bmp::ByteSource FileSource(const QString& path, const platform::FileIdentity& identity,
-                           std::int64_t start) {
+                           const platform::FileFingerprint& headers, std::int64_t start) {
     auto where = std::make_shared<QString>(path);
-    return [where, identity, start](std::uint64_t offset, std::span<std::uint8_t> out) {
+    return [where, identity, headers, start](std::uint64_t offset, std::span<std::uint8_t> out) {
         if (out.empty()) return std::size_t{0};
-        platform::RereadResult again =
-            platform::ReadFileAgain(*where, identity, start + static_cast<std::int64_t>(offset),
-                                    static_cast<std::int64_t>(out.size()));
+        platform::RereadResult again = platform::ReadFileRangeAgain(
+            *where, identity, headers, start, start + static_cast<std::int64_t>(offset),
+            static_cast<std::int64_t>(out.size()));
         if (again.status != platform::RereadStatus::Ok) return std::size_t{0};
         *where = again.path;
         const std::size_t n = std::min(again.size, out.size());
@@ -284,7 +285,10 @@ void TBitmap::LoadFromStream(TStream& stream) {
     const std::optional<platform::FileIdentity> identity =
         file != nullptr ? file->Identity() : std::nullopt;
     if (identity) {
-        source->read = FileSource(file->Path(), *identity, start);
+        const std::size_t headerBytes =
+            std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(header.pixelStart));
+        source->read = FileSource(file->Path(), *identity,
+                                  platform::FingerprintOf(bytes.data(), headerBytes), start);
     } else {
         // From memory (or another stream): the bytes are kept, as the stream held them.
         ReadUpTo(stream, bytes, total);

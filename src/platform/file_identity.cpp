@@ -135,15 +135,45 @@ Candidate FindInFolder(const QString& folder, const FileIdentity& identity, QStr
 // Reads the candidate from offset to its end, or at most maxLength bytes (when not negative,
 // and never fewer than the fingerprint covers), into result; Changed unless the bytes still
 // have the fingerprint.
+// Reads size bytes at offset, fewer only at the file's end; -1 on a read error.
+std::int64_t ReadAt(int fd, std::uint8_t* out, std::size_t size, std::int64_t offset) {
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t got = pread(fd, out + done, size - done, offset + static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) return -1;
+        if (got == 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::int64_t>(done);
+}
+
+// Whether the fingerprinted bytes at fingerprintOffset are still the same.
+bool StillHasFingerprint(int fd, const FileFingerprint& fingerprint,
+                         std::int64_t fingerprintOffset) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(fingerprint.length));
+    return ReadAt(fd, bytes.data(), bytes.size(), fingerprintOffset) == fingerprint.length &&
+           FingerprintOf(bytes.data(), bytes.size()) == fingerprint;
+}
+
 void ReadCandidate(const Candidate& file, const FileFingerprint& fingerprint, std::int64_t offset,
-                   std::int64_t maxLength, RereadResult& result) {
+                   std::int64_t maxLength, RereadResult& result,
+                   std::int64_t fingerprintOffset = -1) {
     const auto size64 = static_cast<std::int64_t>(file.info.st_size);
-    if (offset < 0 || offset > size64 || fingerprint.length > size64 - offset) {
+    const bool apart = fingerprintOffset >= 0 && fingerprintOffset != offset;
+    if (offset < 0 || offset > size64 ||
+        (!apart && fingerprint.length > size64 - offset) ||
+        (apart && (fingerprintOffset > size64 || fingerprint.length > size64 - fingerprintOffset))) {
+        result.status = RereadStatus::Changed;
+        return;
+    }
+    if (apart && !StillHasFingerprint(file.fd.get(), fingerprint, fingerprintOffset)) {
         result.status = RereadStatus::Changed;
         return;
     }
     std::int64_t length = size64 - offset;
-    if (maxLength >= 0) length = std::min(length, std::max(maxLength, fingerprint.length));
+    if (maxLength >= 0)
+        length = std::min(length, apart ? maxLength : std::max(maxLength, fingerprint.length));
     const auto size = static_cast<std::size_t>(length);
     try {
         result.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
@@ -151,26 +181,20 @@ void ReadCandidate(const Candidate& file, const FileFingerprint& fingerprint, st
         result.status = RereadStatus::ReadError;
         return;
     }
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t got = pread(file.fd.get(), result.bytes.get() + done, size - done,
-                                  offset + static_cast<off_t>(done));
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            result.bytes.reset();
-            result.status = RereadStatus::ReadError;
-            return;
-        }
-        if (got == 0) break;
-        done += static_cast<std::size_t>(got);
+    const std::int64_t got = ReadAt(file.fd.get(), result.bytes.get(), size, offset);
+    if (got < 0) {
+        result.bytes.reset();
+        result.status = RereadStatus::ReadError;
+        return;
     }
+    const auto done = static_cast<std::size_t>(got);
     // Shorter than it was, written to while being read, or other bytes than were first read
     // (overwritten in place, or a new file under a reused inode number).
     struct stat after {};
     if (done != size || fstat(file.fd.get(), &after) != 0 ||
         IdentityOf(after) != IdentityOf(file.info) ||
-        FingerprintOf(result.bytes.get(), static_cast<std::size_t>(fingerprint.length)) !=
-            fingerprint) {
+        (!apart && FingerprintOf(result.bytes.get(), static_cast<std::size_t>(fingerprint.length)) !=
+                       fingerprint)) {
         result.bytes.reset();
         result.status = RereadStatus::Changed;
         return;
@@ -202,11 +226,18 @@ FileFingerprint FingerprintOf(const std::uint8_t* bytes, std::size_t length) {
 RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
                            const FileFingerprint& fingerprint, std::int64_t offset,
                            std::int64_t maxLength) {
+    return ReadFileRangeAgain(path, identity, fingerprint, offset, offset, maxLength);
+}
+
+RereadResult ReadFileRangeAgain(const QString& path, const FileIdentity& identity,
+                                const FileFingerprint& fingerprint,
+                                std::int64_t fingerprintOffset, std::int64_t offset,
+                                std::int64_t maxLength) {
     RereadResult result;
     result.path = path;
     Candidate atPath = Open(AT_FDCWD, EncodeFileName(path), identity);
     if (atPath.match == Match::Strong) {
-        ReadCandidate(atPath, fingerprint, offset, maxLength, result);
+        ReadCandidate(atPath, fingerprint, offset, maxLength, result, fingerprintOffset);
         if (result.status != RereadStatus::Changed) return result;
     }
     QString foundPath;
@@ -220,9 +251,9 @@ RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
     if (renamed.match == Match::Strong ||
         (renamed.match == Match::Weak && atPath.match != Match::Weak)) {
         result.path = foundPath;
-        ReadCandidate(renamed, fingerprint, offset, maxLength, result);
+        ReadCandidate(renamed, fingerprint, offset, maxLength, result, fingerprintOffset);
     } else if (atPath.match == Match::Weak) {
-        ReadCandidate(atPath, fingerprint, offset, maxLength, result);
+        ReadCandidate(atPath, fingerprint, offset, maxLength, result, fingerprintOffset);
     } else if (atPath.fd.get() >= 0) {
         // Written to, or saved over by a new file under the name.
         result.status = RereadStatus::Changed;

@@ -62,4 +62,11 @@ RereadResult ReadFileAgain(const QString& path, const FileIdentity& identity,
                            const FileFingerprint& fingerprint, std::int64_t offset,
                            std::int64_t maxLength = -1);
 
+// As ReadFileAgain, for bytes anywhere in the file: the fingerprint covers the bytes from
+// fingerprintOffset, and at most maxLength bytes (to the end when negative) are read from offset.
+RereadResult ReadFileRangeAgain(const QString& path, const FileIdentity& identity,
+                                const FileFingerprint& fingerprint,
+                                std::int64_t fingerprintOffset, std::int64_t offset,
+                                std::int64_t maxLength);
+
 } // namespace sorowa::platform

@@ -134,6 +134,27 @@ TEST(FileIdentityTest, SameSizeOtherBytesUnderTheSameInodeAreAChangedFile) {
         << "the same bytes are the same picture";
 }
 
+// A large bitmap reads its rows from anywhere in its file at each draw: the bytes come from
+// the offset asked for, and only while its headers still have the fingerprint taken at load.
+TEST(FileIdentityTest, ARangeIsReadOnlyWhileTheFingerprintedHeadStaysTheSame) {
+    test::TempFolder folder;
+    const QString path = folder.Write(QStringLiteral("a.bmp"), "HEADrow1row2row3");
+    const FileIdentity identity = IdentityOf(path);
+    EXPECT_EQ(Text(ReadFileRangeAgain(path, identity, Print("HEAD"), 0, 8, 4)), "row2");
+    EXPECT_EQ(Text(ReadFileRangeAgain(path, identity, Print("EA"), 1, 12, 100)), "row3");
+    EXPECT_EQ(ReadFileRangeAgain(path, identity, Print("HEAD"), 0, 16, 4).size, 0u);
+    EXPECT_EQ(ReadFileRangeAgain(path, identity, Print("HEXD"), 0, 8, 4).status,
+              RereadStatus::Changed);
+    {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write("head");
+    }
+    EXPECT_EQ(ReadFileRangeAgain(path, identity, Print("HEAD"), 0, 8, 4).status,
+              RereadStatus::Changed)
+        << "same size, same inode, other headers";
+}
+
 // FAT and FUSE number a file anew once the system has forgotten it. Such a file is still found
 // by its device, size and modification time to the nanosecond: at its name, or else as the one
 // entry of its folder that matches, never by guessing between several.
