@@ -11,6 +11,7 @@
 #include "rename/batch_rename.h"
 #include "rename/rename_dialog.h"
 #include "settings/settings_file.h"
+#include "spi/spi.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/grid_layout.h"
@@ -82,6 +83,11 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdi
     BuildMenu();
     ConnectHandlers();
     qApp->installEventFilter(this);
+
+    SPIs1 = std::make_unique<TSPIs>();
+    SPIs1->SearchOptions = {TSPISearchOption::spsSusieDir, TSPISearchOption::spsAppDir,
+                            TSPISearchOption::spsSystemDir, TSPISearchOption::spsWindowsDir};
+    SPIs1->Loaded();
 }
 
 TForm_Main::~TForm_Main() {

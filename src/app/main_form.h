@@ -6,6 +6,7 @@
 #include "workspace/folder_listing.h"
 
 #include <QMainWindow>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -20,6 +21,7 @@ namespace sorowa {
 class TForm_Grp;
 class TMdiFrame;
 class TForm_Henkou;
+class TSPIs;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -33,6 +35,8 @@ public:
 
     // The rename dialog, created once at start-up.
     TForm_Henkou* Form_Henkou = nullptr;
+    // The decoder plug-ins, found and loaded while the window is made.
+    std::unique_ptr<TSPIs> SPIs1;
 
     // Controls, by their names.
     QFrame* Bevel1;

@@ -7,6 +7,7 @@
 #include "platform/fonts.h"
 #include "platform/message_box.h"
 #include "rename/rename_dialog.h"
+#include "spi/spi_bitmap.h"
 #include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
 
@@ -17,9 +18,11 @@ namespace sorowa {
 void RegisterPictureClasses() {
     RegisterJpegPicture();
     RegisterGifPicture();
+    RegisterSPIBitmap();
 }
 
 void UnregisterPictureClasses() {
+    UnregisterSPIBitmap();
     UnregisterGifPicture();
     UnregisterJpegPicture();
 }
