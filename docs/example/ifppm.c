@@ -6,15 +6,17 @@
  *
  * It returns a bottom-up 24-bit BGR bitmap, as every picture plug-in may. */
 #include <sorowa/spi.h>
-
 #include <string.h>
 
 /* Info texts: API version, plug-in name, then pattern and description of each format. */
-static const char *const info_texts[] = {
-    "00IN", "Netpbm PPM/PGM example plug-in", "*.ppm;*.pgm", "Netpbm picture",
+static const char* const info_texts[] = {
+    "00IN",
+    "Netpbm PPM/PGM example plug-in",
+    "*.ppm;*.pgm",
+    "Netpbm picture",
 };
 
-int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length) {
+int32_t GetPluginInfo(int32_t index, char* buffer, int32_t length) {
     if (index < 0 || index >= (int32_t)(sizeof info_texts / sizeof info_texts[0]) || length < 1)
         return 0;
     strncpy(buffer, info_texts[index], (size_t)length - 1);
@@ -22,8 +24,8 @@ int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length) {
     return (int32_t)strlen(buffer);
 }
 
-int32_t IsSupported(const char *file_name, const void *data) {
-    const unsigned char *p = (const unsigned char *)data; /* at least 2048 bytes */
+int32_t IsSupported(const char* file_name, const void* data) {
+    const unsigned char* p = (const unsigned char*)data; /* at least 2048 bytes */
     (void)file_name;
     return p[0] == 'P' && (p[1] == '5' || p[1] == '6') &&
            (p[2] == ' ' || p[2] == '\t' || p[2] == '\r' || p[2] == '\n');
@@ -36,12 +38,13 @@ struct header {
 };
 
 /* Reads one decimal number after white space and comments; -1 when there is none. */
-static int32_t number(const unsigned char *data, int32_t length, int32_t *pos) {
+static int32_t number(const unsigned char* data, int32_t length, int32_t* pos) {
     int32_t value = 0, digits = 0;
     while (*pos < length) {
         unsigned char c = data[*pos];
         if (c == '#') {
-            while (*pos < length && data[*pos] != '\n') ++*pos;
+            while (*pos < length && data[*pos] != '\n')
+                ++*pos;
         } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
             ++*pos;
         } else {
@@ -57,8 +60,8 @@ static int32_t number(const unsigned char *data, int32_t length, int32_t *pos) {
     return digits > 0 ? value : -1;
 }
 
-static int read_header(const char *data, int32_t length, struct header *h) {
-    const unsigned char *p = (const unsigned char *)data;
+static int read_header(const char* data, int32_t length, struct header* h) {
+    const unsigned char* p = (const unsigned char*)data;
     int32_t pos = 2;
     if (length < 3 || p[0] != 'P' || (p[1] != '5' && p[1] != '6')) return 0;
     h->channels = p[1] == '6' ? 3 : 1;
@@ -74,7 +77,7 @@ static int read_header(const char *data, int32_t length, struct header *h) {
     return 1;
 }
 
-int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct PictureInfo *info) {
+int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct PictureInfo* info) {
     struct header h;
     if (flag != SPI_INPUT_MEMORY || !read_header(data, length, &h)) return SPI_NOT_SUPPORTED;
     memset(info, 0, sizeof *info);
@@ -86,15 +89,15 @@ int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct P
 }
 
 /* One sample scaled to 0..255. */
-static unsigned char sample(const unsigned char *p, int32_t maxval) {
+static unsigned char sample(const unsigned char* p, int32_t maxval) {
     uint32_t v = maxval > 255 ? (uint32_t)(p[0] << 8 | p[1]) : p[0];
     if (v > (uint32_t)maxval) v = (uint32_t)maxval;
     return (unsigned char)((v * 255 + (uint32_t)maxval / 2) / (uint32_t)maxval);
 }
 
-int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bitmap_info,
-                   uint32_t *bitmap, ProgressCallback progress, int32_t user) {
-    const unsigned char *p = (const unsigned char *)data;
+int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bitmap_info,
+                   uint32_t* bitmap, ProgressCallback progress, int32_t user) {
+    const unsigned char* p = (const unsigned char*)data;
     struct header h;
     int32_t bytes, stride, x, y;
     int64_t needed;
@@ -114,8 +117,8 @@ int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bi
         if (pixel_handle) LocalFree(pixel_handle);
         return SPI_NO_MEMORY;
     }
-    info = (unsigned char *)LocalLock(info_handle);
-    pixels = (unsigned char *)LocalLock(pixel_handle);
+    info = (unsigned char*)LocalLock(info_handle);
+    pixels = (unsigned char*)LocalLock(pixel_handle);
 
     /* BITMAPINFOHEADER: size 40, width, height (positive: bottom row first), 1 plane,
      * 24 bits, no compression; the rest 0. */
@@ -126,10 +129,10 @@ int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bi
     info[14] = 24;
 
     for (y = 0; y < h.height; ++y) {
-        const unsigned char *src = p + h.offset + (int64_t)y * h.width * h.channels * bytes;
-        unsigned char *dst = pixels + (int64_t)(h.height - 1 - y) * stride;
+        const unsigned char* src = p + h.offset + (int64_t)y * h.width * h.channels * bytes;
+        unsigned char* dst = pixels + (int64_t)(h.height - 1 - y) * stride;
         for (x = 0; x < h.width; ++x) {
-            const unsigned char *s = src + (int64_t)x * h.channels * bytes;
+            const unsigned char* s = src + (int64_t)x * h.channels * bytes;
             unsigned char r = sample(s, h.maxval);
             unsigned char g = h.channels == 3 ? sample(s + bytes, h.maxval) : r;
             unsigned char b = h.channels == 3 ? sample(s + 2 * bytes, h.maxval) : r;

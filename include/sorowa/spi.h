@@ -42,14 +42,14 @@ extern "C" {
 /* Picture information, packed to 26 bytes. */
 #pragma pack(push, 1)
 struct PictureInfo {
-    int32_t left;           /* 0 */
-    int32_t top;            /* 4 */
-    int32_t width;          /* 8 */
-    int32_t height;         /* 12 */
-    uint16_t x_density;     /* 16: horizontal pixels per inch, 0 if unknown */
-    uint16_t y_density;     /* 18 */
-    int16_t colour_depth;   /* 20: bits per pixel */
-    uint32_t text;          /* 22: local-memory handle of a NUL-ended text, or 0 */
+    int32_t left;         /* 0 */
+    int32_t top;          /* 4 */
+    int32_t width;        /* 8 */
+    int32_t height;       /* 12 */
+    uint16_t x_density;   /* 16: horizontal pixels per inch, 0 if unknown */
+    uint16_t y_density;   /* 18 */
+    int16_t colour_depth; /* 20: bits per pixel */
+    uint32_t text;        /* 22: local-memory handle of a NUL-ended text, or 0 */
 };
 #pragma pack(pop)
 
@@ -72,11 +72,16 @@ typedef int32_t (*ProgressCallback)(int32_t numerator, int32_t denominator, int3
 #define LMEM_MOVEABLE 0x2
 #define LMEM_ZEROINIT 0x40
 
-SOROWA_SPI_EXPORT uint32_t LocalAlloc(uint32_t flags, uint32_t bytes); /* 0 when it cannot be allocated */
-SOROWA_SPI_EXPORT void *LocalLock(uint32_t handle);                    /* NULL for an unknown handle */
-SOROWA_SPI_EXPORT int32_t LocalUnlock(uint32_t handle); /* non-zero while the block is still locked */
-SOROWA_SPI_EXPORT uint32_t LocalSize(uint32_t handle);  /* 0 for an unknown handle */
-SOROWA_SPI_EXPORT uint32_t LocalFree(uint32_t handle);  /* 0 on success, the handle on failure */
+/* 0 when the block cannot be allocated. */
+SOROWA_SPI_EXPORT uint32_t LocalAlloc(uint32_t flags, uint32_t bytes);
+/* NULL for an unknown handle. */
+SOROWA_SPI_EXPORT void* LocalLock(uint32_t handle);
+/* Non-zero while the block is still locked. */
+SOROWA_SPI_EXPORT int32_t LocalUnlock(uint32_t handle);
+/* 0 for an unknown handle. */
+SOROWA_SPI_EXPORT uint32_t LocalSize(uint32_t handle);
+/* 0 on success, the handle on failure. */
+SOROWA_SPI_EXPORT uint32_t LocalFree(uint32_t handle);
 
 /* ---- Entry points, exported by the plug-in ---------------------------------------------- */
 
@@ -84,22 +89,24 @@ SOROWA_SPI_EXPORT uint32_t LocalFree(uint32_t handle);  /* 0 on success, the han
  * length written without the NUL, or 0 when there is no such text. Index 0: API version
  * ("00IN" for a picture decoder); 1: plug-in name; 2n+2: file patterns of format n
  * separated by ";" (such as "*.png"); 2n+3: that format's description. */
-SOROWA_SPI_EXPORT int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length);
+SOROWA_SPI_EXPORT int32_t GetPluginInfo(int32_t index, char* buffer, int32_t length);
 
 /* Non-zero when the plug-in can decode the data. file_name may be empty; data points to at
  * least 2048 bytes (zero-filled past the end of shorter data). */
-SOROWA_SPI_EXPORT int32_t IsSupported(const char *file_name, const void *data);
+SOROWA_SPI_EXPORT int32_t IsSupported(const char* file_name, const void* data);
 
 /* Fills info for the picture in data[0 .. length). flag is SPI_INPUT_MEMORY. */
-SOROWA_SPI_EXPORT int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct PictureInfo *info);
+SOROWA_SPI_EXPORT int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag,
+                                         struct PictureInfo* info);
 
 /* Decodes data[0 .. length) into two new local-memory blocks: *bitmap_info receives a
  * 40-byte BITMAPINFOHEADER followed by its colour table, *bitmap the rows it describes
  * (bottom row first unless the height is negative, each padded to a multiple of 4 bytes).
  * Calls progress (when not NULL) with user as it goes. Returns 0 with both handles set, or
  * an error with neither touched. */
-SOROWA_SPI_EXPORT int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bitmap_info,
-                   uint32_t *bitmap, ProgressCallback progress, int32_t user);
+SOROWA_SPI_EXPORT int32_t GetPicture(const char* data, int32_t length, uint32_t flag,
+                                     uint32_t* bitmap_info, uint32_t* bitmap,
+                                     ProgressCallback progress, int32_t user);
 
 #ifdef __cplusplus
 }

@@ -277,7 +277,9 @@ BmpImage DecodeBmp(std::span<const std::uint8_t> data) {
     result.image = QImage(h.width, static_cast<int>(height),
                           indexed ? QImage::Format_Indexed8 : QImage::Format_RGB32);
     if (result.image.isNull()) return Failure(BmpStatus::OutOfMemory);
-    result.image.fill(indexed ? 0u : qRgb(0, 0, 0));
+    // Rows the data does not reach stay black; when it reaches all of them, every pixel is
+    // written below and clearing first would only cost time.
+    if (rle || pixels.size() < stride * height) result.image.fill(indexed ? 0u : qRgb(0, 0, 0));
     if (indexed) result.image.setColorTable(IndexTable(result.colorTable, h.bitCount));
 
     if (rle) {

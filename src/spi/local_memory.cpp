@@ -50,6 +50,11 @@ TLocalBlock::TLocalBlock(std::uint32_t handle) : handle_(handle) {
     size_ = data_ != nullptr ? LocalSize(handle) : 0;
 }
 
+std::span<std::uint8_t> TLocalBlock::Headroom() const {
+    if (data_ == nullptr) return {};
+    return {const_cast<std::uint8_t*>(data_) - kLocalHeadroom, kLocalHeadroom};
+}
+
 TLocalBlock::~TLocalBlock() {
     if (data_ != nullptr) LocalUnlock(handle_);
     LocalFree(handle_); // an unknown handle is refused by the table, nothing else happens
@@ -65,9 +70,11 @@ extern "C" {
 uint32_t LocalAlloc(uint32_t flags, uint32_t bytes) {
     if (bytes > sorowa::spi::kMaxLocalBlock) return 0;
     // Room for at least one byte, so that even an empty block has an address to lock.
-    std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[bytes == 0 ? 1 : bytes]);
+    std::unique_ptr<std::uint8_t[]> memory(
+        new (std::nothrow) std::uint8_t[sorowa::spi::kLocalHeadroom + (bytes == 0 ? 1 : bytes)]);
     if (!memory) return 0;
-    if ((flags & LMEM_ZEROINIT) != 0) std::memset(memory.get(), 0, bytes == 0 ? 1 : bytes);
+    if ((flags & LMEM_ZEROINIT) != 0)
+        std::memset(memory.get() + sorowa::spi::kLocalHeadroom, 0, bytes == 0 ? 1 : bytes);
     auto& table = TheTable();
     std::lock_guard lock(table.mutex);
     std::uint32_t handle = table.next;
@@ -84,7 +91,7 @@ void* LocalLock(uint32_t handle) {
     const auto it = table.blocks.find(handle);
     if (it == table.blocks.end()) return nullptr;
     ++it->second.locks;
-    return it->second.bytes.get();
+    return it->second.bytes.get() + sorowa::spi::kLocalHeadroom;
 }
 
 int32_t LocalUnlock(uint32_t handle) {

@@ -9,6 +9,11 @@
 
 namespace sorowa::spi {
 
+// Every block has this many bytes of room in front of it that only the program uses: a
+// bitmap's file header, info header and colour table go there, right before the rows a
+// plug-in handed back, so that the bitmap reader reads them in place without a copy.
+inline constexpr std::size_t kLocalHeadroom = 1088;
+
 // Largest block LocalAlloc hands out: a 16384 x 16384 picture at 32 bits and a little more.
 inline constexpr std::uint32_t kMaxLocalBlock = (1u << 30) + (1u << 20);
 
@@ -29,6 +34,9 @@ public:
     bool Valid() const { return data_ != nullptr; }
     // The whole block, as big as LocalSize says.
     std::span<const std::uint8_t> Bytes() const { return {data_, size_}; }
+    // The kLocalHeadroom bytes right before Bytes(), for the program's own use; empty when
+    // the block is not valid.
+    std::span<std::uint8_t> Headroom() const;
 
 private:
     std::uint32_t handle_;

@@ -129,14 +129,16 @@ void TSPI::Missing(const char* entry) const {
 
 void TSPI::Load(const QString& fileName) {
     if (!library_.Load(fileName))
-        throw ESPIFOpenErrorSPI(QStringLiteral("%1:Susie Pluginがロードできませんでした").arg(fileName));
+        throw ESPIFOpenErrorSPI(
+            QStringLiteral("%1:Susie Pluginがロードできませんでした").arg(fileName));
     fileName_ = library_.ModulePath();
     if (fileName_.isEmpty()) fileName_ = fileName;
 
     getPluginInfo_ = reinterpret_cast<decltype(getPluginInfo_)>(library_.Symbol("GetPluginInfo"));
     configurationDlg_ = library_.Symbol("ConfigurationDlg");
     isSupported_ = reinterpret_cast<decltype(isSupported_)>(library_.Symbol("IsSupported"));
-    getPictureInfo_ = reinterpret_cast<decltype(getPictureInfo_)>(library_.Symbol("GetPictureInfo"));
+    getPictureInfo_ =
+        reinterpret_cast<decltype(getPictureInfo_)>(library_.Symbol("GetPictureInfo"));
     getPicture_ = reinterpret_cast<decltype(getPicture_)>(library_.Symbol("GetPicture"));
     getPreview_ = library_.Symbol("GetPreview");
     getArchiveInfo_ = library_.Symbol("GetArchiveInfo");

@@ -196,7 +196,8 @@ enum class TSPISearchOption { spsSusieDir, spsAppDir, spsCurrentDir, spsSystemDi
 using TSPISearchOptions = std::vector<TSPISearchOption>;
 
 class TSPIs;
-using TSPISearchingEvent = std::function<void(TSPIs& sender, const QString& fileName, bool& accept)>;
+using TSPISearchingEvent =
+    std::function<void(TSPIs& sender, const QString& fileName, bool& accept)>;
 using TSPISearchEvent = std::function<void(TSPIs& sender, TSPI& spi, bool& accept)>;
 using TSPIPictureRegisterEvent =
     std::function<void(TSPIs& sender, TInSPI& spi, const QString& extension,

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <unordered_map>
 
 namespace sorowa {
@@ -39,7 +40,8 @@ public:
         auto& table = Callbacks();
         std::lock_guard lock(table.mutex);
         while (table.next == 0 || table.adapters.contains(table.next))
-            table.next = table.next == std::numeric_limits<std::int32_t>::max() ? 1 : table.next + 1;
+            table.next =
+                table.next == std::numeric_limits<std::int32_t>::max() ? 1 : table.next + 1;
         value_ = table.next++;
         table.adapters.emplace(value_, adapter);
     }
@@ -236,7 +238,7 @@ bool TInSPIAble::DecodeBuffer(TInSPI& spi, const std::uint8_t* data, std::size_t
     bool success = false;
     spi::TLocalBlock pixels(pixelHandle);
     spi::TLocalBlock bitmapInfo(infoHandle);
-    pictureSink_(bitmapInfo.Bytes(), pixels.Bytes(), record, success);
+    pictureSink_(bitmapInfo.Bytes(), pixels.Bytes(), pixels.Headroom(), record, success);
     return success;
 }
 
@@ -248,7 +250,8 @@ std::int32_t TInSPIAble::Callback(std::int32_t numerator, std::int32_t denominat
     const int percent =
         denominator == 0
             ? 0
-            : static_cast<int>(std::llround(static_cast<double>(numerator) * 98.0 / denominator)) + 1;
+            : static_cast<int>(std::llround(static_cast<double>(numerator) * 98.0 / denominator)) +
+                  1;
     // Nothing may pass through the plug-in's C frames: an abort request, and any other
     // failure of the report, asks the plug-in to stop.
     try {
@@ -269,8 +272,8 @@ TSPIBitmap::TSPIBitmap()
           QStringLiteral("BMP"), [this](const QString& path) { TGraphic::LoadFile(path); },
           [this](TStream& stream) { TBitmap::LoadFromStream(stream); },
           [this](std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
-                 const TPictureInfoRec& info,
-                 bool& success) { SetDIB(bitmapInfo, bitmap, info, success); },
+                 std::span<std::uint8_t> headroom, const TPictureInfoRec& info,
+                 bool& success) { SetDIB(bitmapInfo, bitmap, headroom, info, success); },
           [this](const TProgressReport& report) { Progress(report); },
           [this] { return QSize(Width(), Height()); })) {}
 
@@ -303,8 +306,8 @@ void TSPIBitmap::Assign(const TSPIBitmap& source) {
 }
 
 void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
-                        std::span<const std::uint8_t> bitmap, const TPictureInfoRec&,
-                        bool& success) {
+                        std::span<const std::uint8_t> bitmap, std::span<std::uint8_t> headroom,
+                        const TPictureInfoRec&, bool& success) {
     if (bitmapInfo.size() < kInfoHeaderSize) return;
     const std::uint8_t* header = bitmapInfo.data();
     const auto width = static_cast<std::int32_t>(U32(header + 4));
@@ -332,18 +335,31 @@ void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
     const std::uint64_t infoSize = kInfoHeaderSize + 4ull * colors;
     if (bitmapInfo.size() < infoSize || bitmap.size() < imageSize) return;
 
-    const std::uint64_t pixelOffset = 14 + infoSize;
-    std::vector<std::uint8_t> file(pixelOffset + imageSize);
+    // The bitmap file: file header, info header and colour table, then the rows. The
+    // headers go into the room in front of the rows when it is there, so that the rows are
+    // read where the plug-in put them; otherwise the whole file is put together.
+    const std::size_t headersSize = 14 + static_cast<std::size_t>(infoSize);
+    const std::size_t fileSize = headersSize + static_cast<std::size_t>(imageSize);
+    std::unique_ptr<std::uint8_t[]> built;
+    std::uint8_t* file = nullptr;
+    if (headroom.size() >= headersSize && headroom.data() + headroom.size() == bitmap.data()) {
+        file = headroom.data() + headroom.size() - headersSize;
+    } else {
+        built.reset(new (std::nothrow) std::uint8_t[fileSize]);
+        if (!built) throw EOutOfResources(QStringLiteral("メモリが足りません"));
+        file = built.get();
+        std::memcpy(file + headersSize, bitmap.data(), static_cast<std::size_t>(imageSize));
+    }
+    std::memset(file, 0, 14);
     file[0] = 'B';
     file[1] = 'M';
-    Put32(&file[2], static_cast<std::uint32_t>(file.size()));
-    Put32(&file[10], static_cast<std::uint32_t>(pixelOffset));
-    std::memcpy(&file[14], bitmapInfo.data(), infoSize);
-    Put32(&file[14], kInfoHeaderSize); // the header is always the 40-byte form
-    Put32(&file[14 + 20], 0);          // and its rows are exactly as long as computed
-    std::memcpy(&file[pixelOffset], bitmap.data(), imageSize);
+    Put32(file + 2, static_cast<std::uint32_t>(fileSize));
+    Put32(file + 10, static_cast<std::uint32_t>(headersSize));
+    std::memcpy(file + 14, bitmapInfo.data(), static_cast<std::size_t>(infoSize));
+    Put32(file + 14, kInfoHeaderSize); // the header is always the 40-byte form
+    Put32(file + 14 + 20, 0);          // and its rows are exactly as long as computed
 
-    bmp::BmpImage decoded = bmp::DecodeBmp(file);
+    bmp::BmpImage decoded = bmp::DecodeBmp({file, fileSize});
     switch (decoded.status) {
     case bmp::BmpStatus::Ok:
         break;

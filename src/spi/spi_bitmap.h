@@ -35,12 +35,12 @@ class TInSPIAble {
 public:
     using FileLoader = std::function<void(const QString& path)>;
     using StreamLoader = std::function<void(TStream& stream)>;
-    // Bitmap information block, pixel block (each as big as the plug-in's block), the
-    // picture information, success out.
-    using PictureSink =
-        std::function<void(std::span<const std::uint8_t> bitmapInfo,
-                           std::span<const std::uint8_t> bitmap, const TPictureInfoRec& info,
-                           bool& success)>;
+    // Bitmap information block, pixel block (each as big as the plug-in's block), room
+    // right before the pixel block that the sink may use, the picture information, success
+    // out.
+    using PictureSink = std::function<void(
+        std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
+        std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success)>;
     using ProgressSink = std::function<void(const TProgressReport& report)>;
     using SizeQuery = std::function<QSize()>;
 
@@ -97,8 +97,10 @@ public:
     // The picture sink: builds a bitmap file from a plug-in's two blocks and reads it.
     // Leaves success false (the plug-in's attempt failed) when the blocks are smaller than
     // their header says or the header is one no bitmap can have.
+    // headroom: writable bytes right before bitmap; when they hold the headers, the rows
+    // are read in place instead of copied.
     void SetDIB(std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
-                const TPictureInfoRec& info, bool& success);
+                std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success);
 
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;

@@ -16,8 +16,8 @@ namespace {
 // The picture as ImageMagick decodes it, 8-bit RGB rows; empty when it cannot.
 QByteArray Reference(const QString& path) {
     QProcess convert;
-    convert.start(QStringLiteral("convert"), {path, QStringLiteral("-depth"), QStringLiteral("8"),
-                                              QStringLiteral("rgb:-")});
+    convert.start(QStringLiteral("convert"),
+                  {path, QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("rgb:-")});
     if (!convert.waitForFinished(60000) || convert.exitCode() != 0) return {};
     return convert.readAllStandardOutput();
 }
@@ -37,8 +37,9 @@ TEST(ExamplePlugin, DecodesLikeAnIndependentDecoder) {
         const char* magic;
         int width, height, maxval;
     };
-    for (const Case& c : {Case{"colour.ppm", "P6", 61, 37, 255}, Case{"grey16.pgm", "P5", 13, 70, 1000},
-                          Case{"colour16.ppm", "P6", 5, 300, 65535}}) {
+    for (const Case& c :
+         {Case{"colour.ppm", "P6", 61, 37, 255}, Case{"grey16.pgm", "P5", 13, 70, 1000},
+          Case{"colour16.ppm", "P6", 5, 300, 65535}}) {
         SCOPED_TRACE(c.name);
         const int channels = c.magic[1] == '6' ? 3 : 1;
         QByteArray bytes = QByteArray(c.magic) + "\n# made by the test\n" +
@@ -63,10 +64,11 @@ TEST(ExamplePlugin, DecodesLikeAnIndependentDecoder) {
         for (int y = 0; y < c.height; ++y)
             for (int x = 0; x < c.width; ++x) {
                 const QRgb pixel = bitmap->Image().pixel(x, y);
-                const auto* ref =
-                    reinterpret_cast<const unsigned char*>(reference.constData()) + 3 * (y * c.width + x);
-                worst = std::max({worst, std::abs(qRed(pixel) - ref[0]),
-                                  std::abs(qGreen(pixel) - ref[1]), std::abs(qBlue(pixel) - ref[2])});
+                const auto* ref = reinterpret_cast<const unsigned char*>(reference.constData()) +
+                                  3 * (y * c.width + x);
+                worst =
+                    std::max({worst, std::abs(qRed(pixel) - ref[0]),
+                              std::abs(qGreen(pixel) - ref[1]), std::abs(qBlue(pixel) - ref[2])});
             }
         EXPECT_LE(worst, c.maxval == 255 ? 0 : 1); // scaling from other ranges may round apart
     }

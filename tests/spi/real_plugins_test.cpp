@@ -18,9 +18,9 @@ namespace {
 // ImageMagick's decode as 16-bit RGBA, big-endian samples; empty when it fails.
 QByteArray Reference(const QString& path) {
     QProcess convert;
-    convert.start(QStringLiteral("convert"), {path + QStringLiteral("[0]"), QStringLiteral("-depth"),
-                                              QStringLiteral("16"), QStringLiteral("-endian"),
-                                              QStringLiteral("MSB"), QStringLiteral("rgba:-")});
+    convert.start(QStringLiteral("convert"),
+                  {path + QStringLiteral("[0]"), QStringLiteral("-depth"), QStringLiteral("16"),
+                   QStringLiteral("-endian"), QStringLiteral("MSB"), QStringLiteral("rgba:-")});
     if (!convert.waitForFinished(60000) || convert.exitCode() != 0) return {};
     return convert.readAllStandardOutput();
 }
@@ -87,10 +87,11 @@ TEST_F(RealPlugins, DecodeLikeAnIndependentDecoder) {
     // Exact, except where two libraries may round apart: JPEG-compressed samples and CMYK
     // converted by each, alpha that libtiff premultiplies before we composite, and libtiff's
     // own 16-to-8-bit steps for grey samples and colour maps.
-    const std::map<QString, int> tolerance{
-        {QStringLiteral("rgb-jpeg.tif"), 2}, {QStringLiteral("cmyk.tif"), 1},
-        {QStringLiteral("rgba.tif"), 1},     {QStringLiteral("grey-16.tif"), 1},
-        {QStringLiteral("palette.tif"), 1}};
+    const std::map<QString, int> tolerance{{QStringLiteral("rgb-jpeg.tif"), 2},
+                                           {QStringLiteral("cmyk.tif"), 1},
+                                           {QStringLiteral("rgba.tif"), 1},
+                                           {QStringLiteral("grey-16.tif"), 1},
+                                           {QStringLiteral("palette.tif"), 1}};
     int files = 0;
     for (const char* folder : {"png", "tiff"}) {
         const QDir dir(QStringLiteral(SOROWA_TEST_DATA "/") + QLatin1String(folder));
@@ -98,7 +99,8 @@ TEST_F(RealPlugins, DecodeLikeAnIndependentDecoder) {
             if (name.startsWith(QLatin1String("bad-"))) continue;
             SCOPED_TRACE(name.toStdString());
             const auto allowed = tolerance.find(name);
-            EXPECT_LE(Compare(dir.filePath(name)), allowed == tolerance.end() ? 0 : allowed->second);
+            EXPECT_LE(Compare(dir.filePath(name)),
+                      allowed == tolerance.end() ? 0 : allowed->second);
             EXPECT_GE(Compare(dir.filePath(name)), 0);
             ++files;
         }
@@ -139,7 +141,8 @@ TEST_F(RealPlugins, ReportProgressByBandsAndStopWhenAsked) {
             });
             if (abort) {
                 EXPECT_THROW(picture.LoadFile(path), EInvalidGraphic);
-                EXPECT_EQ(percents, (std::vector<int>{0, 22, 100, 0, 100})); // then the other plug-in
+                EXPECT_EQ(percents,
+                          (std::vector<int>{0, 22, 100, 0, 100})); // then the other plug-in
             } else {
                 picture.LoadFile(path);
                 EXPECT_EQ(percents, (std::vector<int>{0, 22, 43, 64, 85, 99, 100}));

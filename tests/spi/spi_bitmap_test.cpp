@@ -202,3 +202,33 @@ TEST_F(SPIBitmapTest, NamelessStreamsTryTheReaderThenEveryPlugin) {
 
 } // namespace
 } // namespace sorowa::test
+
+namespace sorowa::test {
+namespace {
+
+// SetDIB on blocks that have no room in front (not from the program's local memory):
+// the bitmap file is put together in a buffer of its own; a block shorter than its header
+// says is refused either way.
+TEST(SetDIB, BuildsTheFileWithoutHeadroomAndRefusesShortBlocks) {
+    std::vector<std::uint8_t> info(40, 0);
+    info[0] = 40;
+    info[4] = 2;  // width
+    info[8] = 2;  // height, bottom-up
+    info[12] = 1; // planes
+    info[14] = 24;
+    const std::vector<std::uint8_t> pixels{1, 2, 3, 4, 5, 6, 0, 0, 7, 8, 9, 10, 11, 12, 0, 0};
+    TSPIBitmap bitmap;
+    bool success = false;
+    bitmap.SetDIB(info, pixels, {}, {}, success);
+    ASSERT_TRUE(success);
+    EXPECT_EQ(bitmap.Image().pixel(0, 1), qRgb(3, 2, 1));
+    EXPECT_EQ(bitmap.Image().pixel(1, 0), qRgb(12, 11, 10));
+    success = false;
+    bitmap.SetDIB(info, std::span(pixels).first(15), {}, {}, success);
+    EXPECT_FALSE(success);
+    bitmap.SetDIB(std::span(info).first(39), pixels, {}, {}, success);
+    EXPECT_FALSE(success);
+}
+
+} // namespace
+} // namespace sorowa::test

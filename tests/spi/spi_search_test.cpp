@@ -78,14 +78,15 @@ TEST_F(SPIsTest, OnlyOneSetAtATime) {
 
 TEST_F(SPIsTest, SearchLoadsEveryUsablePluginOnceAndRegistersPicturePatterns) {
     const QString dir = folder.Path();
-    for (const char* name : {"tppicture", "tpmulti", "tplower", "tparchive", "tpnoinfo",
-                             "tpnopicture", "tphalfpair"})
+    for (const char* name :
+         {"tppicture", "tpmulti", "tplower", "tparchive", "tpnoinfo", "tpnopicture", "tphalfpair"})
         CopyPlugin(name, dir);
     folder.Write(QStringLiteral("junk.spi"), "MZ this is no library");
     folder.Write(QStringLiteral("empty.spi"), "");
     CopyPlugin(QStringLiteral("tppicturetoo"), dir, QStringLiteral(".hidden.spi"));
     QDir(dir).mkdir(QStringLiteral("folder.spi"));
-    ASSERT_EQ(mkfifo(QFile::encodeName(folder.File(QStringLiteral("fifo.spi"))).constData(), 0600), 0);
+    ASSERT_EQ(mkfifo(QFile::encodeName(folder.File(QStringLiteral("fifo.spi"))).constData(), 0600),
+              0);
     QFile::link(folder.File(QStringLiteral("fifo.spi")), folder.File(QStringLiteral("link.spi")));
 
     QStringList searching;
@@ -103,14 +104,13 @@ TEST_F(SPIsTest, SearchLoadsEveryUsablePluginOnceAndRegistersPicturePatterns) {
             classes << QString::fromLatin1(set.Items(i).ClassType().name) + u':' +
                            QFileInfo(set.Items(i).FileName()).fileName();
         classes.sort();
-        EXPECT_EQ(classes, (QStringList{"TAmSPI:tparchive.spi", "TInSPI:tphalfpair.spi",
-                                        "TInSPI:tpmulti.spi", "TInSPI:tppicture.spi",
-                                        "TSPI:tplower.spi"}));
+        EXPECT_EQ(classes,
+                  (QStringList{"TAmSPI:tparchive.spi", "TInSPI:tphalfpair.spi",
+                               "TInSPI:tpmulti.spi", "TInSPI:tppicture.spi", "TSPI:tplower.spi"}));
         searching.sort();
-        EXPECT_EQ(searching,
-                  (QStringList{"empty.spi", "junk.spi", "link.spi", "tparchive.spi", "tphalfpair.spi",
-                               "tplower.spi", "tpmulti.spi", "tpnoinfo.spi", "tpnopicture.spi",
-                               "tppicture.spi"}));
+        EXPECT_EQ(searching, (QStringList{"empty.spi", "junk.spi", "link.spi", "tparchive.spi",
+                                          "tphalfpair.spi", "tplower.spi", "tpmulti.spi",
+                                          "tpnoinfo.spi", "tpnopicture.spi", "tppicture.spi"}));
         EXPECT_EQ(CountEvents("tppicturetoo", "load"), 0); // hidden, and late
         for (const char* ext : {"tpi", "jpg", "jpeg", "jpe", "tpx", "tpm"})
             EXPECT_EQ(Registrations(QString::fromLatin1(ext)), 1) << ext;

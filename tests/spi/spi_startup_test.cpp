@@ -57,7 +57,8 @@ class StartupWithJunk : public StartupWithPlugins {
         QFile::remove(windows.File(QStringLiteral("ifppm.spi")));
         programFolder.Write(QStringLiteral("ifpng.spi"), "not a plug-in");
         windows.Write(QStringLiteral("iftiff.spi"), QByteArray(5000, '\x7f'));
-        system.Write(QStringLiteral("x.spi"), "\x7f" "ELF");
+        system.Write(QStringLiteral("x.spi"), "\x7f"
+                                              "ELF");
     }
 };
 

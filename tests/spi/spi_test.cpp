@@ -4,9 +4,9 @@
 #include "support/temp_folder.h"
 
 #include <QFileInfo>
-#include <gtest/gtest.h>
 #include <climits>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <random>
 
 namespace sorowa::test {
@@ -77,8 +77,9 @@ TEST(CreateSPI, ErrorsNameTheFileAndTheEntryPoint) {
         TSPI::Create<TInSPI>(noPicture);
         ADD_FAILURE() << "created";
     } catch (const ESPIInvalidAPI& e) {
-        EXPECT_EQ(e.Message(),
-                  QStringLiteral("GetPictureは[%1]では使えないSusie Plugin APIです").arg(noPicture));
+        EXPECT_EQ(
+            e.Message(),
+            QStringLiteral("GetPictureは[%1]では使えないSusie Plugin APIです").arg(noPicture));
     }
     EXPECT_EQ(CountEvents("tpnopicture", "release"), 1); // the half-made object let it go
 
@@ -108,7 +109,8 @@ TEST(CreateSPI, HostileInfoTextsAreReadSafelyOrRefused) {
             if (overrun) written = static_cast<std::size_t>(length) + 2 + random() % 2000;
             for (std::size_t i = 0; i < written; ++i)
                 buffer[i] = static_cast<char>(1 + random() % 255); // no NUL anywhere
-            if (index == 0 && !overrun && random() % 2 == 0) std::strcpy(buffer, version[random() % 4]);
+            if (index == 0 && !overrun && random() % 2 == 0)
+                std::strcpy(buffer, version[random() % 4]);
             overran = overran || overrun;
             const std::int32_t results[] = {1, 255, 256, 100000, INT32_MAX, INT32_MIN, -5};
             return results[random() % 7];

@@ -8,15 +8,15 @@
 
 #include <string.h>
 
-#define TP_PICTURE 1   /* "00IN", *.tpi */
-#define TP_MULTI 2     /* "00IN", several formats, a pattern list, a pattern without "." */
-#define TP_LOWER 3     /* "00in" */
-#define TP_ARCHIVE 4   /* "00AM" */
-#define TP_NO_INFO 5   /* no GetPluginInfo */
-#define TP_NO_PICTURE 6 /* "00IN" without GetPicture */
-#define TP_HALF_PAIR 7 /* info text 2 but not 3 */
-#define TP_SCRIPTED 8  /* info texts come from the test program */
-#define TP_PICTURE_BMP 9 /* as TP_PICTURE, also claiming *.bmp */
+#define TP_PICTURE 1      /* "00IN", *.tpi */
+#define TP_MULTI 2        /* "00IN", several formats, a pattern list, a pattern without "." */
+#define TP_LOWER 3        /* "00in" */
+#define TP_ARCHIVE 4      /* "00AM" */
+#define TP_NO_INFO 5      /* no GetPluginInfo */
+#define TP_NO_PICTURE 6   /* "00IN" without GetPicture */
+#define TP_HALF_PAIR 7    /* info text 2 but not 3 */
+#define TP_SCRIPTED 8     /* info texts come from the test program */
+#define TP_PICTURE_BMP 9  /* as TP_PICTURE, also claiming *.bmp */
 #define TP_PICTURE_TOO 10 /* as TP_PICTURE under another name */
 
 #ifndef TP_VARIANT
@@ -36,37 +36,44 @@ enum {
     MODE_ZERO_COLOURS = 8, /* 4 bits with 0 colours used */
 };
 
-extern void SorowaTestPluginEvent(const char *plugin, const char *event, const void *data,
+extern void SorowaTestPluginEvent(const char* plugin, const char* event, const void* data,
                                   int value) __attribute__((weak));
-extern int32_t SorowaTestPluginInfo(int32_t index, char *buffer, int32_t length)
+extern int32_t SorowaTestPluginInfo(int32_t index, char* buffer, int32_t length)
     __attribute__((weak));
 
-static void event(const char *name, const void *data, int value) {
+static void event(const char* name, const void* data, int value) {
     if (SorowaTestPluginEvent) SorowaTestPluginEvent(TP_NAME, name, data, value);
 }
 
-__attribute__((constructor)) static void loaded(void) { event("load", 0, 0); }
-__attribute__((destructor)) static void released(void) { event("release", 0, 0); }
+__attribute__((constructor)) static void loaded(void) {
+    event("load", 0, 0);
+}
+__attribute__((destructor)) static void released(void) {
+    event("release", 0, 0);
+}
 
 #if TP_VARIANT == TP_PICTURE || TP_VARIANT == TP_NO_PICTURE || TP_VARIANT == TP_PICTURE_TOO
-static const char *const texts[] __attribute__((unused)) = {"00IN", TP_NAME, "*.tpi", "Test picture", 0};
+static const char* const texts[]
+    __attribute__((unused)) = {"00IN", TP_NAME, "*.tpi", "Test picture", 0};
 #elif TP_VARIANT == TP_PICTURE_BMP
-static const char *const texts[] __attribute__((unused)) = {"00IN", TP_NAME, "*.tpi;*.bmp", "Test picture", 0};
+static const char* const texts[]
+    __attribute__((unused)) = {"00IN", TP_NAME, "*.tpi;*.bmp", "Test picture", 0};
 #elif TP_VARIANT == TP_MULTI
-static const char *const texts[] __attribute__((unused)) = {"00IN", TP_NAME, "*.jpg;*.jpeg;*.jpe", "JPEG picture",
-                                    "tpx", "No dot", "*.tpm", "Third", 0};
+static const char* const texts[] __attribute__((unused)) = {
+    "00IN", TP_NAME, "*.jpg;*.jpeg;*.jpe", "JPEG picture", "tpx", "No dot", "*.tpm", "Third", 0};
 #elif TP_VARIANT == TP_LOWER
-static const char *const texts[] __attribute__((unused)) = {"00in", TP_NAME, "*.low", "Lower case", 0};
+static const char* const texts[]
+    __attribute__((unused)) = {"00in", TP_NAME, "*.low", "Lower case", 0};
 #elif TP_VARIANT == TP_ARCHIVE
-static const char *const texts[] __attribute__((unused)) = {"00AM", TP_NAME, "*.arc", "Archive", 0};
+static const char* const texts[] __attribute__((unused)) = {"00AM", TP_NAME, "*.arc", "Archive", 0};
 #elif TP_VARIANT == TP_HALF_PAIR
-static const char *const texts[] __attribute__((unused)) = {"00IN", TP_NAME, "*.half", 0};
+static const char* const texts[] __attribute__((unused)) = {"00IN", TP_NAME, "*.half", 0};
 #else
-static const char *const texts[] __attribute__((unused)) = {0};
+static const char* const texts[] __attribute__((unused)) = {0};
 #endif
 
 #if TP_VARIANT != TP_NO_INFO
-int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length) {
+int32_t GetPluginInfo(int32_t index, char* buffer, int32_t length) {
     event("info", 0, index);
 #if TP_VARIANT == TP_SCRIPTED
     (void)texts;
@@ -83,16 +90,18 @@ int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length) {
 }
 #endif
 
-static uint32_t u16(const unsigned char *p) { return (uint32_t)(p[0] | p[1] << 8); }
+static uint32_t u16(const unsigned char* p) {
+    return (uint32_t)(p[0] | p[1] << 8);
+}
 
-int32_t IsSupported(const char *file_name, const void *data) {
+int32_t IsSupported(const char* file_name, const void* data) {
     event("IsSupported", data, 0);
     event("IsSupportedName", file_name, 0);
     return memcmp(data, "TPIC", 4) == 0;
 }
 
-int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct PictureInfo *info) {
-    const unsigned char *p = (const unsigned char *)data;
+int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct PictureInfo* info) {
+    const unsigned char* p = (const unsigned char*)data;
     event("GetPictureInfo", data, length);
     if (flag != SPI_INPUT_MEMORY || length < 10 || memcmp(data, "TPIC", 4) != 0)
         return SPI_NOT_SUPPORTED;
@@ -110,13 +119,19 @@ int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct P
 }
 
 #if TP_VARIANT == TP_ARCHIVE
-int32_t GetArchiveInfo(void) { return 1; }
-int32_t GetFileInfo(void) { return 1; }
-int32_t GetFile(void) { return 1; }
+int32_t GetArchiveInfo(void) {
+    return 1;
+}
+int32_t GetFileInfo(void) {
+    return 1;
+}
+int32_t GetFile(void) {
+    return 1;
+}
 #endif
 
 #if TP_VARIANT != TP_NO_PICTURE
-static void header(unsigned char *h, int32_t width, int32_t height, int bits, uint32_t colours) {
+static void header(unsigned char* h, int32_t width, int32_t height, int bits, uint32_t colours) {
     memset(h, 0, 40);
     h[0] = 40;
     memcpy(h + 4, &width, 4);
@@ -126,9 +141,9 @@ static void header(unsigned char *h, int32_t width, int32_t height, int bits, ui
     memcpy(h + 32, &colours, 4);
 }
 
-int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bitmap_info,
-                   uint32_t *bitmap, ProgressCallback progress, int32_t user) {
-    const unsigned char *p = (const unsigned char *)data;
+int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bitmap_info,
+                   uint32_t* bitmap, ProgressCallback progress, int32_t user) {
+    const unsigned char* p = (const unsigned char*)data;
     int32_t width, height, x, y, bits, mode, stride;
     uint32_t colours, ih, ph;
     unsigned char *info, *pixels;
@@ -145,17 +160,17 @@ int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bi
     ih = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 40 + 4 * (bits == 4 ? 16 : colours));
     ph = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, (uint32_t)(stride * height));
     if (!ih || !ph) return SPI_NO_MEMORY;
-    info = (unsigned char *)LocalLock(ih);
-    pixels = (unsigned char *)LocalLock(ph);
-    header(info, mode == MODE_HUGE_HEADER ? 65535 : width, mode == MODE_HUGE_HEADER ? 65535 : height,
-           bits, colours);
+    info = (unsigned char*)LocalLock(ih);
+    pixels = (unsigned char*)LocalLock(ph);
+    header(info, mode == MODE_HUGE_HEADER ? 65535 : width,
+           mode == MODE_HUGE_HEADER ? 65535 : height, bits, colours);
     for (x = 0; x < (bits == 4 ? 16 : (int32_t)colours); ++x) {
-        info[40 + 4 * x] = (unsigned char)(x * 16);       /* blue */
+        info[40 + 4 * x] = (unsigned char)(x * 16);      /* blue */
         info[40 + 4 * x + 1] = (unsigned char)(255 - x); /* green */
         info[40 + 4 * x + 2] = (unsigned char)(x * 3);   /* red */
     }
     for (y = 0; y < height; ++y) {
-        unsigned char *row = pixels + (height - 1 - y) * stride; /* bottom-up */
+        unsigned char* row = pixels + (height - 1 - y) * stride; /* bottom-up */
         for (x = 0; x < width; ++x) {
             if (bits == 24) {
                 row[3 * x] = (unsigned char)(x * 2);

@@ -16,10 +16,10 @@
 /* Rows per band, and per progress report. */
 #define BAND 64
 
-static const char *const info_texts[] = {"00IN", "Sorowa TIFF decoder (libtiff)", "*.tif;*.tiff",
+static const char* const info_texts[] = {"00IN", "Sorowa TIFF decoder (libtiff)", "*.tif;*.tiff",
                                          "TIFF picture"};
 
-int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length) {
+int32_t GetPluginInfo(int32_t index, char* buffer, int32_t length) {
     if (index < 0 || index >= (int32_t)(sizeof info_texts / sizeof info_texts[0]) || length < 1)
         return 0;
     strncpy(buffer, info_texts[index], (size_t)length - 1);
@@ -27,25 +27,25 @@ int32_t GetPluginInfo(int32_t index, char *buffer, int32_t length) {
     return (int32_t)strlen(buffer);
 }
 
-static int signature(const unsigned char *p) {
+static int signature(const unsigned char* p) {
     /* "II" or "MM", then 42 (classic TIFF) or 43 (BigTIFF) in that byte order. */
     return (p[0] == 'I' && p[1] == 'I' && (p[2] == 42 || p[2] == 43) && p[3] == 0) ||
            (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && (p[3] == 42 || p[3] == 43));
 }
 
-int32_t IsSupported(const char *file_name, const void *data) {
+int32_t IsSupported(const char* file_name, const void* data) {
     (void)file_name;
-    return signature((const unsigned char *)data);
+    return signature((const unsigned char*)data);
 }
 
 /* The file in memory, as libtiff's client procedures see it. */
 struct source {
-    const unsigned char *data;
+    const unsigned char* data;
     toff_t size, pos;
 };
 
-static tmsize_t read_proc(thandle_t handle, void *buffer, tmsize_t count) {
-    struct source *s = (struct source *)handle;
+static tmsize_t read_proc(thandle_t handle, void* buffer, tmsize_t count) {
+    struct source* s = (struct source*)handle;
     toff_t left = s->pos < s->size ? s->size - s->pos : 0;
     if (count <= 0) return 0;
     if ((toff_t)count > left) count = (tmsize_t)left;
@@ -54,7 +54,7 @@ static tmsize_t read_proc(thandle_t handle, void *buffer, tmsize_t count) {
     return count;
 }
 
-static tmsize_t write_proc(thandle_t handle, void *buffer, tmsize_t count) {
+static tmsize_t write_proc(thandle_t handle, void* buffer, tmsize_t count) {
     (void)handle;
     (void)buffer;
     (void)count;
@@ -62,7 +62,7 @@ static tmsize_t write_proc(thandle_t handle, void *buffer, tmsize_t count) {
 }
 
 static toff_t seek_proc(thandle_t handle, toff_t offset, int whence) {
-    struct source *s = (struct source *)handle;
+    struct source* s = (struct source*)handle;
     toff_t base = whence == SEEK_CUR ? s->pos : whence == SEEK_END ? s->size : 0;
     if (offset > (toff_t)INT64_MAX - base) return (toff_t)-1;
     s->pos = base + offset;
@@ -74,23 +74,25 @@ static int close_proc(thandle_t handle) {
     return 0;
 }
 
-static toff_t size_proc(thandle_t handle) { return ((struct source *)handle)->size; }
+static toff_t size_proc(thandle_t handle) {
+    return ((struct source*)handle)->size;
+}
 
-static int map_proc(thandle_t handle, void **base, toff_t *size) {
-    struct source *s = (struct source *)handle;
-    *base = (void *)s->data;
+static int map_proc(thandle_t handle, void** base, toff_t* size) {
+    struct source* s = (struct source*)handle;
+    *base = (void*)s->data;
     *size = s->size;
     return 1;
 }
 
-static void unmap_proc(thandle_t handle, void *base, toff_t size) {
+static void unmap_proc(thandle_t handle, void* base, toff_t size) {
     (void)handle;
     (void)base;
     (void)size;
 }
 
 /* libtiff's messages are not shown anywhere; a failure shows in the results. */
-static int quiet(TIFF *tif, void *user, const char *module, const char *format, va_list args) {
+static int quiet(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
     (void)tif;
     (void)user;
     (void)module;
@@ -99,11 +101,11 @@ static int quiet(TIFF *tif, void *user, const char *module, const char *format, 
     return 1;
 }
 
-static TIFF *open_tiff(struct source *s, const char *data, int32_t length) {
-    TIFFOpenOptions *options;
-    TIFF *tif;
-    if (length < 8 || !signature((const unsigned char *)data)) return NULL;
-    s->data = (const unsigned char *)data;
+static TIFF* open_tiff(struct source* s, const char* data, int32_t length) {
+    TIFFOpenOptions* options;
+    TIFF* tif;
+    if (length < 8 || !signature((const unsigned char*)data)) return NULL;
+    s->data = (const unsigned char*)data;
     s->size = (toff_t)length;
     s->pos = 0;
     options = TIFFOpenOptionsAlloc();
@@ -117,9 +119,9 @@ static TIFF *open_tiff(struct source *s, const char *data, int32_t length) {
     return tif;
 }
 
-int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct PictureInfo *info) {
+int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct PictureInfo* info) {
     struct source s;
-    TIFF *tif;
+    TIFF* tif;
     uint32_t width = 0, height = 0;
     uint16_t bits = 1, samples = 1;
     if (flag != SPI_INPUT_MEMORY) return SPI_NOT_SUPPORTED;
@@ -140,23 +142,35 @@ int32_t GetPictureInfo(const char *data, int32_t length, uint32_t flag, struct P
 }
 
 /* Composites one band row (libtiff's premultiplied ABGR words) over white into BGR. */
-static void to_bgr(const uint32_t *rgba, unsigned char *bgr, uint32_t width) {
+static void to_bgr(const uint32_t* rgba, unsigned char* bgr, uint32_t width) {
     uint32_t x;
     for (x = 0; x < width; ++x, bgr += 3) {
         const uint32_t p = rgba[x], white = 255u - TIFFGetA(p);
-        const uint32_t r = TIFFGetR(p) + white, g = TIFFGetG(p) + white, b = TIFFGetB(p) + white;
+        uint32_t r, g, b;
+        if (white == 0) {
+            bgr[0] = (unsigned char)TIFFGetB(p);
+            bgr[1] = (unsigned char)TIFFGetG(p);
+            bgr[2] = (unsigned char)TIFFGetR(p);
+            continue;
+        }
+        r = TIFFGetR(p) + white;
+        g = TIFFGetG(p) + white;
+        b = TIFFGetB(p) + white;
         bgr[0] = (unsigned char)(b > 255 ? 255 : b);
         bgr[1] = (unsigned char)(g > 255 ? 255 : g);
         bgr[2] = (unsigned char)(r > 255 ? 255 : r);
     }
+    /* The row's padding: up to 3 bytes, zero. */
+    for (x = 0; (width * 3 + x) % 4 != 0; ++x)
+        bgr[x] = 0;
 }
 
-static int32_t decode(TIFF *tif, uint32_t *info_handle, uint32_t *pixel_handle,
+static int32_t decode(TIFF* tif, uint32_t* info_handle, uint32_t* pixel_handle,
                       ProgressCallback progress, int32_t user) {
     char message[1024];
     TIFFRGBAImage image;
     uint32_t width, height, y, rows, stride;
-    uint32_t *band = NULL;
+    uint32_t* band = NULL;
     unsigned char *pixels, *header;
     int32_t result = SPI_SUCCESS;
 
@@ -171,9 +185,9 @@ static int32_t decode(TIFF *tif, uint32_t *info_handle, uint32_t *pixel_handle,
     }
     stride = (width * 3 + 3) / 4 * 4;
     *info_handle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 40);
-    *pixel_handle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, stride * height);
-    band = (uint32_t *)malloc((size_t)width * BAND * 4);
-    pixels = *pixel_handle ? (unsigned char *)LocalLock(*pixel_handle) : NULL;
+    *pixel_handle = LocalAlloc(LMEM_MOVEABLE, stride * height); /* every byte written */
+    band = (uint32_t*)malloc((size_t)width * BAND * 4);
+    pixels = *pixel_handle ? (unsigned char*)LocalLock(*pixel_handle) : NULL;
     if (!*info_handle || !pixels || !band) result = SPI_NO_MEMORY;
 
     for (y = 0; result == SPI_SUCCESS && y < height; y += rows) {
@@ -186,7 +200,8 @@ static int32_t decode(TIFF *tif, uint32_t *info_handle, uint32_t *pixel_handle,
             break;
         }
         for (i = 0; i < rows; ++i)
-            to_bgr(band + (size_t)i * width, pixels + (size_t)(height - 1 - (y + i)) * stride, width);
+            to_bgr(band + (size_t)i * width, pixels + (size_t)(height - 1 - (y + i)) * stride,
+                   width);
         if (progress && progress((int32_t)(y + rows), (int32_t)height, user) != 0)
             result = SPI_ABORTED;
     }
@@ -194,7 +209,7 @@ static int32_t decode(TIFF *tif, uint32_t *info_handle, uint32_t *pixel_handle,
     free(band);
     if (pixels) LocalUnlock(*pixel_handle);
     if (result == SPI_SUCCESS) {
-        header = (unsigned char *)LocalLock(*info_handle);
+        header = (unsigned char*)LocalLock(*info_handle);
         header[0] = 40;
         memcpy(header + 4, &width, 4);
         memcpy(header + 8, &height, 4);
@@ -209,10 +224,10 @@ static int32_t decode(TIFF *tif, uint32_t *info_handle, uint32_t *pixel_handle,
     return result;
 }
 
-int32_t GetPicture(const char *data, int32_t length, uint32_t flag, uint32_t *bitmap_info,
-                   uint32_t *bitmap, ProgressCallback progress, int32_t user) {
+int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bitmap_info,
+                   uint32_t* bitmap, ProgressCallback progress, int32_t user) {
     struct source s;
-    TIFF *tif;
+    TIFF* tif;
     uint32_t info_handle = 0, pixel_handle = 0;
     int32_t result;
     if (flag != SPI_INPUT_MEMORY) return SPI_NOT_SUPPORTED;
