@@ -5,7 +5,7 @@ sorowa_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libgif-dev
-  libpng-dev
+  libpng-dev libtiff-dev imagemagick
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fontconfig
   xvfb xauth openbox wmctrl x11-utils

@@ -16,6 +16,7 @@
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
 #include "settings/settings_file.h"
+#include "spi/spi.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/grid_layout.h"
@@ -92,6 +93,11 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdi
     BuildMenu();
     ConnectHandlers();
     qApp->installEventFilter(this);
+
+    SPIs1 = std::make_unique<TSPIs>();
+    SPIs1->SearchOptions = {TSPISearchOption::spsSusieDir, TSPISearchOption::spsAppDir,
+                            TSPISearchOption::spsSystemDir, TSPISearchOption::spsWindowsDir};
+    SPIs1->Loaded();
 }
 
 TForm_Main::~TForm_Main() {

@@ -25,6 +25,7 @@ class TForm_Henkou;
 class TRenameHistory;
 class TForm_Option;
 class TForm_About;
+class TSPIs;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -41,6 +42,8 @@ public:
     // The options dialog and the About box, created once at start-up.
     TForm_Option* Form_Option = nullptr;
     TForm_About* Form_About = nullptr;
+    // The decoder plug-ins, found and loaded while the window is made.
+    std::unique_ptr<TSPIs> SPIs1;
 
     // Controls, by their names.
     QFrame* Bevel1;

@@ -11,6 +11,7 @@
 #include "rename/rename_dialog.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
+#include "spi/spi_bitmap.h"
 #include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
 
@@ -21,9 +22,11 @@ namespace sorowa {
 void RegisterPictureClasses() {
     RegisterJpegPicture();
     RegisterGifPicture();
+    RegisterSPIBitmap();
 }
 
 void UnregisterPictureClasses() {
+    UnregisterSPIBitmap();
     UnregisterGifPicture();
     UnregisterJpegPicture();
 }

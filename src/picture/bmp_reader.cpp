@@ -356,7 +356,10 @@ QImage DecodeBmpPixels(const BmpHeader& h, std::span<const std::uint8_t> pixels)
     const bool indexed = h.bitCount <= 8;
     QImage image(h.width, h.height, indexed ? QImage::Format_Indexed8 : QImage::Format_RGB32);
     if (image.isNull()) return image;
-    image.fill(indexed ? 0u : qRgb(0, 0, 0));
+    // Rows the data does not reach stay black; when it reaches all of them, every pixel is
+    // written below and clearing first would only cost time.
+    if (h.runLength || pixels.size() < h.stride * static_cast<std::uint64_t>(h.height))
+        image.fill(indexed ? 0u : qRgb(0, 0, 0));
     if (indexed) image.setColorTable(IndexColors(h));
     if (h.runLength) {
         ExpandRle(pixels, h.rle4, image);

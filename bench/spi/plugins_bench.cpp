@@ -1,0 +1,99 @@
+// Load and first draw of a 12-megapixel PNG and LZW TIFF through the plug-in path, against
+// libpng's and libtiff's own decode of the same files into a buffer.
+//
+// Run: bench/spi/plugins_bench   (makes its pictures with ImageMagick in /tmp on first use)
+#include "picture/picture.h"
+#include "spi/spi.h"
+#include "spi/spi_bitmap.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <benchmark/benchmark.h>
+#include <png.h>
+#include <tiffio.h>
+#include <vector>
+
+namespace {
+
+// A noisy 4000 x 3000 photo-like picture, so that the files compress like real ones.
+QString Picture(const char* name, const QStringList& options) {
+    const QString path = QStringLiteral("/tmp/sorowa-bench-") + QLatin1String(name);
+    if (!QFileInfo::exists(path))
+        QProcess::execute(QStringLiteral("convert"),
+                          QStringList{"-size", "4000x3000", "gradient:navy-orange", "-attenuate",
+                                      "0.4", "+noise", "Gaussian", "-depth", "8"} +
+                              options + QStringList{path});
+    return path;
+}
+
+const QString& Png() {
+    static const QString path = Picture("12mp.png", {});
+    return path;
+}
+const QString& Tiff() {
+    static const QString path = Picture("12mp.tif", {"-compress", "LZW"});
+    return path;
+}
+
+struct Host {
+    Host() {
+        sorowa::RegisterSPIBitmap();
+        set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/if*.spi"));
+    }
+    sorowa::TSPIs set;
+};
+
+void PluginPath(benchmark::State& state, const QString& path) {
+    static Host host;
+    QImage target(100, 100, QImage::Format_RGB32);
+    for (auto _ : state) {
+        sorowa::TPicture picture;
+        picture.LoadFile(path);
+        QPainter painter(&target);
+        sorowa::TCanvas canvas(painter, 32);
+        picture.Graphic()->Draw(canvas, target.rect());
+        benchmark::DoNotOptimize(target.bits());
+    }
+}
+
+void LibpngOwn(benchmark::State& state) {
+    for (auto _ : state) {
+        png_image image{};
+        image.version = PNG_IMAGE_VERSION;
+        png_image_begin_read_from_file(&image, Png().toLocal8Bit().constData());
+        image.format = PNG_FORMAT_BGR;
+        std::vector<png_byte> buffer(PNG_IMAGE_SIZE(image));
+        png_image_finish_read(&image, nullptr, buffer.data(), 0, nullptr);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+}
+
+void LibtiffOwn(benchmark::State& state) {
+    for (auto _ : state) {
+        TIFF* tif = TIFFOpen(Tiff().toLocal8Bit().constData(), "r");
+        std::uint32_t width = 0, height = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+        std::vector<std::uint32_t> raster(std::size_t{width} * height);
+        TIFFReadRGBAImageOriented(tif, width, height, raster.data(), ORIENTATION_TOPLEFT, 0);
+        TIFFClose(tif);
+        benchmark::DoNotOptimize(raster.data());
+    }
+}
+
+BENCHMARK(LibpngOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK_CAPTURE(PluginPath, png, Png())->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(LibtiffOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK_CAPTURE(PluginPath, tiff, Tiff())->Unit(benchmark::kMillisecond)->MinTime(3);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    return 0;
+}

@@ -1,0 +1,119 @@
+#include "spi/local_memory.h"
+
+#include "sorowa/spi.h"
+
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <unordered_map>
+
+namespace sorowa::spi {
+namespace {
+
+struct Block {
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::uint32_t size = 0;
+    std::uint32_t locks = 0;
+};
+
+// Handles are never reused while the counter has not wrapped, so a stale handle from a
+// plug-in finds nothing instead of someone else's block.
+struct Table {
+    std::mutex mutex;
+    std::unordered_map<std::uint32_t, Block> blocks;
+    std::uint32_t next = 0x1000;
+};
+
+Table& TheTable() {
+    static Table table;
+    return table;
+}
+
+} // namespace
+
+bool IsLocalHandle(std::uint32_t handle) {
+    Table& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    return table.blocks.contains(handle);
+}
+
+std::size_t LiveLocalBlocks() {
+    Table& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    return table.blocks.size();
+}
+
+TLocalBlock::TLocalBlock(std::uint32_t handle) : handle_(handle) {
+    if (!IsLocalHandle(handle)) return;
+    data_ = static_cast<const std::uint8_t*>(LocalLock(handle));
+    size_ = data_ != nullptr ? LocalSize(handle) : 0;
+}
+
+std::span<std::uint8_t> TLocalBlock::Headroom() const {
+    if (data_ == nullptr) return {};
+    return {const_cast<std::uint8_t*>(data_) - kLocalHeadroom, kLocalHeadroom};
+}
+
+TLocalBlock::~TLocalBlock() {
+    if (data_ != nullptr) LocalUnlock(handle_);
+    LocalFree(handle_); // an unknown handle is refused by the table, nothing else happens
+}
+
+} // namespace sorowa::spi
+
+using sorowa::spi::Block;
+using sorowa::spi::TheTable;
+
+extern "C" {
+
+uint32_t LocalAlloc(uint32_t flags, uint32_t bytes) {
+    if (bytes > sorowa::spi::kMaxLocalBlock) return 0;
+    // Room for at least one byte, so that even an empty block has an address to lock.
+    std::unique_ptr<std::uint8_t[]> memory(
+        new (std::nothrow) std::uint8_t[sorowa::spi::kLocalHeadroom + (bytes == 0 ? 1 : bytes)]);
+    if (!memory) return 0;
+    if ((flags & LMEM_ZEROINIT) != 0)
+        std::memset(memory.get() + sorowa::spi::kLocalHeadroom, 0, bytes == 0 ? 1 : bytes);
+    auto& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    std::uint32_t handle = table.next;
+    while (handle == 0 || table.blocks.contains(handle))
+        ++handle;
+    table.next = handle + 1;
+    table.blocks.emplace(handle, Block{std::move(memory), bytes, 0});
+    return handle;
+}
+
+void* LocalLock(uint32_t handle) {
+    auto& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    const auto it = table.blocks.find(handle);
+    if (it == table.blocks.end()) return nullptr;
+    ++it->second.locks;
+    return it->second.bytes.get() + sorowa::spi::kLocalHeadroom;
+}
+
+int32_t LocalUnlock(uint32_t handle) {
+    auto& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    const auto it = table.blocks.find(handle);
+    if (it == table.blocks.end() || it->second.locks == 0) return 0;
+    --it->second.locks;
+    return it->second.locks != 0 ? 1 : 0;
+}
+
+uint32_t LocalSize(uint32_t handle) {
+    auto& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    const auto it = table.blocks.find(handle);
+    return it == table.blocks.end() ? 0 : it->second.size;
+}
+
+uint32_t LocalFree(uint32_t handle) {
+    auto& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    return table.blocks.erase(handle) != 0 ? 0 : handle;
+}
+
+} // extern "C"

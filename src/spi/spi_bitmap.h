@@ -1,0 +1,118 @@
+#pragma once
+// The picture class of every extension a picture plug-in registers: a bitmap that loads
+// through the plug-ins first (or last, for bitmap files) and through the bitmap reader
+// otherwise. The decoding sits in TInSPIAble, which knows its owner only through the
+// operations it is handed.
+
+#include "picture/bitmap.h"
+
+#include <QSize>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <span>
+
+namespace sorowa {
+
+class TInSPI;
+class TMemoryStream;
+class TStream;
+
+// Picture information a plug-in gave for a picture.
+struct TPictureInfoRec {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint16_t xDensity = 0;
+    std::uint16_t yDensity = 0;
+    std::int16_t colourDepth = 0;
+    QString info;
+    bool valid = false;
+};
+
+class TInSPIAble {
+public:
+    using FileLoader = std::function<void(const QString& path)>;
+    using StreamLoader = std::function<void(TStream& stream)>;
+    // Bitmap information block, pixel block (each as big as the plug-in's block), room
+    // right before the pixel block that the sink may use, the picture information, success
+    // out.
+    using PictureSink = std::function<void(
+        std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
+        std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success)>;
+    using ProgressSink = std::function<void(const TProgressReport& report)>;
+    using SizeQuery = std::function<QSize()>;
+
+    TInSPIAble(QString nativeExtension, FileLoader fileLoader, StreamLoader streamLoader,
+               PictureSink pictureSink, ProgressSink progressSink, SizeQuery ownerSize);
+    ~TInSPIAble();
+    TInSPIAble(const TInSPIAble&) = delete;
+    TInSPIAble& operator=(const TInSPIAble&) = delete;
+
+    void LoadFile(const QString& path);
+    void LoadFromStream(TStream& stream);
+    void LoadFromStreamWithName(TStream& stream, const QString& fileName);
+
+    const QString& NativeExtension() const { return nativeExtension_; }
+    TInSPI* SPI = nullptr;
+    bool HeaderSkipRetry = true;
+
+    // The progress callback handed to plug-ins (public for the plug-ins' sake only).
+    static std::int32_t Callback(std::int32_t numerator, std::int32_t denominator,
+                                 std::int32_t user);
+
+private:
+    bool LoadNative(TMemoryStream& image);
+    bool LoadBySPIs(const TMemoryStream& image);
+    bool LoadBySPI(TInSPI& spi, const TMemoryStream& image);
+    bool DecodeBuffer(TInSPI& spi, const std::uint8_t* data, std::size_t length);
+    void Report(TProgressStage stage, int percent, bool redrawNow);
+    void SetName(const QString& name);
+
+    QString extension_;
+    QString fileName_;
+    QString nativeExtension_;
+    FileLoader fileLoader_;
+    StreamLoader streamLoader_;
+    PictureSink pictureSink_;
+    ProgressSink progressSink_;
+    SizeQuery ownerSize_;
+};
+
+class TSPIBitmap : public TBitmap {
+public:
+    static const TGraphicClass Class;
+    const TGraphicClass& ClassType() const override { return Class; }
+
+    TSPIBitmap();
+    ~TSPIBitmap() override;
+
+    void LoadFile(const QString& path) override;
+    void LoadFromStream(TStream& stream) override;
+    virtual void LoadFromStreamWithName(TStream& stream, const QString& fileName);
+    // Copies the plug-in choice of another plug-in picture, then its pixels.
+    void Assign(const TSPIBitmap& source);
+
+    // The picture sink: builds a bitmap file from a plug-in's two blocks and reads it.
+    // Leaves success false (the plug-in's attempt failed) when the blocks are smaller than
+    // their header says or the header is one no bitmap can have.
+    // headroom: writable bytes right before bitmap; when they hold the headers, the rows
+    // are read in place instead of copied.
+    void SetDIB(std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
+                std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success);
+
+    TInSPI* SPI = nullptr;
+    bool HeaderSkipRetry = true;
+
+private:
+    void CopySettings();
+
+    std::unique_ptr<TInSPIAble> adapter_;
+};
+
+// Makes TSPIBitmap the class that the plug-in set registers; withdraws it at the end.
+void RegisterSPIBitmap();
+void UnregisterSPIBitmap();
+
+} // namespace sorowa
