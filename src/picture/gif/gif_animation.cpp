@@ -125,12 +125,17 @@ void TGIFImage::DrawAnimated(TCanvas& canvas, const QRect& rect) {
         painter->Execute();
         painters_->Reap();
     }
-    // Until the first frame is there, this paint waits for it.
+    {
+        // A synchronous run has ended already: its changes bring the next paint.
+        std::lock_guard lock(painters_->mutex);
+        if (painters_->current != painter) return;
+    }
+    // Until the first frame is there, or the painter has ended (a picture whose second entry
+    // is empty plays one frame and ends at once), this paint waits.
     for (;;) {
         {
             std::lock_guard lock(painters_->mutex);
-            if (painters_->current != painter) return; // ended: its changes bring the next paint
-            if (painter->Started()) break;
+            if (painters_->current != painter || painter->Started()) break;
         }
         if (!calls.RunPending()) calls.WaitForCalls(2);
     }
