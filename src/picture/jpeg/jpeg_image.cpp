@@ -521,10 +521,8 @@ void TJPEGImage::DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& r
                (bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())) {
         const int scale = std::min(wanted, LargestScaleWithinBudget());
         if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) {
-            if (!decodeJob_ || decodeJobScale_ < scale || !pool.Request(decodeJob_)) {
-                TDecodePool::Cancel(decodeJob_);
+            if (!decodeJob_ || decodeJobScale_ < scale || !pool.Request(decodeJob_))
                 StartDecode(pool, scale, false);
-            }
         }
     }
     KeepOnly(canvas, drawn);
@@ -537,6 +535,7 @@ void TJPEGImage::DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& r
 }
 
 void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw) {
+    TDecodePool::Cancel(decodeJob_); // one decode at a time: the one asked for last
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<const TJPEGData> data = data_;
     const bool eightBit = platform::ScreenBitsPerPixel() <= 8;
@@ -570,6 +569,7 @@ void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw
 
 void TJPEGImage::StartStandIn(TDecodePool& pool) {
     standInTried_ = true;
+    TDecodePool::Cancel(standInJob_);
     standInJob_.reset();
     if (data_ == nullptr || !data_->thumbnail || platform::ScreenBitsPerPixel() <= 8) return;
     auto standIn = std::make_shared<std::optional<QImage>>();
