@@ -38,6 +38,8 @@ TFolderBrowser::TFolderBrowser(const QString& title, QWidget* parent)
     tree_->header()->hide();
     tree_->setGeometry(12, 46, 296, 246);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // The top level's folders are shown at once, as the desktop's first level would be.
+    tree_->expand(model_->index(QStringLiteral("/")));
 
     ok_->setGeometry(146, 304, 77, 27);
     ok_->setEnabled(false);
