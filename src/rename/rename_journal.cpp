@@ -69,9 +69,10 @@ bool Exists(const QString& folder, const QString& name) {
 } // namespace
 
 TRenameJournal::TRenameJournal(const QString& folder, const std::vector<TJournalEntry>& entries,
-                               bool replaceExisting)
+                               bool replaceExisting, bool rollingBack)
     : folder_(folder) {
     std::string text = kHeader;
+    if (rollingBack) text += "R\n";
     for (const TJournalEntry& entry : entries)
         text += "M " + Hex(entry.from) + ' ' + Hex(entry.temporary) + ' ' + Hex(entry.to) + ' ' +
                 Hex(entry.back) + '\n';
@@ -153,14 +154,24 @@ const QString& NameAt(const TJournalEntry& entry, TPlace place) {
     return entry.from;
 }
 
-bool TPendingRename::AnyMoved() const {
-    return std::any_of(places.begin(), places.end(),
-                       [](TPlace place) { return place != TPlace::kSource; });
+const QString& NewNameOf(const TPendingRename& pending, const TJournalEntry& entry) {
+    return pending.rollingBack ? entry.back : entry.to;
 }
 
-bool TPendingRename::AllAtTarget() const {
-    return std::all_of(places.begin(), places.end(),
-                       [](TPlace place) { return place == TPlace::kTarget; });
+const QString& OldNameOf(const TPendingRename& pending, const TJournalEntry& entry) {
+    return pending.rollingBack ? entry.to : entry.back;
+}
+
+bool TPendingRename::AllAtOldNames() const {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (NameAt(entries[i], places[i]) != OldNameOf(*this, entries[i])) return false;
+    return true;
+}
+
+bool TPendingRename::AllAtNewNames() const {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        if (NameAt(entries[i], places[i]) != NewNameOf(*this, entries[i])) return false;
+    return true;
 }
 
 std::optional<TPendingRename> ReadRenameJournal(const QString& folder) {
@@ -188,6 +199,8 @@ std::optional<TPendingRename> ReadRenameJournal(const QString& folder) {
         if (!planEnded) {
             if (words == QList<QByteArray>{"E"}) {
                 planEnded = true;
+            } else if (words == QList<QByteArray>{"R"}) {
+                pending.rollingBack = true;
             } else if (words.size() == 5 && words[0] == "M") {
                 entries.push_back(
                     {FromHex(words[1]), FromHex(words[2]), FromHex(words[3]), FromHex(words[4])});

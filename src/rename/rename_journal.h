@@ -41,8 +41,10 @@ public:
     // Writes the plan as the folder's journal and syncs file and folder. A journal already
     // in the folder is replaced only when replaceExisting (a resumed rename takes over the
     // journal of the one it resumes); otherwise it is an error.
+    // rollingBack: the rename takes files back to the names they had before an earlier rename
+    // (its new names are those one's old names), so that a later roll back goes forward.
     TRenameJournal(const QString& folder, const std::vector<TJournalEntry>& entries,
-                   bool replaceExisting);
+                   bool replaceExisting, bool rollingBack = false);
     ~TRenameJournal();
     TRenameJournal(const TRenameJournal&) = delete;
     TRenameJournal& operator=(const TRenameJournal&) = delete;
@@ -65,9 +67,11 @@ private:
 struct TPendingRename {
     std::vector<TJournalEntry> entries;
     std::vector<TPlace> places;
-    // Whether anything moved at all, and whether everything reached its new name.
-    bool AnyMoved() const;
-    bool AllAtTarget() const;
+    bool rollingBack = false; // to holds the names before the user's rename, back the new ones
+    // Whether every file has the name it had before the user's rename (nothing to roll
+    // back), or every file the new name (nothing to finish).
+    bool AllAtOldNames() const;
+    bool AllAtNewNames() const;
 };
 
 // nullopt when folder has no journal. A journal whose plan was cut off before its end line
@@ -77,5 +81,8 @@ void RemoveRenameJournal(const QString& folder);
 
 // The name a file of entry has at place.
 const QString& NameAt(const TJournalEntry& entry, TPlace place);
+// The user's new and old name of an entry of pending.
+const QString& NewNameOf(const TPendingRename& pending, const TJournalEntry& entry);
+const QString& OldNameOf(const TPendingRename& pending, const TJournalEntry& entry);
 
 } // namespace sorowa

@@ -40,7 +40,7 @@ void RecoverInterruptedRename(const QString& folder, QWidget* parent,
     try {
         const std::optional<TPendingRename> pending = ReadRenameJournal(folder);
         if (!pending) return;
-        if (!pending->AnyMoved() || pending->AllAtTarget()) {
+        if (pending->AllAtOldNames() || pending->AllAtNewNames()) {
             RemoveRenameJournal(folder);
             return;
         }
@@ -53,7 +53,7 @@ void RecoverInterruptedRename(const QString& folder, QWidget* parent,
         const std::vector<TMoveOutcome> outcomes = ResumeRename(folder, *pending, finish);
         QStringList wanted;
         for (const TJournalEntry& entry : pending->entries)
-            wanted << (finish ? entry.to : entry.back);
+            wanted << (finish ? NewNameOf(*pending, entry) : OldNameOf(*pending, entry));
         if (const QString failures = FailureMessage(outcomes, wanted); !failures.isEmpty())
             report(failures);
     } catch (const Exception& error) {

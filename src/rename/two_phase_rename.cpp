@@ -59,7 +59,7 @@ std::vector<TMoveOutcome> TRun::Run(const std::vector<TMove>& moves) {
         if (options_.takeOverJournal) RemoveRenameJournal(folder_);
         return outcomes_;
     }
-    TRenameJournal journal(folder_, plan_, options_.takeOverJournal);
+    TRenameJournal journal(folder_, plan_, options_.takeOverJournal, options_.rollingBack);
     Step(TRenameStep::kJournalWritten);
     try {
         MoveToTemporary(journal);
@@ -149,11 +149,13 @@ std::vector<TMoveOutcome> ResumeRename(const QString& folder, const TPendingRena
     for (std::size_t i = 0; i < pending.entries.size(); ++i) {
         const TJournalEntry& entry = pending.entries[i];
         const QString& now = NameAt(entry, pending.places[i]);
-        moves.push_back(finish ? TMove{now, entry.to, entry.back}
-                               : TMove{now, entry.back, entry.to});
+        const QString& newName = NewNameOf(pending, entry);
+        const QString& oldName = OldNameOf(pending, entry);
+        moves.push_back(finish ? TMove{now, newName, oldName} : TMove{now, oldName, newName});
     }
     TTwoPhaseOptions resume = options;
     resume.takeOverJournal = true;
+    resume.rollingBack = !finish;
     return TRun(folder, resume).Run(moves);
 }
 

@@ -42,6 +42,7 @@ using TRenameStepHook = std::function<void(TRenameStep step, int index)>;
 struct TTwoPhaseOptions {
     TRenameStepHook afterStep;
     bool takeOverJournal = false; // resuming: replace the folder's journal
+    bool rollingBack = false;     // resuming backwards (see TRenameJournal)
 };
 
 // Moves every file of moves (from -> to, all names distinct) in folder. A move whose new name
@@ -51,9 +52,10 @@ struct TTwoPhaseOptions {
 std::vector<TMoveOutcome> RunTwoPhaseRename(const QString& folder, const std::vector<TMove>& moves,
                                             const TTwoPhaseOptions& options = {});
 
-// Resumes a rename cut short: finish moves every file of the journal to its new name,
-// otherwise back to its old one (its fallback name), by the same two phases; a file whose
-// name is taken goes to the other one. Outcomes are in journal order.
+// Resumes a rename cut short: finish moves every file of the journal to the new name the
+// user's rename gave it, otherwise back to the name it had before, by the same two phases;
+// a file whose name is taken goes to the other one. Also when the rename cut short was itself
+// a resumed one, finishing means the user's new names. Outcomes are in journal order.
 std::vector<TMoveOutcome> ResumeRename(const QString& folder, const TPendingRename& pending,
                                        bool finish, const TTwoPhaseOptions& options = {});
 

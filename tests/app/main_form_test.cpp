@@ -141,8 +141,10 @@ TEST_F(MainWindow, MenuCaptionsSeparatorsAndRadioGroup) {
         return texts;
     };
     EXPECT_EQ(main->M_File->title(), "ファイル(&F)");
-    EXPECT_EQ(captions(main->M_File), (QStringList{"フォルダ参照(&O)", "名前変更(&S)",
-                                                   "フォルダを閉じる(&C)", "-", "終了(&X)"}));
+    // Renumber and undo follow the rename command.
+    EXPECT_EQ(captions(main->M_File),
+              (QStringList{"フォルダ参照(&O)", "名前変更(&S)", "連番を振り直す(&N)", "元に戻す(&U)",
+                           "フォルダを閉じる(&C)", "-", "終了(&X)"}));
     EXPECT_EQ(main->M_Run->title(), "実行(&R)");
     EXPECT_EQ(captions(main->M_Run),
               (QStringList{"上移動(&U)", "下移動(&D)", "選択画像を開く(&O)"}));

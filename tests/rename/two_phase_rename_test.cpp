@@ -222,6 +222,56 @@ TEST(TwoPhaseRename, CrashAfterAnyStepIsFinishedOrRolledBack) {
     }
 }
 
+// The recovery itself dies after any of its steps: the next opening, with the same answer,
+// still ends with the user's new names (finish) or the names before (roll back).
+TEST(TwoPhaseRename, RecoveryCutShortIsRecoveredTheSameWay) {
+    std::map<QString, QByteArray> original;
+    std::map<QString, QByteArray> finished;
+    {
+        ForeignFolder f;
+        original = Contents(f.folder.Path());
+        RunTwoPhaseRename(f.folder.Path(), f.moves);
+        finished = WithTemporaryNamesAlike(Contents(f.folder.Path()));
+    }
+    auto crashAfter = [](int crashAt) {
+        TTwoPhaseOptions options;
+        options.afterStep = [crashAt, step = 0](TRenameStep, int) mutable {
+            if (step++ == crashAt) throw SimulatedCrash{};
+        };
+        return options;
+    };
+    for (const bool finish : {true, false}) {
+        for (int crashAt = 0;; ++crashAt) {
+            SCOPED_TRACE(testing::Message() << (finish ? "finish" : "roll back")
+                                            << ", recovery cut after step " << crashAt);
+            ForeignFolder f;
+            EXPECT_THROW(RunTwoPhaseRename(f.folder.Path(), f.moves, crashAfter(5)),
+                         SimulatedCrash); // after the first final move
+            const auto pending = ReadRenameJournal(f.folder.Path());
+            ASSERT_TRUE(pending.has_value());
+            bool cut = false;
+            try {
+                ResumeRename(f.folder.Path(), *pending, finish, crashAfter(crashAt));
+            } catch (const SimulatedCrash&) {
+                cut = true;
+            }
+            SetRecoveryQuestionHook([&](const QString&) {
+                return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;
+            });
+            RecoverInterruptedRename(f.folder.Path(), nullptr, [](const QString&) {});
+            SetRecoveryQuestionHook({});
+            const auto after = Contents(f.folder.Path());
+            EXPECT_EQ(Checksums(after), Checksums(original));
+            if (finish) {
+                EXPECT_EQ(WithTemporaryNamesAlike(after), finished);
+            } else {
+                EXPECT_EQ(after, original);
+            }
+            if (!cut) break;
+        }
+    }
+}
+
 // ---- a renumbering killed for real ---------------------------------------------------------
 
 constexpr int kKilledFiles = 5000;
