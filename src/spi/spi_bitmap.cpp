@@ -367,6 +367,7 @@ void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
     case bmp::BmpStatus::Invalid:
         throw EInvalidGraphic(QStringLiteral("ビットマップイメージが不正です"));
     case bmp::BmpStatus::Truncated:
+    case bmp::BmpStatus::NeedMore: // not from a whole file, which this is
         throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
     case bmp::BmpStatus::TooLarge:
     case bmp::BmpStatus::OutOfMemory:
