@@ -115,9 +115,11 @@ int main(int argc, char** argv) {
     const QString folder = QString::fromLocal8Bit(argv[2]);
     QDir().mkpath(folder);
     if (genuine) {
-        for (int i = 0; i < 20; ++i)
-            Write(QStringLiteral("%1/photo%2.bmp").arg(folder).arg(i, 2, 10, QChar('0')),
-                  GenuineBmp(5480, 3650, static_cast<unsigned>(i)));
+        for (int i = 0; i < 20; ++i) {
+            const QString path =
+                QStringLiteral("%1/photo%2.bmp").arg(folder).arg(i, 2, 10, QChar('0'));
+            if (!QFile::exists(path)) Write(path, GenuineBmp(5480, 3650, static_cast<unsigned>(i)));
+        }
     } else {
         MakeHostile(folder, QStringLiteral(SOROWA_SOURCE_DIR "/tests/data/hostile"),
                     argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString());
@@ -137,6 +139,10 @@ int main(int argc, char** argv) {
     forms.mainForm->show();
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5"; // the peak so far is that of writing the files: start it afresh
+    }
     const long base = StatusKb("VmHWM:");
 
     QElapsedTimer timer;

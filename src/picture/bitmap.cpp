@@ -135,7 +135,8 @@ void TBitmap::DrawSampled(TCanvas& canvas, const QRect& rect) {
             NearestPixelMap(Height(), sampledSize.height(), indexed, true);
         QImage drawn = bmp::DecodeBmpSampled(sampled_->header, sampled_->read, columns, rows);
         if (smooth && !drawn.isNull())
-            drawn = TStretchCache::Stretched(canvas, rect.size(), drawn, 32);
+            drawn = drawn.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                        .convertToFormat(QImage::Format_RGB32);
         sampledDrawn_ = std::move(drawn);
         sampledSmooth_ = smooth;
     }
