@@ -207,7 +207,8 @@ void Player::Poly(std::uint32_t type, const Record& r, bool small) {
 void Player::PolyPoly(std::uint32_t type, const Record& r, bool small) {
     const std::size_t polys = r.U32(24);
     const std::size_t total = r.U32(28);
-    if (polys > (r.Size() - 32) / 4) return;
+    // Every polygon has its count in the record (tests/data/metafile/emf-polypolygon-short.emf).
+    if (r.Size() < 32 || polys > (r.Size() - 32) / 4) return;
     const std::vector<QPointF> points = Points(r, 32 + 4 * polys, total, small);
     if (points.size() != total) return;
     std::vector<std::vector<QPointF>> all;

@@ -406,6 +406,11 @@ def main():
          "transform, 2000 nested SaveDC records and a table of 65535 handles: it loads and draws the "
          "shapes, nothing else.", expected="shapes", **e_sized)
 
+    short_pp = struct.pack("<II", 91, 28) + struct.pack("<iiii", 0, 0, 1, 1) + struct.pack("<I", 0xFFFFFFFF)
+    case("emf-polypolygon-short", emf(e_shapes() + [short_pp]), "emf", "ok",
+         "An EMR_POLYPOLYGON16 record of 28 bytes, too short for its counts, claiming 2^32 - 1 "
+         "polygons of no points: skipped at once (no loop over the claimed count).",
+         expected="shapes", **e_sized)
     # ---- text in the font's character set
     face_sjis = "ＭＳ ゴシック".encode("cp932")
     text_sjis = "日本語テキスト".encode("cp932")
