@@ -348,6 +348,14 @@ QPen MetaDC::TargetPen() const {
     case 4:
         pen.setStyle(Qt::DashDotDotLine);
         break;
+    case 7: { // user style: lengths in logical units, Qt's in pen widths
+        QList<qreal> pattern;
+        for (const double length : p.dashes)
+            pattern.append(std::max(0.1, length * TargetScale() / width));
+        if (pattern.size() % 2 == 1) pattern.append(pattern.back());
+        if (!pattern.isEmpty()) pen.setDashPattern(pattern);
+        break;
+    }
     default:
         pen.setStyle(Qt::SolidLine);
         break;

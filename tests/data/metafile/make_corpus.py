@@ -16,8 +16,8 @@ file the script also writes:
 The drawing cases map one logical unit onto one pixel of a 100 x 50 target (the test draws
 into 101 x 51 pixels: the right and bottom edges are moved in by one).
 
-libreoffice-drawing.wmf and .emf are not made here: they are LibreOffice's exports of
-libreoffice-drawing.svg and are listed in cases.tsv as they are.
+libreoffice-drawing.wmf/.emf and inkscape-drawing.wmf/.emf are not made here: they are
+LibreOffice's and Inkscape's exports of libreoffice-drawing.svg, listed in cases.tsv as they are.
 
 Run it from anywhere: python3 tests/data/metafile/make_corpus.py
 """
@@ -441,6 +441,11 @@ def main():
                   "LibreOffice 7.4 Draw's WMF export of libreoffice-drawing.svg."))
     CASES.append(("libreoffice-drawing.emf", "ok", "9855x7209", "375x273", "-",
                   "LibreOffice 7.4 Draw's EMF export of libreoffice-drawing.svg."))
+
+    CASES.append(("inkscape-drawing.wmf", "ok", "10581x7935", "400x300", "-",
+                  "Inkscape 1.2's WMF export of libreoffice-drawing.svg."))
+    CASES.append(("inkscape-drawing.emf", "ok", "10599x7999", "5008x3779", "-",
+                  "Inkscape 1.2's EMF export of libreoffice-drawing.svg (its reference device is fine-grained)."))
 
     with open(os.path.join(HERE, "cases.tsv"), "w") as f:
         f.write("# file\toutcome\tsize 0.01 mm\tsize px\texpected\tnote (written by make_corpus.py)\n")
