@@ -207,7 +207,8 @@ void Player::Poly(std::uint32_t type, const Record& r, bool small) {
 void Player::PolyPoly(std::uint32_t type, const Record& r, bool small) {
     const std::size_t polys = r.U32(24);
     const std::size_t total = r.U32(28);
-    if (polys > (r.Size() - 32) / 4) return;
+    // Every polygon has its count in the record (tests/data/metafile/emf-polypolygon-short.emf).
+    if (r.Size() < 32 || polys > (r.Size() - 32) / 4) return;
     const std::vector<QPointF> points = Points(r, 32 + 4 * polys, total, small);
     if (points.size() != total) return;
     std::vector<std::vector<QPointF>> all;
@@ -233,6 +234,9 @@ void Player::CreatePen(const Record& r, bool extended) {
         o.pen.width = r.U32(32);
         o.pen.color = ColorRef(r.U32(40));
         if (r.U32(36) == 1) o.pen.style = (o.pen.style & ~0xFu) | 5; // hollow brush: no pen
+        const std::size_t entries = r.U32(48);
+        for (std::size_t i = 0; i < entries && i < 16 && r.Has(52 + 4 * i, 4); ++i)
+            o.pen.dashes.push_back(r.U32(52 + 4 * i));
     } else { // ihPen, style, width (x, y), colour
         o.pen.style = r.U32(12);
         o.pen.width = r.I32(16);

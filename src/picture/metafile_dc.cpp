@@ -113,7 +113,11 @@ void MetaDC::Refresh() {
     const QPointF s = DeviceUnitsPerLogical();
     const QTransform page(s.x(), 0, 0, s.y(), state_.viewportOrg.x() - state_.windowOrg.x() * s.x(),
                           state_.viewportOrg.y() - state_.windowOrg.y() * s.y());
-    logicalToTarget_ = state_.world * page * deviceToTarget_;
+    const QTransform t = state_.world * page * deviceToTarget_;
+    // A mapping that overflows keeps the last one that did not.
+    for (const double v : {t.m11(), t.m12(), t.m21(), t.m22(), t.dx(), t.dy()})
+        if (!std::isfinite(v)) return;
+    logicalToTarget_ = t;
 }
 
 QTransform MetaDC::LogicalToTarget() const {
@@ -171,7 +175,9 @@ void MetaDC::ScaleViewportExt(double xNum, double xDen, double yNum, double yDen
 }
 
 void MetaDC::SetWorldTransform(const QTransform& t) {
-    if (!std::isfinite(Determinant(t)) || Determinant(t) == 0) return;
+    if (!std::isfinite(Determinant(t)) || Determinant(t) == 0 || !std::isfinite(t.dx()) ||
+        !std::isfinite(t.dy()))
+        return;
     state_.world = t;
     Refresh();
 }
@@ -342,6 +348,14 @@ QPen MetaDC::TargetPen() const {
     case 4:
         pen.setStyle(Qt::DashDotDotLine);
         break;
+    case 7: { // user style: lengths in logical units, Qt's in pen widths
+        QList<qreal> pattern;
+        for (const double length : p.dashes)
+            pattern.append(std::max(0.1, length * TargetScale() / width));
+        if (pattern.size() % 2 == 1) pattern.append(pattern.back());
+        if (!pattern.isEmpty()) pen.setDashPattern(pattern);
+        break;
+    }
     default:
         pen.setStyle(Qt::SolidLine);
         break;

@@ -34,6 +34,7 @@ struct LogPen {
     QColor color = Qt::black;
     std::uint32_t endCap = 0; // from the geometric-pen style bits
     std::uint32_t join = 0;
+    std::vector<double> dashes; // user style: dash and gap lengths in logical units
 };
 
 struct LogBrush {

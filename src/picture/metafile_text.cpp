@@ -2,6 +2,9 @@
 
 #include <cerrno>
 #include <iconv.h>
+#include <map>
+#include <memory>
+#include <string>
 
 namespace sorowa::metafile {
 namespace {
@@ -97,11 +100,21 @@ private:
     iconv_t cd_;
 };
 
+// Opening a converter loads the code page's tables, which costs more than the text it
+// converts; each thread keeps the ones it opened.
+Converter& ConverterFor(const char* codePage) {
+    thread_local std::map<std::string, std::unique_ptr<Converter>> converters;
+    const std::string key = codePage != nullptr ? codePage : "";
+    std::unique_ptr<Converter>& converter = converters[key];
+    if (!converter) converter = std::make_unique<Converter>(codePage);
+    return *converter;
+}
+
 } // namespace
 
 std::vector<CharacterBytes> DecodeCharacters(std::span<const std::uint8_t> bytes, int charset) {
     std::vector<CharacterBytes> characters;
-    Converter converter(CodePage(charset));
+    Converter& converter = ConverterFor(CodePage(charset));
     const bool doubleByte = DoubleByte(charset);
     std::size_t i = 0;
     while (i < bytes.size()) {

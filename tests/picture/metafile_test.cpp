@@ -1,6 +1,7 @@
 // The metafile picture: header checks and sizes of both layouts, the crafted corpus drawn and
 // compared with the pictures it describes, text in the font's character set, palettes.
 #include "picture/metafile.h"
+#include "picture/metafile_dc.h"
 #include "picture/metafile_text.h"
 #include "picture/picture.h"
 #include "platform/display.h"
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QSet>
 #include <QTextStream>
 #include <gtest/gtest.h>
 
@@ -113,7 +115,7 @@ TEST(MetafileCorpus, EveryFileGivesItsOutcomeSizeAndPicture) {
         EXPECT_LE(DifferentPixels(drawn, expected), 50);
         ++compared;
     }
-    EXPECT_EQ(compared, 18);
+    EXPECT_EQ(compared, 20);
 }
 
 TEST(MetafileSize, PixelsFollowTheScreenDensityForWindowsMetafiles) {
@@ -194,6 +196,34 @@ TEST(MetafileText, BytesDecodeInTheFontsCharacterSet) {
         EXPECT_EQ(metafile::DecodeText({data, static_cast<std::size_t>(c.bytes.size())}, c.charset),
                   c.text)
             << c.charset;
+    }
+}
+
+TEST(MetafileDrawingState, HatchedBrushesShowTheBackgroundColourOnlyWhenOpaque) {
+    for (const int bkMode : {1, 2}) { // transparent, opaque
+        QImage image(32, 32, QImage::Format_RGB32);
+        image.fill(kUntouched);
+        QPainter painter(&image);
+        {
+            metafile::MetaDC dc(painter, QRectF(0, 0, 32, 32), QTransform(), 4, 4, 4);
+            metafile::GdiObject brush;
+            brush.kind = metafile::GdiObject::Kind::Brush;
+            brush.brush.style = 2; // hatched
+            brush.brush.hatch = 4; // cross
+            brush.brush.color = Qt::red;
+            dc.PutObject(1, brush);
+            dc.SelectObject(1);
+            dc.SelectStockObject(8); // no pen
+            dc.SetBkColor(Qt::green);
+            dc.SetBkMode(bkMode);
+            dc.Rectangle(QRectF(0, 0, 32, 32));
+        }
+        QSet<QRgb> colours;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x)
+                colours.insert(image.pixel(x, y));
+        const QSet<QRgb> expected{qRgb(255, 0, 0), bkMode == 2 ? qRgb(0, 255, 0) : kUntouched};
+        EXPECT_EQ(colours, expected) << bkMode;
     }
 }
 

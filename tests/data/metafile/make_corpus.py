@@ -16,8 +16,8 @@ file the script also writes:
 The drawing cases map one logical unit onto one pixel of a 100 x 50 target (the test draws
 into 101 x 51 pixels: the right and bottom edges are moved in by one).
 
-libreoffice-drawing.wmf and .emf are not made here: they are LibreOffice's exports of
-libreoffice-drawing.svg and are listed in cases.tsv as they are.
+libreoffice-drawing.wmf/.emf and inkscape-drawing.wmf/.emf are not made here: they are
+LibreOffice's and Inkscape's exports of libreoffice-drawing.svg, listed in cases.tsv as they are.
 
 Run it from anywhere: python3 tests/data/metafile/make_corpus.py
 """
@@ -234,6 +234,7 @@ def main():
     picture("quadrants", lambda x, y: (RED if x < 50 else GREEN) if y < 25 else (BLUE if x < 50 else YELLOW))
     picture("pie", lambda x, y: BLUE if (x - 35) ** 2 + (y - 25) ** 2 <= 625 and x >= 35 and y <= 25 else WHITE)
     picture("clip", lambda x, y: GREEN if x < 50 else (WHITE if in_rect(x, y, 70, 10, 80, 40) else BLUE))
+    picture("checker", lambda x, y: RED if (int(x) + int(y)) % 2 == 0 else BLUE)
     picture("mapping", lambda x, y: RED if in_rect(x, y, 0, 0, 50, 25) else WHITE)
 
     sized = dict(mm="2646x1323", px="100x50")
@@ -359,6 +360,14 @@ def main():
     case("emf-pie", emf([e_select(NULL_PEN)] + e_fill(WHITE, (0, 0, W, H)) + [
         e_brush(1, BLUE), e_select(1), erec(47, struct.pack("<iiiiiiii", 10, 0, 60, 50, 60, 25, 35, 0))]),
          "emf", "ok", "EMR_PIE: the top right quarter of the circle, as wmf-pie.", expected="pie", **e_sized)
+    # 2 x 2 pattern, bottom-up rows: blue, red / red, blue -> checker with red at (0, 0)
+    pat_info = struct.pack("<IiiHHIIiiII", 40, 2, 2, 1, 24, 0, 0, 0, 0, 0, 0)
+    pat_bits = bytes((255, 0, 0, 0, 0, 255, 0, 0)) + bytes((0, 0, 255, 255, 0, 0, 0, 0))
+    pattern = erec(94, struct.pack("<IIIIII", 1, 0, 32, len(pat_info), 32 + len(pat_info), len(pat_bits))
+                   + pat_info + pat_bits)
+    case("emf-pattern-brush", emf([e_select(NULL_PEN), pattern, e_select(1), e_rect(0, 0, W, H)]), "emf", "ok",
+         "EMR_CREATEDIBPATTERNBRUSHPT with a 2 x 2 24-bit DIB (a red and blue checker) filling the frame: "
+         "the pattern repeats from the target's origin.", expected="checker", **e_sized)
     # ---- sizes of enhanced metafiles
     case("emf-frame-offset", emf(e_shapes(), frame=(100, 200, 2100, 1200), device=(1920, 1080), mm=(508, 286)),
          "emf", "ok", "Frame 100,200-2100,1200 on a 1920 x 1080 pixel, 508 x 286 mm device: 2000 x 1000 "
@@ -397,6 +406,11 @@ def main():
          "transform, 2000 nested SaveDC records and a table of 65535 handles: it loads and draws the "
          "shapes, nothing else.", expected="shapes", **e_sized)
 
+    short_pp = struct.pack("<II", 91, 28) + struct.pack("<iiii", 0, 0, 1, 1) + struct.pack("<I", 0xFFFFFFFF)
+    case("emf-polypolygon-short", emf(e_shapes() + [short_pp]), "emf", "ok",
+         "An EMR_POLYPOLYGON16 record of 28 bytes, too short for its counts, claiming 2^32 - 1 "
+         "polygons of no points: skipped at once (no loop over the claimed count).",
+         expected="shapes", **e_sized)
     # ---- text in the font's character set
     face_sjis = "ＭＳ ゴシック".encode("cp932")
     text_sjis = "日本語テキスト".encode("cp932")
@@ -427,6 +441,11 @@ def main():
                   "LibreOffice 7.4 Draw's WMF export of libreoffice-drawing.svg."))
     CASES.append(("libreoffice-drawing.emf", "ok", "9855x7209", "375x273", "-",
                   "LibreOffice 7.4 Draw's EMF export of libreoffice-drawing.svg."))
+
+    CASES.append(("inkscape-drawing.wmf", "ok", "10581x7935", "400x300", "-",
+                  "Inkscape 1.2's WMF export of libreoffice-drawing.svg."))
+    CASES.append(("inkscape-drawing.emf", "ok", "10599x7999", "5008x3779", "-",
+                  "Inkscape 1.2's EMF export of libreoffice-drawing.svg (its reference device is fine-grained)."))
 
     with open(os.path.join(HERE, "cases.tsv"), "w") as f:
         f.write("# file\toutcome\tsize 0.01 mm\tsize px\texpected\tnote (written by make_corpus.py)\n")
