@@ -13,6 +13,7 @@
 // from the click to the last thumbnail drawn.
 #include "app/main_form.h"
 #include "app/startup.h"
+#include "picture/decode_pool.h"
 #include "picture/image.h"
 #include "platform/directories.h"
 #include "platform/error_display.h"
@@ -27,6 +28,7 @@
 #include <QFile>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <cstdio>
 #include <fstream>
 #include <random>
@@ -151,6 +153,16 @@ int main(int argc, char** argv) {
     const QList<TForm_Grp*> windows = ChildWindows(forms.mainForm->MdiFrame());
     for (TForm_Grp* window : windows)
         window->Image1()->grab(); // paints the thumbnail: its first draw
+    // Pictures that decode on the frame's pool repaint when their decode is done: wait for
+    // the last one, and paint every thumbnail once more as it then shows.
+    TDecodePool& decodes = forms.mainForm->MdiFrame()->Decodes();
+    while (decodes.Pending() > 0 || decodes.Running() > 0) {
+        QThread::msleep(2); // leave the cores to the decodes
+        QCoreApplication::processEvents();
+    }
+    QCoreApplication::processEvents();
+    for (TForm_Grp* window : windows)
+        window->Image1()->grab();
     const qint64 elapsed = timer.elapsed();
     const long peak = StatusKb("VmHWM:");
     const long thumbnailsKb = static_cast<long>(windows.size()) * 100 * 100 * 4 / 1024;

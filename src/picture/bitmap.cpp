@@ -38,6 +38,14 @@ QImage TStretchCache::Stretched(const TCanvas& canvas, QSize size, const QImage&
     return Scaled(size, image, SmoothStretch(canvas, imageBits));
 }
 
+bool TStretchCache::Smooth(const TCanvas& canvas, int imageBits) {
+    return SmoothStretch(canvas, imageBits);
+}
+
+QImage TStretchCache::Stretched(QSize size, const QImage& image, bool smooth) {
+    return Scaled(size, image, smooth);
+}
+
 void TStretchCache::Draw(TCanvas& canvas, const QRect& rect, const QImage& image, int imageBits) {
     if (image.isNull() || rect.isEmpty()) return;
     const bool smooth = SmoothStretch(canvas, imageBits);

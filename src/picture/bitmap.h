@@ -21,6 +21,10 @@ public:
     // image scaled to size as Draw scales it for this canvas, as 32-bit pixels; drawing the
     // result at that size needs no further copy.
     static QImage Stretched(const TCanvas& canvas, QSize size, const QImage& image, int imageBits);
+    // The same in two steps: the stretch mode for this canvas, then the scaling, which touches
+    // nothing but the images and so runs on any thread.
+    static bool Smooth(const TCanvas& canvas, int imageBits);
+    static QImage Stretched(QSize size, const QImage& image, bool smooth);
 
 private:
     QImage scaled_;

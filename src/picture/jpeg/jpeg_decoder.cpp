@@ -1,6 +1,7 @@
 #include "picture/jpeg/jpeg_decoder.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace sorowa::jpeg {
 namespace {
@@ -28,6 +29,8 @@ struct Decompressor {
     JSAMPARRAY cmykRow;
     bool firstScansOnly;
     bool rowsFromFirstScan;
+    bool fillsMadeUpTail;
+    int madeUpFrom; // output rows from here on come from made-up data alone; -1: not yet known
 };
 
 void SetDecodeParameters(Decompressor& d) {
@@ -172,6 +175,48 @@ void ConsumeFirstScans(Decompressor& d) {
     }
 }
 
+// Once the data has run out, the library decodes every block that follows as all zero
+// coefficients: a single-scan file then gives rows of one flat colour down to the bottom,
+// and a claimed 30,000 x 30,000 picture of a few hundred bytes would cost as much as a real
+// one. The flat rows are copied instead of decoded, once they are certain to be made up:
+// some iMCU rows past the point where the data ended (the library reads at most a couple
+// ahead of its output, and smooths across one more), and the rows there are one colour and
+// equal to each other. Quantized output is not copied: its dithering carries an error from
+// row to row.
+bool MayFillMadeUpTail(const Decompressor& d) {
+    return !jpeg_has_multiple_scans(const_cast<j_decompress_ptr>(&d.cinfo)) &&
+           !d.cinfo.quantize_colors && d.result.bitsPerPixel == 24 && !d.request->decodeMadeUpTail;
+}
+
+int RowsPerIMCURow(const jpeg_decompress_struct& cinfo) {
+    const JDIMENSION iMCURows = std::max<JDIMENSION>(cinfo.total_iMCU_rows, 1);
+    return static_cast<int>((cinfo.output_height + iMCURows - 1) / iMCURows);
+}
+
+bool FlatRow(const std::uint8_t* row, int width) {
+    for (int x = 1; x < width; ++x)
+        if (std::memcmp(row, row + 3 * x, 3) != 0) return false;
+    return true;
+}
+
+// True when the rows decoded last are made up, and every row below has been filled with them.
+bool FillMadeUpTail(Decompressor& d) {
+    if (!d.fillsMadeUpTail || !d.source.ranOut) return false;
+    const int done = d.result.rowsDone;
+    const int span = RowsPerIMCURow(d.cinfo);
+    if (d.madeUpFrom < 0) d.madeUpFrom = done + 6 * span;
+    if (done < d.madeUpFrom || done >= d.result.height) return false;
+    const std::uint8_t* last = d.target.firstRow + (done - 1) * d.target.pitch;
+    const std::size_t rowBytes = static_cast<std::size_t>(d.result.width) * 3;
+    if (!FlatRow(last, d.result.width)) return false;
+    for (int y = done - span; y < done - 1; ++y)
+        if (std::memcmp(d.target.firstRow + y * d.target.pitch, last, rowBytes) != 0) return false;
+    for (int y = done; y < d.result.height; ++y)
+        std::memcpy(d.target.firstRow + y * d.target.pitch, last, rowBytes);
+    d.result.rowsDone = d.result.height;
+    return true;
+}
+
 DecodeStatus StatusFor(StopReason reason) {
     switch (reason) {
     case StopReason::TooManyScans:
@@ -227,11 +272,14 @@ void RunLibjpeg(Decompressor& d) {
                 d.cmykRow = d.cinfo.mem->alloc_sarray(reinterpret_cast<j_common_ptr>(&d.cinfo),
                                                       JPOOL_IMAGE, d.cinfo.output_width * 4, 1);
             if (MakeBitmap(d)) {
+                d.fillsMadeUpTail = MayFillMadeUpTail(d);
+                d.madeUpFrom = -1;
                 while (d.cinfo.output_scanline < d.cinfo.output_height &&
                        (d.request->maxRows <= 0 || d.result.rowsDone < d.request->maxRows)) {
                     const JDIMENSION got = jpeg_read_scanlines(&d.cinfo, d.rows, PrepareRows(d));
                     StoreRows(d, got);
                     if (got == 0) break; // only a suspending source gives nothing; ours never
+                    if (FillMadeUpTail(d)) break;
                 }
                 // From the first scans, or for the first rows, nothing more is read:
                 // finishing the output pass would read on to the next scan's header,

@@ -60,6 +60,9 @@ struct DecodeRequest {
     // its first scan alone.
     int maxRows = 0;
     bool eightBitDisplay = false;
+    // Decode the flat rows that follow the end of cut data too, instead of copying them
+    // (to compare against).
+    bool decodeMadeUpTail = false;
     DecodeLimits limits{};
     BitmapSink bitmap{};
     ProgressSink progress{};             // report == nullptr: no reports

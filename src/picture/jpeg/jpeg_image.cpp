@@ -306,6 +306,7 @@ struct TJPEGImage::Outcome {
     jpeg::DecodeResult result;
     std::exception_ptr handlerError;
     std::optional<EJPEG> inputError; // the loaded bytes could not be had again
+    bool cutDown = false;            // image was cut down to the draw's size
 
     bool Ok() const { return !inputError && result.status == jpeg::DecodeStatus::Ok; }
     // The error a first draw reports; nullopt for success and for the silent abort.
@@ -516,13 +517,14 @@ void TJPEGImage::DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& r
             decodeJob_.reset();
         }
         if (!standInTried_ || (standInJob_ && !pool.Request(standInJob_))) StartStandIn(pool);
-        if (!decodeJob_ || !pool.Request(decodeJob_)) StartDecode(pool, wanted, true);
+        if (!decodeJob_ || !pool.Request(decodeJob_))
+            StartDecode(pool, wanted, true, drawn, TStretchCache::Smooth(canvas, 24));
     } else if (!decodeFailed_ &&
                (bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())) {
         const int scale = std::min(wanted, LargestScaleWithinBudget());
         if (scale > keptScale_ || (cutDown_ && scale >= keptScale_)) {
             if (!decodeJob_ || decodeJobScale_ < scale || !pool.Request(decodeJob_))
-                StartDecode(pool, scale, false);
+                StartDecode(pool, scale, false, drawn, TStretchCache::Smooth(canvas, 24));
         }
     }
     KeepOnly(canvas, drawn);
@@ -534,7 +536,8 @@ void TJPEGImage::DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& r
     }
 }
 
-void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw) {
+void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw, QSize keep,
+                             bool smooth) {
     TDecodePool::Cancel(decodeJob_); // one decode at a time: the one asked for last
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<const TJPEGData> data = data_;
@@ -546,8 +549,17 @@ void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw
     }
     decodeJob_ = pool.Submit(
         TDecodePool::Kind::Decode,
-        [data, scaleEighths, eightBit, outcome] {
+        [data, scaleEighths, eightBit, outcome, keep, smooth] {
             DecodePhoto(data.get(), scaleEighths, eightBit, {}, *outcome);
+            // What the draw would keep of it (see KeepOnly): a large photo's full decode
+            // never waits for the GUI thread's next paint.
+            QImage& image = outcome->image;
+            if (outcome->result.bitsPerPixel == 24 && !image.isNull() && !keep.isEmpty() &&
+                image.size() != keep && image.width() >= keep.width() &&
+                image.height() >= keep.height()) {
+                image = TStretchCache::Stretched(keep, image, smooth);
+                outcome->cutDown = true;
+            }
         },
         [this, scaleEighths, firstDraw, outcome] {
             decodeJob_.reset();
@@ -608,7 +620,8 @@ void TJPEGImage::KeepOnly(const TCanvas& canvas, QSize drawn) {
 void TJPEGImage::Apply(Outcome& outcome, int scaleEighths, bool firstDraw) {
     const bool ok = outcome.Ok();
     const bool made = !outcome.inputError && outcome.result.madeBitmap;
-    if (made && (firstDraw || ok)) {
+    const bool replaced = made && (firstDraw || ok);
+    if (replaced) {
         bitmap_ = std::move(outcome.image);
         bitmapBits_ = outcome.result.bitsPerPixel;
         if (bitmapBits_ == 8) SetPaletteModified(true);
@@ -617,7 +630,8 @@ void TJPEGImage::Apply(Outcome& outcome, int scaleEighths, bool firstDraw) {
         bitmapBits_ = 0;
     }
     if (made || firstDraw) {
-        fromThumbnail_ = cutDown_ = false;
+        fromThumbnail_ = false;
+        cutDown_ = replaced && outcome.cutDown;
         cache_.Clear();
     }
     decodeFailed_ = !ok;

@@ -131,7 +131,9 @@ private:
     void DecodeAt(int scaleEighths, bool firstDraw);
     void Apply(Outcome& outcome, int scaleEighths, bool firstDraw);
     void DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& rect);
-    void StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw);
+    // keep: the draw's size; a 24-bit result larger than it is cut down to it as the draw would
+    // stretch it (smooth or not), before it reaches the GUI thread.
+    void StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw, QSize keep, bool smooth);
     void StartStandIn(TDecodePool& pool);
     void CancelJobs();
     void Reset();

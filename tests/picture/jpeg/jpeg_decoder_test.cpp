@@ -153,6 +153,44 @@ TEST(JpegDecoder, BitmapThatCannotBeMadeIsReportedNotWrittenTo) {
     EXPECT_EQ(DecodeJpeg(request).status, DecodeStatus::NoMemory);
 }
 
+TEST(JpegDecoder, FlatRowsAfterCutDataAreCopiedExactlyAsDecoded) {
+    const test::Bytes colour = test::EncodeJpeg(test::PhotoLike(200, 400));
+    test::Bytes claimsMore = colour; // the same data under a frame three times as tall
+    test::SetFrameSize(claimsMore, 200, 1200);
+    const struct {
+        const char* name;
+        test::Bytes bytes;
+        bool eightBit = false;
+    } files[] = {
+        {"colour", colour},
+        {"colour on an 8-bit display", colour, true},
+        {"claims more rows", claimsMore},
+        {"cmyk", test::EncodeJpeg(test::PhotoLike(200, 400), {.kind = test::JpegKind::Cmyk})},
+        {"grayscale",
+         test::EncodeJpeg(test::PhotoLike(200, 400), {.kind = test::JpegKind::Grayscale})},
+    };
+    for (const auto& file : files)
+        for (const int percentKept : {5, 40, 97, 100})
+            for (const int scale : {1, 3, 8}) {
+                const test::Bytes cut(file.bytes.begin(),
+                                      file.bytes.begin() +
+                                          static_cast<long>(file.bytes.size()) * percentKept / 100);
+                Bitmap copied, decoded;
+                DecodeRequest request = Request(cut, copied, scale);
+                request.eightBitDisplay = file.eightBit;
+                const DecodeResult result = DecodeJpeg(request);
+                request.bitmap = {&decoded, &Bitmap::Make};
+                request.decodeMadeUpTail = true;
+                const DecodeResult reference = DecodeJpeg(request);
+                SCOPED_TRACE(testing::Message() << file.name << ", " << percentKept
+                                                << "% kept, scale " << scale << "/8");
+                EXPECT_EQ(result.status, reference.status);
+                EXPECT_EQ(result.ranOut, reference.ranOut);
+                EXPECT_EQ(result.rowsDone, reference.rowsDone);
+                EXPECT_TRUE(copied.pixels == decoded.pixels);
+            }
+}
+
 TEST(JpegDecoder, HeaderOfATruncatedMarkerSegmentFailsWithNoImage) {
     // SOI, then an APP1 segment claiming 65533 bytes of which 4 are there: the skip runs off
     // the end, meets the supplied end-of-image marker, and the header read finds no image.
