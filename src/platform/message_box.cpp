@@ -45,6 +45,13 @@ void ShowMessageBox(const MessageBoxRequest& request) {
                     request.parent);
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
+    // A box shown over another (an error that came up while a message waited) hands the
+    // keyboard back to the one still waiting, wherever the window system puts the focus.
+    if (QWidget* waiting = QApplication::activeModalWidget();
+        waiting != nullptr && waiting != QApplication::activeWindow()) {
+        waiting->raise();
+        waiting->activateWindow();
+    }
 }
 
 void ShowMessage(const QString& text, QWidget* parent) {

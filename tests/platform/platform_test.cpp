@@ -6,13 +6,16 @@
 #include "support/message_recorder.h"
 #include "support/temp_folder.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace sorowa;
@@ -68,7 +71,8 @@ TEST(ErrorDisplay, RunHandlerStopsTheHandlerAtTheError) {
 TEST(MessageBoxes, PlainAndWarningKinds) {
     test::MessageRecorder recorder;
     platform::ShowMessage("取り扱えるグラフィックファイルがありません");
-    platform::ShowWarning("ファイルオープンに失敗しました。\n/a/b.bmp", platform::MessageIcon::Stop);
+    platform::ShowWarning("ファイルオープンに失敗しました。\n/a/b.bmp",
+                          platform::MessageIcon::Stop);
     ASSERT_EQ(recorder.Messages().size(), 2);
     EXPECT_EQ(recorder.Messages()[0].caption, "Sorowa");
     EXPECT_EQ(recorder.Messages()[0].icon, platform::MessageIcon::None);
@@ -84,13 +88,13 @@ TEST(FileNames, ValidUtf8PassesThrough) {
 
 TEST(FileNames, InvalidBytesRoundTrip) {
     const std::vector<std::string> names = {
-        "\xff.jpg",               // lone invalid byte
-        "caf\xe9.bmp",            // Latin-1 e-acute
-        "\x83\x5c\x95\x5c.gif",   // Shift-JIS ソ表
-        "\xe3\x81.jpg",           // cut multi-byte sequence
-        "\xed\xa0\x80.jpg",       // encoded surrogate
-        "\xc0\xaf.jpg",           // overlong "/"
-        "\xf4\x8f\xbf\xbf.jpg",   // U+10FFFF, one of the escape code points, written validly
+        "\xff.jpg",             // lone invalid byte
+        "caf\xe9.bmp",          // Latin-1 e-acute
+        "\x83\x5c\x95\x5c.gif", // Shift-JIS ソ表
+        "\xe3\x81.jpg",         // cut multi-byte sequence
+        "\xed\xa0\x80.jpg",     // encoded surrogate
+        "\xc0\xaf.jpg",         // overlong "/"
+        "\xf4\x8f\xbf\xbf.jpg", // U+10FFFF, one of the escape code points, written validly
     };
     for (const std::string& name : names) {
         const QString decoded = platform::DecodeFileName(name);
@@ -141,4 +145,35 @@ TEST(Directories, MachineFoldersCanBeRedirected) {
     platform::SetWindowsDirectory("/tmp/w");
     EXPECT_EQ(platform::WindowsDirectory(), "/tmp/w");
     platform::SetWindowsDirectory("/usr/local/lib/sorowa");
+}
+
+TEST(MessageBoxes, BoxShownOverAnotherGivesItTheKeyboardBackWhenItCloses) {
+    QWidget main;
+    main.show();
+    main.activateWindow();
+    QString outer, afterInner;
+    // The outer box is up; an error shown later (as a paint's error is) comes over it, parented
+    // to the main window, and is closed with Return; Return then closes the outer box too.
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        outer = box ? static_cast<QMessageBox*>(box)->text() : QString();
+        QTimer::singleShot(
+            0, [&] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+        platform::ShowMessage("inner", &main);
+        QTimer::singleShot(50, [&] { // once the window system has had its say
+            QWidget* active = QApplication::activeWindow();
+            afterInner = active && active->inherits("QMessageBox")
+                             ? static_cast<QMessageBox*>(active)->text()
+                             : QStringLiteral("(not a box)");
+            if (active) QTest::keyClick(active, Qt::Key_Return);
+        });
+    });
+    QTimer guard; // a box left without the keyboard would wait for ever: close it, and fail
+    QObject::connect(&guard, &QTimer::timeout, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+    guard.start(2000);
+    platform::ShowMessage("outer", &main);
+    EXPECT_EQ(outer, "outer");
+    EXPECT_EQ(afterInner, "outer");
 }
