@@ -25,18 +25,19 @@ struct LzwOutcome {
 // Largest minimum code size we accept; one byte per pixel cannot hold wider literals.
 inline constexpr int kMaxMinimumCodeSize = 8;
 
-// Decodes the sub-blocks that start at data[0] (the first length byte, after the minimum
-// code size byte) into pixels, which holds width * height bytes already filled with the
-// value for pixels the data never reaches. Interlaced images receive their rows in the four
-// GIF passes. minimumCodeSize must be 0..kMaxMinimumCodeSize.
 // The most pixels that the sub-blocks starting at data[0] can possibly decode to: every code
 // at its narrowest (minimumCodeSize + 1 bits), the i-th code after a clear at most i + 1
 // pixels long, no string longer than the table. A frame that claims far more than this
 // cannot be filled by its data.
 std::uint64_t LzwPixelBound(std::span<const std::uint8_t> data, int minimumCodeSize);
 
+// Decodes the sub-blocks that start at data[0] (the first length byte, after the minimum
+// code size byte) into pixels, width * height bytes whose contents do not matter: every one
+// is written, with its decoded value or, where the data never reaches, with fill.
+// Interlaced images receive their rows in the four GIF passes. A minimumCodeSize outside
+// 0..kMaxMinimumCodeSize decodes nothing.
 LzwOutcome DecodeLzw(std::span<const std::uint8_t> data, int minimumCodeSize,
                      std::span<std::uint8_t> pixels, std::size_t width, std::size_t height,
-                     bool interlaced);
+                     bool interlaced, std::uint8_t fill);
 
 } // namespace sorowa::gif

@@ -11,11 +11,14 @@
 #include <QList>
 #include <QRgb>
 #include <QStringList>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace sorowa {
@@ -124,6 +127,29 @@ class TGIFTrailer : public TGIFItem {
 public:
     using TGIFItem::TGIFItem;
 };
+
+// An allocator whose vectors leave new elements uninitialised: the reader writes every colour
+// index of a frame itself, and clearing a large frame first would touch its memory twice.
+template <typename T> struct TUninitializedAllocator : std::allocator<T> {
+    using value_type = T;
+    template <typename U> struct rebind { using other = TUninitializedAllocator<U>; };
+    TUninitializedAllocator() = default;
+    template <typename U> TUninitializedAllocator(const TUninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* place) noexcept(std::is_nothrow_default_constructible_v<U>) {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <typename U, typename... Args> void construct(U* place, Args&&... args) {
+        std::construct_at(place, std::forward<Args>(args)...);
+    }
+};
+
+// A frame's colour indices.
+using TGIFPixels = std::vector<std::uint8_t, TUninitializedAllocator<std::uint8_t>>;
+
+inline bool operator==(const TGIFPixels& a, const std::vector<std::uint8_t>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
 
 class TGIFExtension;
 
@@ -265,7 +291,7 @@ public:
     TGIFLocalColorMap colorMap;
     TGIFExtensionList extensions;
     // width * height colour indices, rows top to bottom; empty without an image.
-    std::vector<std::uint8_t> pixels;
+    TGIFPixels pixels;
     // The share of the process's decoded-bytes budget that pixels and bitmap hold.
     platform::DecodedBytesLease pixelsLease;
     platform::DecodedBytesLease bitmapLease;

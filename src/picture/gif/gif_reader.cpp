@@ -236,19 +236,22 @@ void TGIFReader::ReadImageData(TGIFSubImage& frame) {
                                   ? frame.graphicControl->TransparentColorIndex()
                                   : 0;
     try {
-        frame.pixels.assign(static_cast<std::size_t>(count), fill);
+        // Left uninitialised: the decoder writes every pixel, decoded or filled.
+        frame.pixels.resize(static_cast<std::size_t>(count));
     } catch (const std::bad_alloc&) {
         Error(gifmsg::kOutOfMemory);
     }
     frame.hasImage = true;
-
-    const int minimumCodeSize = ReadByte();
-    if (minimumCodeSize < 0) return;
+    if (codeSize < 0) {
+        std::fill(frame.pixels.begin(), frame.pixels.end(), fill);
+        return;
+    }
+    Skip(1);
     // Wider literals than a byte cannot be stored (tests/data/gif/code-size-9.gif).
-    if (minimumCodeSize > gif::kMaxMinimumCodeSize) Error(gifmsg::kInvalidData);
+    if (codeSize > gif::kMaxMinimumCodeSize) Error(gifmsg::kInvalidData);
     const gif::LzwOutcome outcome = gif::DecodeLzw(
-        data_.subspan(pos_), minimumCodeSize, frame.pixels, static_cast<std::size_t>(frame.Width()),
-        static_cast<std::size_t>(frame.Height()), frame.Interlaced());
+        data_.subspan(pos_), codeSize, frame.pixels, static_cast<std::size_t>(frame.Width()),
+        static_cast<std::size_t>(frame.Height()), frame.Interlaced(), fill);
     // Every sub-block up to the terminator is consumed, whether or not an end code came right
     // after the last pixel; otherwise trailing codes would be taken for the next block and
     // every later frame lost (tests/data/gif/extra-codes-after-last-pixel.gif).
