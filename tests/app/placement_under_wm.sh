@@ -31,9 +31,12 @@ wait_for() {
   return 1
 }
 
-for n in $(seq 140 199); do [ -e "/tmp/.X$n-lock" ] || { display=:$n; break; }; done
-Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# The server picks a free display itself and writes its number: two runs at once (tests in
+# parallel) never share one.
+Xvfb -displayfd 5 -screen 0 1280x1024x24 -nolisten tcp 5>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
+wait_for "[ -s '$work/display' ]"
+display=:$(head -n1 "$work/display")
 export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$work/config
 wait_for "xdpyinfo >/dev/null 2>&1"
 openbox --sm-disable >/dev/null 2>&1 &
