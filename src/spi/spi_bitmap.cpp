@@ -302,6 +302,12 @@ void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const QString& fileName
     adapter_->LoadFromStreamWithName(stream, fileName);
 }
 
+TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() {
+    return [this](TStream& stream, const QString& fileName) {
+        LoadFromStreamWithName(stream, fileName);
+    };
+}
+
 void TSPIBitmap::Assign(const TSPIBitmap& source) {
     SPI = source.SPI;
     HeaderSkipRetry = source.HeaderSkipRetry;

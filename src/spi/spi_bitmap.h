@@ -85,6 +85,10 @@ private:
     SizeQuery ownerSize_;
 };
 
+// Loads a stream as if it came from a file of that name.
+using TSPILoadFromStreamWithNameEvent =
+    std::function<void(TStream& stream, const QString& fileName)>;
+
 class TSPIBitmap : public TBitmap {
 public:
     static const TGraphicClass Class;
@@ -96,6 +100,10 @@ public:
     void LoadFile(const QString& path) override;
     void LoadFromStream(TStream& stream) override;
     virtual void LoadFromStreamWithName(TStream& stream, const QString& fileName);
+    // The named load, published as an event: reading it always gives this bitmap's own
+    // LoadFromStreamWithName, and assigning it changes nothing.
+    TSPILoadFromStreamWithNameEvent OnLoadFromStreamWithName();
+    void SetOnLoadFromStreamWithName(const TSPILoadFromStreamWithNameEvent&) {}
     // Copies the plug-in choice of another plug-in picture, then its pixels.
     void Assign(const TSPIBitmap& source);
 

@@ -234,6 +234,32 @@ TEST_F(SPIBitmapTest, ALargeResultDrawsAsTheWholePicture) {
             }
 }
 
+TEST_F(SPIBitmapTest, OnLoadFromStreamWithNameIsAlwaysTheBitmapsOwnNamedLoad) {
+    TSPIBitmap bitmap;
+    bool assignedCalled = false;
+    bitmap.SetOnLoadFromStreamWithName([&](TStream&, const QString&) { assignedCalled = true; });
+    const TSPILoadFromStreamWithNameEvent load = bitmap.OnLoadFromStreamWithName();
+    ASSERT_TRUE(load);
+    const QByteArray bytes = Tpic(6, 4, 24);
+    TMemoryStream stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    load(stream, QStringLiteral("named.tpi"));
+    EXPECT_FALSE(assignedCalled);
+    EXPECT_EQ(bitmap.Width(), 6);
+    // A named load: the plug-in is asked with the name, and the name is gone afterwards.
+    QStringList names;
+    for (const PluginEvent& e : PluginEvents())
+        if (e.event == QLatin1String("IsSupportedName")) names.append(QString::fromUtf8(e.data));
+    EXPECT_EQ(names, QStringList{QStringLiteral("named.tpi")});
+    ClearPluginEvents();
+    stream.SetPosition(0);
+    bitmap.LoadFromStream(stream);
+    ASSERT_EQ(CountEvents("tppicture", "IsSupportedName"), 1);
+    for (const PluginEvent& e : PluginEvents())
+        if (e.event == QLatin1String("IsSupportedName")) {
+            EXPECT_EQ(e.data, QByteArray());
+        }
+}
+
 } // namespace
 } // namespace sorowa::test
 
