@@ -115,7 +115,7 @@ static TIFF* open_tiff(struct source* s, const char* data, int32_t length) {
     TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, NULL);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, NULL);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, MAX_LIBTIFF_ALLOCATION);
-    tif = TIFFClientOpenExt("memory", "rm", (thandle_t)s, read_proc, write_proc, seek_proc,
+    tif = TIFFClientOpenExt("memory", "r", (thandle_t)s, read_proc, write_proc, seek_proc,
                             close_proc, size_proc, map_proc, unmap_proc, options);
     TIFFOpenOptionsFree(options);
     return tif;
