@@ -131,6 +131,14 @@ void TBitmap::DrawSampled(TCanvas& canvas, const QRect& rect) {
     if (rect.isEmpty() || Empty()) return;
     const bool smooth = SmoothStretch(canvas, bitCount_);
     if (sampledDrawn_.size() != rect.size() || sampledSmooth_ != smooth) {
+        // Rows held in memory are smoothed whole, as a picture decoded at load would be.
+        QImage drawn = smooth ? SmoothedFromWhole(rect.size()) : QImage();
+        if (!drawn.isNull()) {
+            sampledDrawn_ = std::move(drawn);
+            sampledSmooth_ = smooth;
+            canvas.Painter().drawImage(rect.topLeft(), sampledDrawn_);
+            return;
+        }
         const bool indexed = sampled_->header.bitCount <= 8;
         // Smoothing averages what it covers, so it is given a copy of at most four pixels per
         // drawn pixel, sampled the same way, rather than the whole picture.
@@ -141,7 +149,7 @@ void TBitmap::DrawSampled(TCanvas& canvas, const QRect& rect) {
             NearestPixelMap(Width(), sampledSize.width(), indexed, false);
         const std::vector<int> rows =
             NearestPixelMap(Height(), sampledSize.height(), indexed, true);
-        QImage drawn = bmp::DecodeBmpSampled(sampled_->header, sampled_->read, columns, rows);
+        drawn = bmp::DecodeBmpSampled(sampled_->header, sampled_->read, columns, rows);
         if (smooth && !drawn.isNull())
             drawn = drawn.scaled(rect.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
                         .convertToFormat(QImage::Format_RGB32);
@@ -149,6 +157,21 @@ void TBitmap::DrawSampled(TCanvas& canvas, const QRect& rect) {
         sampledSmooth_ = smooth;
     }
     canvas.Painter().drawImage(rect.topLeft(), sampledDrawn_);
+}
+
+QImage TBitmap::SmoothedFromWhole(QSize size) const {
+    const bmp::BmpHeader& header = sampled_->header;
+    if (sampled_->pixels.empty()) return {};
+    // Only for the moment of the draw, and only when the budget has room; otherwise the
+    // sampled copy stands in.
+    const platform::DecodedBytesRequest lease = platform::ReserveDecodedBytes(
+        static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height) *
+        (header.bitCount <= 8 ? 1 : 4));
+    if (!lease.ok) return {};
+    QImage whole = bmp::DecodeBmpPixels(header, sampled_->pixels);
+    if (whole.isNull()) return {};
+    if (whole.size() != QSize(Width(), Height())) whole = whole.copy(0, 0, Width(), Height());
+    return Scaled(size, whole, true);
 }
 
 void TBitmap::SetWidth(int width) {
@@ -171,6 +194,28 @@ void TBitmap::SetHeight(int height) {
         return;
     }
     SetImage(image_.copy(0, 0, image_.width(), height), bitCount_, palette_);
+}
+
+void TBitmap::AssignBitmap(const TBitmap& source) {
+    if (!source.sampled_) {
+        SetImage(source.image_, source.bitCount_, source.palette_);
+        return;
+    }
+    SetSampled(source.sampled_, source.bitCount_, QSize(source.Width(), source.Height()));
+}
+
+void TBitmap::SetSampled(std::shared_ptr<const SampledSource> source, int bits, QSize size) {
+    image_ = QImage();
+    bitCount_ = bits;
+    palette_ = source->header.colorTable;
+    cache_.Clear();
+    sampledDrawn_ = QImage();
+    lease_.Release();
+    sampled_ = std::move(source);
+    sampledWidth_ = size.width();
+    sampledHeight_ = size.height();
+    SetPaletteModified(!palette_.isEmpty());
+    NotifyChange();
 }
 
 void TBitmap::SetImage(QImage image, int bitCount, QList<QRgb> palette) {
@@ -276,16 +321,7 @@ void TBitmap::LoadFromStream(TStream& stream) {
             platform::ReserveDecodedBytes(pixels * (header.bitCount <= 8 ? 1 : 4));
         if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
         ReadUpTo(stream, bytes, end);
-        const auto available = std::min<std::uint64_t>(
-            header.pixelBytes,
-            bytes.size() > header.pixelStart ? bytes.size() - header.pixelStart : 0);
-        QImage image = bmp::DecodeBmpPixels(
-            header, std::span(bytes).subspan(std::min<std::size_t>(header.pixelStart, bytes.size()),
-                                             static_cast<std::size_t>(available)));
-        if (image.isNull()) Fail(bmp::BmpStatus::OutOfMemory);
-        QList<QRgb> table = header.colorTable;
-        SetImage(std::move(image), bits, std::move(table));
-        lease_ = std::move(lease.lease);
+        DecodeWhole(header, bytes, bits, std::move(lease.lease));
         return;
     }
 
@@ -305,17 +341,61 @@ void TBitmap::LoadFromStream(TStream& stream) {
             MemorySource(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
     }
     source->header = std::move(header);
-    image_ = QImage();
-    bitCount_ = bits;
-    palette_ = source->header.colorTable;
-    cache_.Clear();
-    sampledDrawn_ = QImage();
-    lease_.Release();
-    sampled_ = std::move(source);
-    sampledWidth_ = sampled_->header.width;
-    sampledHeight_ = sampled_->header.height;
-    SetPaletteModified(!palette_.isEmpty());
-    NotifyChange();
+    const QSize size(source->header.width, source->header.height);
+    SetSampled(std::move(source), bits, size);
+}
+
+void TBitmap::DecodeWhole(const bmp::BmpHeader& header, std::span<const std::uint8_t> file,
+                          int bits, platform::DecodedBytesLease lease) {
+    const auto available = std::min<std::uint64_t>(
+        header.pixelBytes, file.size() > header.pixelStart ? file.size() - header.pixelStart : 0);
+    QImage image = bmp::DecodeBmpPixels(
+        header, file.subspan(std::min<std::size_t>(header.pixelStart, file.size()),
+                             static_cast<std::size_t>(available)));
+    if (image.isNull()) Fail(bmp::BmpStatus::OutOfMemory);
+    QList<QRgb> table = header.colorTable;
+    SetImage(std::move(image), bits, std::move(table));
+    lease_ = std::move(lease);
+}
+
+void TBitmap::LoadFromMemory(std::span<const std::uint8_t> file, std::shared_ptr<const void> owner,
+                             std::uint64_t ownerBytes) {
+    bmp::BmpHeader header = bmp::ReadBmpHeader(file, file.size());
+    if (header.status == bmp::BmpStatus::Empty) {
+        SetImage(QImage(), 0);
+        return;
+    }
+    if (header.status == bmp::BmpStatus::NeedMore) Fail(bmp::BmpStatus::Truncated);
+    if (header.status != bmp::BmpStatus::Ok) Fail(header.status);
+    const int bits = header.runLength ? platform::ScreenBitsPerPixel() : header.bitCount;
+    const auto pixels =
+        static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
+    if (pixels <= kWholeDecodePixels &&
+        header.pixelStart + header.pixelBytes <= kWholeDecodeBytes) {
+        platform::DecodedBytesRequest lease =
+            platform::ReserveDecodedBytes(pixels * (header.bitCount <= 8 ? 1 : 4));
+        if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
+        DecodeWhole(header, file, bits, std::move(lease.lease));
+        return;
+    }
+    // Large: the bytes are kept as they are, and each draw converts only the pixels it shows.
+    platform::DecodedBytesRequest lease = platform::ReserveDecodedBytes(ownerBytes);
+    if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
+    auto source = std::make_shared<SampledSource>();
+    source->lease = std::move(lease.lease);
+    source->pixels = file.subspan(static_cast<std::size_t>(header.pixelStart),
+                                  static_cast<std::size_t>(header.pixelBytes));
+    source->read = [file, owner = std::move(owner)](std::uint64_t offset,
+                                                    std::span<std::uint8_t> out) {
+        if (offset >= file.size()) return std::size_t{0};
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), file.size() - offset));
+        std::memcpy(out.data(), file.data() + offset, n);
+        return n;
+    };
+    source->header = std::move(header);
+    const QSize size(source->header.width, source->header.height);
+    SetSampled(std::move(source), bits, size);
 }
 
 } // namespace sorowa

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <memory>
+#include <span>
 
 namespace sorowa {
 
@@ -53,6 +54,11 @@ public:
     void SetHeight(int height) override;
     QList<QRgb> Palette() const override { return palette_; }
     void LoadFromStream(TStream& stream) override;
+    // Reads a bitmap file that lies whole in memory, kept there by owner (ownerBytes in all).
+    // A small picture is decoded at once and the bytes are let go; a large one keeps them,
+    // with their cost taken from the decoded-bytes budget, and is drawn from them.
+    void LoadFromMemory(std::span<const std::uint8_t> file, std::shared_ptr<const void> owner,
+                        std::uint64_t ownerBytes);
 
     // The pixels, when the picture is decoded whole (null for a large one drawn from its
     // file); Indexed8 with a colour table, or 32-bit.
@@ -63,14 +69,24 @@ public:
     // True when the picture is drawn from its file, a few sampled pixels at a time.
     bool Sampled() const { return sampled_ != nullptr; }
 
+    // Takes over another bitmap's picture: its pixels, or where it draws them from.
+    void AssignBitmap(const TBitmap& source);
+
     // Where a large picture's pixels are read from.
     struct SampledSource {
         bmp::BmpHeader header;
         bmp::ByteSource read;
+        // The pixel data when read has it whole in memory, and the budget's share for it.
+        std::span<const std::uint8_t> pixels;
+        platform::DecodedBytesLease lease;
     };
 
 private:
     void DrawSampled(TCanvas& canvas, const QRect& rect);
+    QImage SmoothedFromWhole(QSize size) const;
+    void SetSampled(std::shared_ptr<const SampledSource> source, int bits, QSize size);
+    void DecodeWhole(const bmp::BmpHeader& header, std::span<const std::uint8_t> file, int bits,
+                     platform::DecodedBytesLease lease);
 
     QImage image_;
     int bitCount_ = 0;

@@ -55,6 +55,17 @@ std::span<std::uint8_t> TLocalBlock::Headroom() const {
     return {const_cast<std::uint8_t*>(data_) - kLocalHeadroom, kLocalHeadroom};
 }
 
+std::shared_ptr<const void> TLocalBlock::Take() {
+    if (data_ == nullptr) return nullptr;
+    Table& table = TheTable();
+    std::lock_guard lock(table.mutex);
+    const auto it = table.blocks.find(handle_);
+    if (it == table.blocks.end()) return nullptr;
+    std::shared_ptr<const void> owner(std::move(it->second.bytes));
+    table.blocks.erase(it);
+    return owner;
+}
+
 TLocalBlock::~TLocalBlock() {
     if (data_ != nullptr) LocalUnlock(handle_);
     LocalFree(handle_); // an unknown handle is refused by the table, nothing else happens

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 namespace sorowa::spi {
@@ -37,6 +38,10 @@ public:
     // The kLocalHeadroom bytes right before Bytes(), for the program's own use; empty when
     // the block is not valid.
     std::span<std::uint8_t> Headroom() const;
+    // Takes the block out of the table, so that the program may keep its bytes: the handle is
+    // gone for everyone as if freed, while Headroom() and Bytes() stay readable for as long as
+    // the returned owner lives. Null when the block is not valid.
+    std::shared_ptr<const void> Take();
 
 private:
     std::uint32_t handle_;

@@ -238,7 +238,8 @@ bool TInSPIAble::DecodeBuffer(TInSPI& spi, const std::uint8_t* data, std::size_t
     bool success = false;
     spi::TLocalBlock pixels(pixelHandle);
     spi::TLocalBlock bitmapInfo(infoHandle);
-    pictureSink_(bitmapInfo.Bytes(), pixels.Bytes(), pixels.Headroom(), record, success);
+    pictureSink_(bitmapInfo.Bytes(), pixels.Bytes(), pixels.Headroom(), record, success,
+                 [&pixels] { return pixels.Take(); });
     return success;
 }
 
@@ -272,8 +273,10 @@ TSPIBitmap::TSPIBitmap()
           QStringLiteral("BMP"), [this](const QString& path) { TGraphic::LoadFile(path); },
           [this](TStream& stream) { TBitmap::LoadFromStream(stream); },
           [this](std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
-                 std::span<std::uint8_t> headroom, const TPictureInfoRec& info,
-                 bool& success) { SetDIB(bitmapInfo, bitmap, headroom, info, success); },
+                 std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success,
+                 const TInSPIAble::PixelKeeper& keep) {
+              SetDIB(bitmapInfo, bitmap, headroom, info, success, keep);
+          },
           [this](const TProgressReport& report) { Progress(report); },
           [this] { return QSize(Width(), Height()); })) {}
 
@@ -299,15 +302,22 @@ void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const QString& fileName
     adapter_->LoadFromStreamWithName(stream, fileName);
 }
 
+TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() {
+    return [this](TStream& stream, const QString& fileName) {
+        LoadFromStreamWithName(stream, fileName);
+    };
+}
+
 void TSPIBitmap::Assign(const TSPIBitmap& source) {
     SPI = source.SPI;
     HeaderSkipRetry = source.HeaderSkipRetry;
-    SetImage(source.Image(), source.BitCount(), source.Palette());
+    AssignBitmap(source);
 }
 
 void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
                         std::span<const std::uint8_t> bitmap, std::span<std::uint8_t> headroom,
-                        const TPictureInfoRec&, bool& success) {
+                        const TPictureInfoRec&, bool& success,
+                        const TInSPIAble::PixelKeeper& keep) {
     if (bitmapInfo.size() < kInfoHeaderSize) return;
     const std::uint8_t* header = bitmapInfo.data();
     const auto width = static_cast<std::int32_t>(U32(header + 4));
@@ -337,18 +347,27 @@ void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
 
     // The bitmap file: file header, info header and colour table, then the rows. The
     // headers go into the room in front of the rows when it is there, so that the rows are
-    // read where the plug-in put them; otherwise the whole file is put together.
+    // read where the plug-in put them, and a large picture keeps the plug-in's block as it
+    // is; otherwise the whole file is put together.
     const std::size_t headersSize = 14 + static_cast<std::size_t>(infoSize);
     const std::size_t fileSize = headersSize + static_cast<std::size_t>(imageSize);
-    std::unique_ptr<std::uint8_t[]> built;
+    std::shared_ptr<const void> owner;
+    std::uint64_t ownerBytes = 0;
     std::uint8_t* file = nullptr;
     if (headroom.size() >= headersSize && headroom.data() + headroom.size() == bitmap.data()) {
         file = headroom.data() + headroom.size() - headersSize;
-    } else {
+        if (keep) owner = keep();
+        ownerBytes = headroom.size() + bitmap.size();
+    }
+    // The block could not be taken: the file is put together in a buffer of its own.
+    std::shared_ptr<std::uint8_t[]> built;
+    if (!owner) {
         built.reset(new (std::nothrow) std::uint8_t[fileSize]);
         if (!built) throw EOutOfResources(QStringLiteral("メモリが足りません"));
+        std::memcpy(built.get() + headersSize, bitmap.data(), static_cast<std::size_t>(imageSize));
         file = built.get();
-        std::memcpy(file + headersSize, bitmap.data(), static_cast<std::size_t>(imageSize));
+        owner = built;
+        ownerBytes = fileSize;
     }
     std::memset(file, 0, 14);
     file[0] = 'B';
@@ -359,22 +378,9 @@ void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
     Put32(file + 14, kInfoHeaderSize); // the header is always the 40-byte form
     Put32(file + 14 + 20, 0);          // and its rows are exactly as long as computed
 
-    bmp::BmpImage decoded = bmp::DecodeBmp({file, fileSize});
-    switch (decoded.status) {
-    case bmp::BmpStatus::Ok:
-        break;
-    case bmp::BmpStatus::Empty:
-    case bmp::BmpStatus::Invalid:
-        throw EInvalidGraphic(QStringLiteral("ビットマップイメージが不正です"));
-    case bmp::BmpStatus::Truncated:
-    case bmp::BmpStatus::NeedMore: // not from a whole file, which this is
-        throw EReadError(QStringLiteral("ストリームからの読み込みエラー"));
-    case bmp::BmpStatus::TooLarge:
-    case bmp::BmpStatus::OutOfMemory:
-        throw EOutOfResources(QStringLiteral("メモリが足りません"));
-    }
-    // A 4-bit picture keeps its 16 colours as its palette even when the header counts none.
-    SetImage(std::move(decoded.image), decoded.bitCount, std::move(decoded.colorTable));
+    // The bitmap reader's own errors end the load. A 4-bit picture keeps its 16 colours as its
+    // palette even when the header counts none.
+    LoadFromMemory({file, fileSize}, std::move(owner), ownerBytes);
     success = true;
 }
 

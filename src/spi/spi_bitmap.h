@@ -10,6 +10,7 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <span>
 
 namespace sorowa {
@@ -35,12 +36,16 @@ class TInSPIAble {
 public:
     using FileLoader = std::function<void(const QString& path)>;
     using StreamLoader = std::function<void(TStream& stream)>;
+    // Takes the pixel block, headroom included, out of local memory so that the picture may
+    // keep it instead of a copy; null when it cannot.
+    using PixelKeeper = std::function<std::shared_ptr<const void>()>;
     // Bitmap information block, pixel block (each as big as the plug-in's block), room
     // right before the pixel block that the sink may use, the picture information, success
-    // out.
-    using PictureSink = std::function<void(
-        std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
-        std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success)>;
+    // out, and the way to keep the pixel block.
+    using PictureSink =
+        std::function<void(std::span<const std::uint8_t> bitmapInfo,
+                           std::span<const std::uint8_t> bitmap, std::span<std::uint8_t> headroom,
+                           const TPictureInfoRec& info, bool& success, const PixelKeeper& keep)>;
     using ProgressSink = std::function<void(const TProgressReport& report)>;
     using SizeQuery = std::function<QSize()>;
 
@@ -80,6 +85,10 @@ private:
     SizeQuery ownerSize_;
 };
 
+// Loads a stream as if it came from a file of that name.
+using TSPILoadFromStreamWithNameEvent =
+    std::function<void(TStream& stream, const QString& fileName)>;
+
 class TSPIBitmap : public TBitmap {
 public:
     static const TGraphicClass Class;
@@ -91,6 +100,10 @@ public:
     void LoadFile(const QString& path) override;
     void LoadFromStream(TStream& stream) override;
     virtual void LoadFromStreamWithName(TStream& stream, const QString& fileName);
+    // The named load, published as an event: reading it always gives this bitmap's own
+    // LoadFromStreamWithName, and assigning it changes nothing.
+    TSPILoadFromStreamWithNameEvent OnLoadFromStreamWithName();
+    void SetOnLoadFromStreamWithName(const TSPILoadFromStreamWithNameEvent&) {}
     // Copies the plug-in choice of another plug-in picture, then its pixels.
     void Assign(const TSPIBitmap& source);
 
@@ -98,9 +111,11 @@ public:
     // Leaves success false (the plug-in's attempt failed) when the blocks are smaller than
     // their header says or the header is one no bitmap can have.
     // headroom: writable bytes right before bitmap; when they hold the headers, the rows
-    // are read in place instead of copied.
+    // are read in place instead of copied, and a large picture keeps them (through keep)
+    // rather than a converted copy.
     void SetDIB(std::span<const std::uint8_t> bitmapInfo, std::span<const std::uint8_t> bitmap,
-                std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success);
+                std::span<std::uint8_t> headroom, const TPictureInfoRec& info, bool& success,
+                const TInSPIAble::PixelKeeper& keep = {});
 
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;

@@ -8,6 +8,7 @@
 #include "support/temp_folder.h"
 
 #include <QFileInfo>
+#include <QPainter>
 #include <gtest/gtest.h>
 
 namespace sorowa::test {
@@ -198,6 +199,65 @@ TEST_F(SPIBitmapTest, NamelessStreamsTryTheReaderThenEveryPlugin) {
     EXPECT_EQ(bitmap.Width(), 3);
     EXPECT_EQ(CountEvents("tppicture", "IsSupported"), 0);
     EXPECT_EQ(CountEvents("tppicturetoo", "GetPicture"), 1);
+}
+
+// A result too large to decode at load keeps the plug-in's rows and converts only what a draw
+// shows: the drawn pixels are still those of the whole picture stretched, sampled or smoothed.
+TEST_F(SPIBitmapTest, ALargeResultDrawsAsTheWholePicture) {
+    const int w = 1300, h = 900; // more than TBitmap::kWholeDecodePixels
+    ASSERT_EQ(Load(QStringLiteral("large.tpi"), Tpic(w, h, 24)), QString());
+    ASSERT_TRUE(Bitmap()->Sampled());
+    EXPECT_EQ(picture.Width(), w);
+    EXPECT_EQ(picture.Height(), h);
+    QImage whole(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            whole.setPixel(x, y, qRgb(77, (y * 4) & 255, (x * 2) & 255));
+    TSPIBitmap copy;
+    copy.Assign(*Bitmap());
+    for (TSPIBitmap* bitmap : {Bitmap(), &copy})
+        for (const int bits : {32, 8}) // 8: a smoothed stretch
+            for (const QSize size : {QSize(100, 100), QSize(333, 77)}) {
+                SCOPED_TRACE(testing::Message()
+                             << bits << " bits at " << size.width() << "x" << size.height());
+                QImage target(size, QImage::Format_RGB32);
+                target.fill(Qt::white);
+                {
+                    QPainter painter(&target);
+                    TCanvas canvas(painter, bits);
+                    bitmap->Draw(canvas, QRect(QPoint(0, 0), size));
+                }
+                QImage probe(1, 1, QImage::Format_RGB32);
+                QPainter painter(&probe);
+                const TCanvas canvas(painter, bits);
+                EXPECT_EQ(target, TStretchCache::Stretched(canvas, size, whole, 24));
+            }
+}
+
+TEST_F(SPIBitmapTest, OnLoadFromStreamWithNameIsAlwaysTheBitmapsOwnNamedLoad) {
+    TSPIBitmap bitmap;
+    bool assignedCalled = false;
+    bitmap.SetOnLoadFromStreamWithName([&](TStream&, const QString&) { assignedCalled = true; });
+    const TSPILoadFromStreamWithNameEvent load = bitmap.OnLoadFromStreamWithName();
+    ASSERT_TRUE(load);
+    const QByteArray bytes = Tpic(6, 4, 24);
+    TMemoryStream stream(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+    load(stream, QStringLiteral("named.tpi"));
+    EXPECT_FALSE(assignedCalled);
+    EXPECT_EQ(bitmap.Width(), 6);
+    // A named load: the plug-in is asked with the name, and the name is gone afterwards.
+    QStringList names;
+    for (const PluginEvent& e : PluginEvents())
+        if (e.event == QLatin1String("IsSupportedName")) names.append(QString::fromUtf8(e.data));
+    EXPECT_EQ(names, QStringList{QStringLiteral("named.tpi")});
+    ClearPluginEvents();
+    stream.SetPosition(0);
+    bitmap.LoadFromStream(stream);
+    ASSERT_EQ(CountEvents("tppicture", "IsSupportedName"), 1);
+    for (const PluginEvent& e : PluginEvents())
+        if (e.event == QLatin1String("IsSupportedName")) {
+            EXPECT_EQ(e.data, QByteArray());
+        }
 }
 
 } // namespace

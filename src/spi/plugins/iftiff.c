@@ -13,8 +13,10 @@
 #define MAX_PIXELS ((uint64_t)1 << 28)
 /* Largest single allocation libtiff may make for a damaged file. */
 #define MAX_LIBTIFF_ALLOCATION ((tmsize_t)512 << 20)
-/* Rows per band, and per progress report. */
+/* Rows per progress report, and per band when whole strips cannot be read at once. */
 #define BAND 64
+/* Most bytes of libtiff's RGBA rows held at once. */
+#define MAX_BAND_BYTES ((uint64_t)64 << 20)
 
 static const char* const info_texts[] = {"00IN", "Sorowa TIFF decoder (libtiff)", "*.tif;*.tiff",
                                          "TIFF picture"};
@@ -113,7 +115,7 @@ static TIFF* open_tiff(struct source* s, const char* data, int32_t length) {
     TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, NULL);
     TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, NULL);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, MAX_LIBTIFF_ALLOCATION);
-    tif = TIFFClientOpenExt("memory", "rm", (thandle_t)s, read_proc, write_proc, seek_proc,
+    tif = TIFFClientOpenExt("memory", "r", (thandle_t)s, read_proc, write_proc, seek_proc,
                             close_proc, size_proc, map_proc, unmap_proc, options);
     TIFFOpenOptionsFree(options);
     return tif;
@@ -165,11 +167,31 @@ static void to_bgr(const uint32_t* rgba, unsigned char* bgr, uint32_t width) {
         bgr[x] = 0;
 }
 
+/* Rows per band. libtiff decodes a strip (or row of tiles) from its start for every band that
+ * touches it, so bands that end inside one decode it again: bands of whole strips, at least
+ * BAND rows, avoid that. Only for pictures stored top row first, where libtiff turns no band
+ * upside down, so that every band gives the same rows; otherwise, and when such a band would
+ * be too large, BAND rows. */
+static uint32_t band_rows(TIFF* tif, const TIFFRGBAImage* image) {
+    uint32_t unit = 0, rows;
+    if (image->orientation != ORIENTATION_TOPLEFT) return BAND;
+    if (TIFFIsTiled(tif)) {
+        if (!TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit)) return BAND;
+    } else if (!TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit)) {
+        return BAND;
+    }
+    if (unit == 0) return BAND;
+    if (unit >= image->height)
+        return (uint64_t)image->width * image->height * 4 <= MAX_BAND_BYTES ? image->height : BAND;
+    rows = (BAND + unit - 1) / unit * unit;
+    return (uint64_t)image->width * rows * 4 <= MAX_BAND_BYTES ? rows : BAND;
+}
+
 static int32_t decode(TIFF* tif, uint32_t* info_handle, uint32_t* pixel_handle,
                       ProgressCallback progress, int32_t user) {
     char message[1024];
     TIFFRGBAImage image;
-    uint32_t width, height, y, rows, stride;
+    uint32_t width, height, y, rows, stride, band_height, reported = 0;
     uint32_t* band = NULL;
     unsigned char *pixels, *header;
     int32_t result = SPI_SUCCESS;
@@ -184,26 +206,32 @@ static int32_t decode(TIFF* tif, uint32_t* info_handle, uint32_t* pixel_handle,
         return width == 0 || height == 0 ? SPI_BROKEN_DATA : SPI_NO_MEMORY;
     }
     stride = (width * 3 + 3) / 4 * 4;
+    band_height = band_rows(tif, &image);
     *info_handle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 40);
     *pixel_handle = LocalAlloc(LMEM_MOVEABLE, stride * height); /* every byte written */
-    band = (uint32_t*)malloc((size_t)width * BAND * 4);
+    band = (uint32_t*)malloc((size_t)width * band_height * 4);
     pixels = *pixel_handle ? (unsigned char*)LocalLock(*pixel_handle) : NULL;
     if (!*info_handle || !pixels || !band) result = SPI_NO_MEMORY;
 
     for (y = 0; result == SPI_SUCCESS && y < height; y += rows) {
         uint32_t i;
-        rows = height - y < BAND ? height - y : BAND;
+        rows = height - y < band_height ? height - y : band_height;
         image.row_offset = (int)y;
         image.col_offset = 0;
         if (!TIFFRGBAImageGet(&image, band, width, rows)) {
             result = SPI_BROKEN_DATA;
             break;
         }
-        for (i = 0; i < rows; ++i)
+        /* Progress every BAND rows whatever the band, each once its rows are in place. */
+        for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
+            const uint32_t done = y + i + 1;
             to_bgr(band + (size_t)i * width, pixels + (size_t)(height - 1 - (y + i)) * stride,
                    width);
-        if (progress && progress((int32_t)(y + rows), (int32_t)height, user) != 0)
-            result = SPI_ABORTED;
+            if (done - reported < BAND && done != height) continue;
+            reported = done;
+            if (progress && progress((int32_t)done, (int32_t)height, user) != 0)
+                result = SPI_ABORTED;
+        }
     }
     TIFFRGBAImageEnd(&image);
     free(band);
