@@ -383,8 +383,12 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> file, std::shared_ptr
     if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
     auto source = std::make_shared<SampledSource>();
     source->lease = std::move(lease.lease);
-    source->pixels = file.subspan(static_cast<std::size_t>(header.pixelStart),
-                                  static_cast<std::size_t>(header.pixelBytes));
+    // Whatever the header says, never past the bytes there are (what is missing reads as
+    // missing, as for a cut file).
+    const std::size_t start =
+        static_cast<std::size_t>(std::min<std::uint64_t>(header.pixelStart, file.size()));
+    source->pixels = file.subspan(start, static_cast<std::size_t>(std::min<std::uint64_t>(
+                                             header.pixelBytes, file.size() - start)));
     source->read = [file, owner = std::move(owner)](std::uint64_t offset,
                                                     std::span<std::uint8_t> out) {
         if (offset >= file.size()) return std::size_t{0};
