@@ -323,6 +323,13 @@ struct TJPEGImage::Outcome {
 
 namespace {
 
+// A 24-bit bitmap larger than the draw in both directions is worth cutting down to it (see
+// KeepOnly).
+bool CutsDownTo(const QImage& bitmap, int bits, QSize drawn) {
+    return bits == 24 && !bitmap.isNull() && !drawn.isEmpty() && bitmap.size() != drawn &&
+           bitmap.width() >= drawn.width() && bitmap.height() >= drawn.height();
+}
+
 // Reads the loaded bytes again and decodes them at M/8. It touches nothing but data (never
 // changed after the load) and out, so it runs on any thread.
 void DecodePhoto(const TJPEGData* data, int scaleEighths, bool eightBitDisplay,
@@ -554,9 +561,7 @@ void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw
             // What the draw would keep of it (see KeepOnly): a large photo's full decode
             // never waits for the GUI thread's next paint.
             QImage& image = outcome->image;
-            if (outcome->result.bitsPerPixel == 24 && !image.isNull() && !keep.isEmpty() &&
-                image.size() != keep && image.width() >= keep.width() &&
-                image.height() >= keep.height()) {
+            if (CutsDownTo(image, outcome->result.bitsPerPixel, keep)) {
                 image = TStretchCache::Stretched(keep, image, smooth);
                 outcome->cutDown = true;
             }
@@ -605,9 +610,7 @@ void TJPEGImage::StartStandIn(TDecodePool& pool) {
 // decodes again. (8-bit bitmaps are kept whole: their palette would not survive the scaling,
 // and at one byte a pixel they are small at the scales thumbnails use.)
 void TJPEGImage::KeepOnly(const TCanvas& canvas, QSize drawn) {
-    if (bitmapBits_ != 24 || bitmap_.isNull() || drawn.isEmpty() || bitmap_.size() == drawn ||
-        bitmap_.width() < drawn.width() || bitmap_.height() < drawn.height())
-        return;
+    if (!CutsDownTo(bitmap_, bitmapBits_, drawn)) return;
     bitmap_ = TStretchCache::Stretched(canvas, drawn, bitmap_, bitmapBits_);
     cutDown_ = true;
     cache_.Clear();
