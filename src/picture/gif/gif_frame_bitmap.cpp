@@ -70,46 +70,47 @@ void DitherToCube(std::span<const std::uint8_t> indices, int width, int height,
     const int maskStride = ((width + 15) / 16) * 2;
     // Errors of this row and the next, per channel, with one spare pixel at each side.
     const auto rowLength = static_cast<std::size_t>(width + 2) * 3;
-    std::vector<int> current(rowLength, 0);
-    std::vector<int> next(rowLength, 0);
-    std::array<int, 3> color{};
+    std::vector<int> currentRow(rowLength, 0);
+    std::vector<int> nextRow(rowLength, 0);
     for (int y = 0; y < height; ++y) {
         if (everyFewRows && y % kProgressRows == 0) everyFewRows(y);
         const bool forward = y % 2 == 0;
-        const int step = forward ? 1 : -1;
+        const int step = forward ? 3 : -3;
         const std::uint8_t* row = indices.data() + static_cast<std::size_t>(y) * width;
         std::uint8_t* target = out.data() + static_cast<std::size_t>(y) * outStride;
+        int* current = currentRow.data();
+        int* next = nextRow.data();
         for (int i = 0; i < width; ++i) {
             const int x = forward ? i : width - 1 - i;
             const std::uint8_t index = row[x];
+            int color[3] = {0, 0, 0};
             if (index < colors.Count()) {
                 const TGIFColorMap::Entry& e = colors[index];
-                color = {e.red, e.green, e.blue};
-            } else {
-                color = {0, 0, 0};
+                color[0] = e.red;
+                color[1] = e.green;
+                color[2] = e.blue;
             }
             if (transparentIndex && index == *transparentIndex) {
                 target[x] = CubeIndex(color[0], color[1], color[2]);
                 if (!mask.empty()) SetMaskBit(mask, maskStride, x, y);
                 continue;
             }
-            const auto at = static_cast<std::size_t>(x + 1) * 3;
-            std::array<int, 3> level{};
-            for (std::size_t c = 0; c < 3; ++c) {
+            // Pixel x keeps its errors at x + 1, so the spare slots take what falls off the ends.
+            const int at = (x + 1) * 3;
+            int level[3];
+            for (int c = 0; c < 3; ++c) {
                 const int value = (color[c] << kFractionBits) + current[at + c];
                 level[c] = CubeLevelFixed(value);
                 const int error = value - level[c] * kCubeStep * kOne;
-                const auto ahead = static_cast<std::size_t>(static_cast<int>(at) + 3 * step);
-                const auto behind = static_cast<std::size_t>(static_cast<int>(at) - 3 * step);
-                current[ahead + c] += (error * 7) >> 4;
-                next[behind + c] += (error * 3) >> 4;
+                current[at + step + c] += (error * 7) >> 4;
+                next[at - step + c] += (error * 3) >> 4;
                 next[at + c] += (error * 5) >> 4;
-                next[ahead + c] += error >> 4;
+                next[at + step + c] += error >> 4;
             }
             target[x] = static_cast<std::uint8_t>(level[0] * 36 + level[1] * 6 + level[2]);
         }
-        std::swap(current, next);
-        std::fill(next.begin(), next.end(), 0);
+        std::swap(currentRow, nextRow);
+        std::fill(nextRow.begin(), nextRow.end(), 0);
     }
 }
 
