@@ -17,17 +17,23 @@ namespace {
 using sorowa::platform::DecodeFileName;
 using sorowa::platform::ProfileFile;
 
-char folderName[] = "/tmp/profile_fuzzer.XXXXXX";
+std::string folderName;
 
 void RemoveFolder() {
-    rmdir(folderName);
+    rmdir(folderName.c_str());
 }
 
+// Under $TMPDIR when set: every write syncs, so a tmpfs there keeps the fuzzer busy with
+// parsing instead of waiting for the disk.
 const std::string& Folder() {
     static const std::string folder = [] {
-        if (mkdtemp(folderName) == nullptr) std::abort();
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                              "/profile_fuzzer.XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr) std::abort();
+        folderName = pattern;
         std::atexit(RemoveFolder);
-        return std::string(folderName);
+        return pattern;
     }();
     return folder;
 }
