@@ -69,13 +69,19 @@ std::vector<int> ProbeMap(int source, int target, bool indexed, bool vertical) {
     const QSize stretched = vertical ? QSize(1, target) : QSize(target, 1);
     // A line of pixels that carry their own number, stretched as a picture is.
     const auto probe = [&](QImage line, int shift) {
+        // Pixel i lies at bits + i * step: along the one row, or down the one column.
+        std::uint8_t* bits = line.bits();
+        const qsizetype pixelBytes = indexed ? 1 : 4;
+        const qsizetype step = vertical ? line.bytesPerLine() : pixelBytes;
         for (int i = 0; i < source; ++i) {
-            const int x = vertical ? 0 : i, y = vertical ? i : 0;
             const auto number = static_cast<std::uint32_t>(i);
-            if (indexed)
-                line.scanLine(y)[x] = static_cast<std::uint8_t>((number >> shift) & 255);
-            else
-                reinterpret_cast<QRgb*>(line.scanLine(y))[x] = 0xFF000000u | number;
+            std::uint8_t* pixel = bits + i * step;
+            if (indexed) {
+                *pixel = static_cast<std::uint8_t>((number >> shift) & 255);
+            } else {
+                const QRgb value = 0xFF000000u | number;
+                std::memcpy(pixel, &value, sizeof value);
+            }
         }
         const QImage out = line.scaled(stretched, Qt::IgnoreAspectRatio, Qt::FastTransformation)
                                .convertToFormat(QImage::Format_RGB32);
