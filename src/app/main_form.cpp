@@ -414,8 +414,10 @@ void TForm_Main::Bt_OpenClick() {
         auto* window = new TForm_Grp(mdiArea_);
         connect(window, &TForm_Grp::MoveKeyPressed, this,
                 [this](bool up) { (up ? Bt_Up : Bt_Down)->click(); });
-        window->LoadPicture(QString::number(n), *folder + u'/' + names[n - 1]);
+        // In place before the load, so that a failure's message does not show it on top of
+        // the first thumbnail.
         window->move(placer.Next());
+        window->LoadPicture(QString::number(n), *folder + u'/' + names[n - 1]);
     }
     EnterFolderOpenState(*folder);
 }

@@ -84,7 +84,11 @@ TEST_F(OpenFolder, PicturesThatAllFailStillOpenWithOneMessageEach) {
     test::TempFolder folder;
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
         folder.Write(name, "junk");
+    // While a failure's message is open, its thumbnail is already in its place in the row.
+    QList<QPoint> placesWhileOpen;
+    messages.WhileOpen([&] { placesWhileOpen.append(Windows().constLast()->pos()); });
     Open(folder.Path());
+    EXPECT_EQ(placesWhileOpen, (QList<QPoint>{{0, 0}, {108, 0}, {216, 0}}));
     EXPECT_EQ(Windows().size(), 3);
     EXPECT_EQ(messages.Messages().size(), 3);
     for (const auto& box : messages.Messages())

@@ -3,8 +3,10 @@
 namespace sorowa::test {
 
 MessageRecorder::MessageRecorder() {
-    platform::SetMessageBoxHook(
-        [this](const platform::MessageBoxRequest& request) { messages_.append(request); });
+    platform::SetMessageBoxHook([this](const platform::MessageBoxRequest& request) {
+        messages_.append(request);
+        if (whileOpen_) whileOpen_();
+    });
 }
 
 MessageRecorder::~MessageRecorder() { platform::SetMessageBoxHook({}); }

@@ -5,6 +5,7 @@
 #include "platform/message_box.h"
 
 #include <QList>
+#include <functional>
 
 namespace sorowa::test {
 
@@ -18,9 +19,12 @@ public:
     const QList<platform::MessageBoxRequest>& Messages() const { return messages_; }
     QStringList Texts() const;
     void Clear() { messages_.clear(); }
+    // Runs while each message is "open", to look at the program as the user then sees it.
+    void WhileOpen(std::function<void()> look) { whileOpen_ = std::move(look); }
 
 private:
     QList<platform::MessageBoxRequest> messages_;
+    std::function<void()> whileOpen_;
 };
 
 } // namespace sorowa::test
