@@ -49,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // (whole seconds a picture under this build's tracing), and small frames reach every
         // branch of it; large ones are drawn on the true-colour display only.
         std::size_t pixels = 0;
-        for (const auto& frame : image.Images()) pixels += frame->pixels.size();
+        for (const auto& frame : image.Images())
+            pixels += frame->pixels.size();
         if (bits == 24 || pixels <= kMostPixelsDithered) DrawOnce(image, bits);
         stream.SetPosition(0);
     }

@@ -28,8 +28,8 @@ void RemoveFolder() {
 const std::string& Folder() {
     static const std::string folder = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
-                              "/profile_fuzzer.XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/profile_fuzzer.XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
         folderName = pattern;
         std::atexit(RemoveFolder);

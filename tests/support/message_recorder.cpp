@@ -9,11 +9,14 @@ MessageRecorder::MessageRecorder() {
     });
 }
 
-MessageRecorder::~MessageRecorder() { platform::SetMessageBoxHook({}); }
+MessageRecorder::~MessageRecorder() {
+    platform::SetMessageBoxHook({});
+}
 
 QStringList MessageRecorder::Texts() const {
     QStringList texts;
-    for (const auto& message : messages_) texts.append(message.text);
+    for (const auto& message : messages_)
+        texts.append(message.text);
     return texts;
 }
 
