@@ -717,8 +717,12 @@ void MetaDC::Blit(const QRectF& dest, const QImage& image, const QRectF& source,
         const bool mirrorY = (d.height() < 0) != (s.height() < 0);
         s = s.normalized();
         if (mirrorX || mirrorY) {
-            picture = picture.copy(s.toAlignedRect()).mirrored(mirrorX, mirrorY);
-            s = QRectF(0, 0, picture.width(), picture.height());
+            // The whole bitmap is mirrored, and the source rectangle with it: a record may
+            // name a source far larger than its bitmap, and a copy of that would be allocated
+            // whole. Drawing takes only what lies on the bitmap, mirrored or not.
+            picture = picture.mirrored(mirrorX, mirrorY);
+            if (mirrorX) s.moveLeft(picture.width() - s.right());
+            if (mirrorY) s.moveTop(picture.height() - s.bottom());
         }
     }
     d = d.normalized();

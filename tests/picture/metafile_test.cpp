@@ -227,6 +227,38 @@ TEST(MetafileDrawingState, HatchedBrushesShowTheBackgroundColourOnlyWhenOpaque) 
     }
 }
 
+// A blit whose source reaches past its bitmap draws only the part on the bitmap, mirrored or
+// not, and never makes a copy the size of the source (a crafted record named one of 3 GB).
+TEST(MetafileBitmaps, MirroredBlitsMirrorThePlainOneAlsoWhenTheSourcePassesTheBitmap) {
+    QImage bitmap(2, 2, QImage::Format_RGB32);
+    bitmap.setPixel(0, 0, qRgb(255, 0, 0));
+    bitmap.setPixel(1, 0, qRgb(0, 255, 0));
+    bitmap.setPixel(0, 1, qRgb(0, 0, 255));
+    bitmap.setPixel(1, 1, qRgb(255, 255, 0));
+    const auto blit = [&](bool mirrorX, bool mirrorY, const QRectF& source) {
+        QImage image(32, 32, QImage::Format_RGB32);
+        image.fill(kUntouched);
+        QPainter painter(&image);
+        {
+            metafile::MetaDC dc(painter, QRectF(0, 0, 32, 32), QTransform(), 4, 4, 4);
+            const QRectF dest(mirrorX ? 32 : 0, mirrorY ? 32 : 0, mirrorX ? -32 : 32,
+                              mirrorY ? -32 : 32);
+            dc.Blit(dest, bitmap, source, 0x00CC0020); // SRCCOPY
+        }
+        return image;
+    };
+    for (const QRectF source :
+         {QRectF(0, 0, 2, 2), QRectF(0, 0, 4, 4), QRectF(-2, 0, 4, 8), QRectF(0, 0, 30000, 30000)})
+        for (const bool mirrorX : {false, true})
+            for (const bool mirrorY : {false, true}) {
+                SCOPED_TRACE(testing::Message()
+                             << source.x() << "," << source.y() << " " << source.width() << "x"
+                             << source.height() << " mirrored " << mirrorX << mirrorY);
+                EXPECT_EQ(blit(mirrorX, mirrorY, source),
+                          blit(false, false, source).mirrored(mirrorX, mirrorY));
+            }
+}
+
 TEST(MetafileLoad, ThroughTheHolderByExtension) {
     TPicture picture;
     picture.LoadFile(kCrafted + QStringLiteral("/emf-shapes.emf"));
