@@ -39,9 +39,26 @@ wait_for "[ -s '$work/display' ]"
 display=:$(head -n1 "$work/display")
 export DISPLAY=$display QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME=$work/config
 wait_for "xdpyinfo >/dev/null 2>&1"
-openbox --sm-disable >/dev/null 2>&1 &
-pids+=($!)
-wait_for "wmctrl -m 2>/dev/null | grep -qi openbox"
+# The window manager: on a busy machine it may take its time, and a start that fails (its
+# log says why) is tried again before the test gives up.
+start_openbox() {
+  local try
+  for try in 1 2 3; do
+    openbox --sm-disable >"$work/openbox.log" 2>&1 &
+    local pid=$!
+    pids+=($pid)
+    local i
+    for i in $(seq 600); do
+      wmctrl -m 2>/dev/null | grep -qi openbox && return 0
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    echo "openbox not up (try $try):"; cat "$work/openbox.log"
+    kill "$pid" 2>/dev/null || true
+  done
+  return 1
+}
+start_openbox
 
 cp "$program" "$work/sorowa"
 ini=$work/sorowa.INI
