@@ -1,5 +1,6 @@
 // Load and first draw of a 12-megapixel PNG and LZW TIFF through the plug-in path, against
-// libpng's and libtiff's own decode of the same files into a buffer.
+// libpng's and libtiff's own decode of the same files into a buffer; the same TIFF in one
+// strip; and a 394-byte TIFF claiming 219 megapixels in one strip (found by fuzzing).
 //
 // Run: bench/spi/plugins_bench   (makes its pictures with ImageMagick in /tmp on first use)
 #include "picture/picture.h"
@@ -35,6 +36,12 @@ const QString& Png() {
 }
 const QString& Tiff() {
     static const QString path = Picture("12mp.tif", {"-compress", "LZW"});
+    return path;
+}
+
+const QString& OneStripTiff() {
+    static const QString path =
+        Picture("12mp-one-strip.tif", {"-compress", "LZW", "-define", "tiff:rows-per-strip=3000"});
     return path;
 }
 
@@ -88,6 +95,14 @@ BENCHMARK(LibpngOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, png, Png())->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(LibtiffOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, tiff, Tiff())->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK_CAPTURE(PluginPath, tiff_one_strip, OneStripTiff())
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK_CAPTURE(PluginPath, tiff_claiming_219_megapixels,
+                  QStringLiteral(SOROWA_SOURCE_DIR
+                                 "/fuzz/spi/corpus/single-strip-219-megapixels.tif"))
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
 
 } // namespace
 

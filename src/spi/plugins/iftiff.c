@@ -5,6 +5,7 @@
  * into a bottom-up 24-bit BGR bitmap, transparency composited over white. */
 #include "sorowa/spi.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <tiffio.h>
@@ -44,6 +45,7 @@ int32_t IsSupported(const char* file_name, const void* data) {
 struct source {
     const unsigned char* data;
     toff_t size, pos;
+    int ran_out; /* a strip's data ended before its rows */
 };
 
 static tmsize_t read_proc(thandle_t handle, void* buffer, tmsize_t count) {
@@ -93,13 +95,25 @@ static void unmap_proc(thandle_t handle, void* base, toff_t size) {
     (void)size;
 }
 
-/* libtiff's messages are not shown anywhere; a failure shows in the results. */
+/* libtiff's messages are not shown anywhere; a failure shows in the results. One warning
+ * matters: libjpeg, given a strip whose data ends early, says so and makes up the rest, as
+ * much of it as the strip claims; the rows after it are left as a cut picture's. */
 static int quiet(TIFF* tif, void* user, const char* module, const char* format, va_list args) {
     (void)tif;
     (void)user;
     (void)module;
     (void)format;
     (void)args;
+    return 1;
+}
+
+static int watch_warnings(TIFF* tif, void* user, const char* module, const char* format,
+                          va_list args) {
+    char text[256];
+    (void)tif;
+    (void)module;
+    vsnprintf(text, sizeof text, format, args);
+    if (strstr(text, "Premature end of JPEG")) ((struct source*)user)->ran_out = 1;
     return 1;
 }
 
@@ -110,10 +124,11 @@ static TIFF* open_tiff(struct source* s, const char* data, int32_t length) {
     s->data = (const unsigned char*)data;
     s->size = (toff_t)length;
     s->pos = 0;
+    s->ran_out = 0;
     options = TIFFOpenOptionsAlloc();
     if (!options) return NULL;
     TIFFOpenOptionsSetErrorHandlerExtR(options, quiet, NULL);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, quiet, NULL);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, watch_warnings, s);
     TIFFOpenOptionsSetMaxSingleMemAlloc(options, MAX_LIBTIFF_ALLOCATION);
     tif = TIFFClientOpenExt("memory", "r", (thandle_t)s, read_proc, write_proc, seek_proc,
                             close_proc, size_proc, map_proc, unmap_proc, options);
@@ -167,75 +182,212 @@ static void to_bgr(const uint32_t* rgba, unsigned char* bgr, uint32_t width) {
         bgr[x] = 0;
 }
 
-/* Rows per band. libtiff decodes a strip (or row of tiles) from its start for every band that
- * touches it, so bands that end inside one decode it again: bands of whole strips, at least
- * BAND rows, avoid that. Only for pictures stored top row first, where libtiff turns no band
- * upside down, so that every band gives the same rows; otherwise, and when such a band would
- * be too large, BAND rows. */
-static uint32_t band_rows(TIFF* tif, const TIFFRGBAImage* image) {
-    uint32_t unit = 0, rows;
-    if (image->orientation != ORIENTATION_TOPLEFT) return BAND;
-    if (TIFFIsTiled(tif)) {
-        if (!TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit)) return BAND;
-    } else if (!TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit)) {
-        return BAND;
+/* Whether the picture can be read a scanline at a time, each strip decoded once from start
+ * to end: strips (not tiles) of whole pixels in one plane, rows stored from the top or from
+ * the bottom, and no subsampled YCbCr outside JPEG (libtiff hands JPEG's over as RGB; the
+ * others come in blocks of rows). */
+static int by_scanlines(TIFF* tif, const TIFFRGBAImage* image) {
+    uint16_t horizontal = 1, vertical = 1;
+    if (TIFFIsTiled(tif) || !image->isContig || !image->put.contig) return 0;
+    if (image->orientation != ORIENTATION_TOPLEFT && image->orientation != ORIENTATION_BOTLEFT)
+        return 0;
+    if (image->photometric == PHOTOMETRIC_YCBCR) {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &horizontal, &vertical);
+        if (horizontal != 1 || vertical != 1) return 0;
     }
-    if (unit == 0) return BAND;
-    if (unit >= image->height)
-        return (uint64_t)image->width * image->height * 4 <= MAX_BAND_BYTES ? image->height : BAND;
-    rows = (BAND + unit - 1) / unit * unit;
-    return (uint64_t)image->width * rows * 4 <= MAX_BAND_BYTES ? rows : BAND;
+    return 1;
 }
 
-static int32_t decode(TIFF* tif, uint32_t* info_handle, uint32_t* pixel_handle,
+/* Whether the file's first row is the picture's bottom row. libtiff asked for another
+ * vertical order turns every band upside down by itself, so the bands are asked for in the
+ * file's order and put in place here. */
+static int stored_bottom_up(const TIFFRGBAImage* image) {
+    switch (image->orientation) {
+    case ORIENTATION_BOTLEFT:
+    case ORIENTATION_BOTRIGHT:
+    case ORIENTATION_LEFTBOT:
+    case ORIENTATION_RIGHTBOT:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
+/* Rows per band on the other pictures. libtiff decodes a strip (or row of tiles) from its
+ * start for every band that touches it, so bands that end inside one decode it again: bands
+ * of whole strips, at least BAND rows, avoid that. When such a band would be too large, or
+ * the strips are not known, as many rows as MAX_BAND_BYTES holds: the fewer bands, the fewer
+ * times a tall strip is decoded again. */
+static uint32_t band_rows(TIFF* tif, const TIFFRGBAImage* image) {
+    uint32_t unit = 0, rows;
+    uint64_t most = MAX_BAND_BYTES / ((uint64_t)image->width * 4);
+    if (most < 1) most = 1;
+    if (most > image->height) most = image->height;
+    if (TIFFIsTiled(tif)) {
+        if (!TIFFGetField(tif, TIFFTAG_TILELENGTH, &unit)) return (uint32_t)most;
+    } else if (!TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &unit)) {
+        return (uint32_t)most;
+    }
+    if (unit == 0) return (uint32_t)most;
+    if (unit >= image->height) return (uint32_t)most;
+    rows = (BAND + unit - 1) / unit * unit;
+    return rows <= most ? rows : (uint32_t)most;
+}
+
+/* Where the rows go: bottom-up BGR rows at pixels, progress every BAND rows put. */
+struct rows_out {
+    unsigned char* pixels;
+    uint32_t width, height, stride, done, reported;
+    ProgressCallback progress;
+    int32_t user;
+};
+
+static unsigned char* row_at(const struct rows_out* out, uint32_t row) {
+    return out->pixels + (size_t)(out->height - 1 - row) * out->stride;
+}
+
+/* One more row is in place; nonzero when asked to stop. */
+static int row_done(struct rows_out* out) {
+    ++out->done;
+    if (out->done - out->reported < BAND && out->done != out->height) return 0;
+    out->reported = out->done;
+    return out->progress && out->progress((int32_t)out->done, (int32_t)out->height, out->user) != 0;
+}
+
+/* The rows not reached, rows [from, to) from the top: white. */
+static int32_t fill_rows(struct rows_out* out, uint32_t from, uint32_t to) {
+    uint32_t row;
+    for (row = from; row < to; ++row) {
+        memset(row_at(out, row), 255, out->stride);
+        if (row_done(out)) return SPI_ABORTED;
+    }
+    return SPI_SUCCESS;
+}
+
+/* Strip by strip, a scanline at a time. A row that fails (or whose data ended early) and the
+ * rest of its strip are what samples of zero give, as libtiff leaves a cut strip; the next
+ * strip is read again. */
+static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* s,
+                                struct rows_out* out) {
+    const tmsize_t scanline = TIFFScanlineSize(tif);
+    const int bottom_up = stored_bottom_up(image);
+    uint32_t strip_rows = 0, y, i, rows, zero_until = 0, zero_rows;
+    unsigned char *raw, *zero_row = NULL;
+    uint32_t* rgba;
+    int32_t result = SPI_SUCCESS;
+    if (scanline <= 0) return SPI_BROKEN_DATA;
+    if (!TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &strip_rows) || strip_rows == 0)
+        strip_rows = out->height;
+    raw = (unsigned char*)malloc((size_t)scanline * BAND);
+    rgba = (uint32_t*)malloc((size_t)out->width * BAND * 4);
+    if (!raw || !rgba) result = SPI_NO_MEMORY;
+    for (y = 0; result == SPI_SUCCESS && y < out->height; y += rows) {
+        rows = out->height - y < BAND ? out->height - y : BAND;
+        zero_rows = 0;
+        for (i = 0; i < rows; ++i) {
+            unsigned char* row = raw + (size_t)i * (size_t)scanline;
+            if (y + i >= zero_until && (TIFFReadScanline(tif, row, y + i, 0) < 0 || s->ran_out)) {
+                const uint64_t next = ((uint64_t)(y + i) / strip_rows + 1) * strip_rows;
+                zero_until = next < out->height ? (uint32_t)next : out->height;
+                s->ran_out = 0;
+            }
+            if (y + i < zero_until) {
+                memset(row, 0, (size_t)scanline);
+                ++zero_rows;
+            }
+        }
+        /* A band of nothing but such rows is one row made once and copied. */
+        if (zero_rows == rows && zero_row) {
+            for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
+                const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
+                memcpy(row_at(out, row), zero_row, out->stride);
+                if (row_done(out)) result = SPI_ABORTED;
+            }
+            continue;
+        }
+        image->put.contig(image, rgba, 0, 0, out->width, rows, 0, 0, raw);
+        for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
+            const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
+            to_bgr(rgba + (size_t)i * out->width, row_at(out, row), out->width);
+            if (zero_rows == rows) zero_row = row_at(out, row);
+            if (row_done(out)) result = SPI_ABORTED;
+        }
+    }
+    free(raw);
+    free(rgba);
+    return result;
+}
+
+/* In bands through TIFFRGBAImageGet (tiles, planes apart, other orientations). */
+static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
+                            struct rows_out* out) {
+    const uint32_t band_height = band_rows(tif, image);
+    const int bottom_up = stored_bottom_up(image);
+    uint32_t* band = (uint32_t*)malloc((size_t)out->width * band_height * 4);
+    uint32_t y, i, rows;
+    int32_t result = band ? SPI_SUCCESS : SPI_NO_MEMORY;
+    for (y = 0; result == SPI_SUCCESS && y < out->height; y += rows) {
+        rows = out->height - y < band_height ? out->height - y : band_height;
+        image->row_offset = (int)y;
+        image->col_offset = 0;
+        if (!TIFFRGBAImageGet(image, band, out->width, rows)) {
+            result = SPI_BROKEN_DATA;
+            break;
+        }
+        for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
+            const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
+            to_bgr(band + (size_t)i * out->width, row_at(out, row), out->width);
+            if (row_done(out)) result = SPI_ABORTED;
+        }
+        /* libjpeg made up the rest of a strip whose data ended, and would make it up again
+         * for every band: the rows not reached are white. */
+        if (s->ran_out && result == SPI_SUCCESS) {
+            if (bottom_up)
+                result = fill_rows(out, 0, out->height - (y + rows));
+            else
+                result = fill_rows(out, y + rows, out->height);
+            break;
+        }
+    }
+    free(band);
+    return result;
+}
+
+static int32_t decode(TIFF* tif, struct source* s, uint32_t* info_handle, uint32_t* pixel_handle,
                       ProgressCallback progress, int32_t user) {
     char message[1024];
     TIFFRGBAImage image;
-    uint32_t width, height, y, rows, stride, band_height, reported = 0;
-    uint32_t* band = NULL;
-    unsigned char *pixels, *header;
+    struct rows_out out;
+    uint32_t width, height;
+    unsigned char* header;
     int32_t result = SPI_SUCCESS;
 
     if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&image, tif, 0, message))
         return SPI_BROKEN_DATA;
-    image.req_orientation = ORIENTATION_TOPLEFT;
+    image.req_orientation = stored_bottom_up(&image) ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT;
     width = image.width;
     height = image.height;
     if (width == 0 || height == 0 || (uint64_t)width * height > MAX_PIXELS) {
         TIFFRGBAImageEnd(&image);
         return width == 0 || height == 0 ? SPI_BROKEN_DATA : SPI_NO_MEMORY;
     }
-    stride = (width * 3 + 3) / 4 * 4;
-    band_height = band_rows(tif, &image);
+    memset(&out, 0, sizeof out);
+    out.width = width;
+    out.height = height;
+    out.stride = (width * 3 + 3) / 4 * 4;
+    out.progress = progress;
+    out.user = user;
     *info_handle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 40);
-    *pixel_handle = LocalAlloc(LMEM_MOVEABLE, stride * height); /* every byte written */
-    band = (uint32_t*)malloc((size_t)width * band_height * 4);
-    pixels = *pixel_handle ? (unsigned char*)LocalLock(*pixel_handle) : NULL;
-    if (!*info_handle || !pixels || !band) result = SPI_NO_MEMORY;
-
-    for (y = 0; result == SPI_SUCCESS && y < height; y += rows) {
-        uint32_t i;
-        rows = height - y < band_height ? height - y : band_height;
-        image.row_offset = (int)y;
-        image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, band, width, rows)) {
-            result = SPI_BROKEN_DATA;
-            break;
-        }
-        /* Progress every BAND rows whatever the band, each once its rows are in place. */
-        for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
-            const uint32_t done = y + i + 1;
-            to_bgr(band + (size_t)i * width, pixels + (size_t)(height - 1 - (y + i)) * stride,
-                   width);
-            if (done - reported < BAND && done != height) continue;
-            reported = done;
-            if (progress && progress((int32_t)done, (int32_t)height, user) != 0)
-                result = SPI_ABORTED;
-        }
-    }
+    *pixel_handle = LocalAlloc(LMEM_MOVEABLE, out.stride * height); /* every byte written */
+    out.pixels = *pixel_handle ? (unsigned char*)LocalLock(*pixel_handle) : NULL;
+    if (!*info_handle || !out.pixels)
+        result = SPI_NO_MEMORY;
+    else if (by_scanlines(tif, &image))
+        result = decode_scanlines(tif, &image, s, &out);
+    else
+        result = decode_bands(tif, &image, s, &out);
     TIFFRGBAImageEnd(&image);
-    free(band);
-    if (pixels) LocalUnlock(*pixel_handle);
+    if (out.pixels) LocalUnlock(*pixel_handle);
     if (result == SPI_SUCCESS) {
         header = (unsigned char*)LocalLock(*info_handle);
         header[0] = 40;
@@ -261,7 +413,7 @@ int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bi
     if (flag != SPI_INPUT_MEMORY) return SPI_NOT_SUPPORTED;
     tif = open_tiff(&s, data, length);
     if (!tif) return SPI_NOT_SUPPORTED;
-    result = decode(tif, &info_handle, &pixel_handle, progress, user);
+    result = decode(tif, &s, &info_handle, &pixel_handle, progress, user);
     TIFFClose(tif);
     if (result == SPI_SUCCESS) {
         *bitmap_info = info_handle;

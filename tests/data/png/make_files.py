@@ -148,6 +148,24 @@ tiff("cmyk.tif", OPAQUE + ["-colorspace", "CMYK", "-compress", "LZW"],
 tiff("multipage.tif", ["(", *OPAQUE, ")", "(", "-size", "50x10", "xc:green", ")",
                        "-compress", "LZW"],
      "Two pages: the first one is shown.")
+# Taller than the plug-in's bands of 64 rows, noisy so that every row differs.
+TALL = ["-size", "37x203", "gradient:red-blue", "-attenuate", "0.5", "+noise", "Gaussian",
+        "-alpha", "off"]
+ONE_STRIP = ["-define", "tiff:rows-per-strip=203"]
+tiff("tall-strip.tif", TALL + ["-compress", "LZW"] + ONE_STRIP,
+     "37 x 203 in a single LZW strip: four bands read from one strip.")
+tiff("tall-jpeg.tif", TALL + ["-compress", "JPEG", "-quality", "95"] + ONE_STRIP,
+     "37 x 203 in a single JPEG strip.")
+tiff("tall-bilevel.tif", TALL + ["-colorspace", "gray", "-threshold", "50%", "-type", "Bilevel",
+                                 "-compress", "Group4"] + ONE_STRIP,
+     "37 x 203 bilevel, CCITT Group 4, in one strip: rows of 37 bits.")
+tiff("bottom-left.tif", TALL + ["-compress", "LZW", "-orient", "bottom-left",
+                                "-define", "tiff:rows-per-strip=16"],
+     "Rows stored from the bottom (orientation 4), strips of 16 rows: shown upside down from "
+     "the file's order, which ImageMagick's raw decode keeps.")
+tiff("bottom-left-tiles.tif", TALL + ["-compress", "LZW", "-orient", "bottom-left",
+                                      "-define", "tiff:tile-geometry=16x16"],
+     "Rows stored from the bottom, in 16 x 16 tiles.")
 good = open(os.path.join(TIFF, "rgb-none.tif"), "rb").read()
 with open(os.path.join(TIFF, "bad-truncated.tif"), "wb") as f:
     f.write(good[:300])
