@@ -1,5 +1,6 @@
 #include "spi/local_memory.h"
 
+#include "platform/memory_budget.h"
 #include "sorowa/spi.h"
 
 #include <cstring>
@@ -11,10 +12,13 @@
 namespace sorowa::spi {
 namespace {
 
+// A block's bytes count against the process's budget of decoded bytes from LocalAlloc until
+// they are freed or taken (the picture that takes them counts them as its own).
 struct Block {
     std::unique_ptr<std::uint8_t[]> bytes;
     std::uint32_t size = 0;
     std::uint32_t locks = 0;
+    sorowa::platform::DecodedBytesLease lease;
 };
 
 // Handles are never reused while the counter has not wrapped, so a stale handle from a
@@ -81,8 +85,12 @@ extern "C" {
 uint32_t LocalAlloc(uint32_t flags, uint32_t bytes) {
     if (bytes > sorowa::spi::kMaxLocalBlock) return 0;
     // Room for at least one byte, so that even an empty block has an address to lock.
-    std::unique_ptr<std::uint8_t[]> memory(
-        new (std::nothrow) std::uint8_t[sorowa::spi::kLocalHeadroom + (bytes == 0 ? 1 : bytes)]);
+    const std::size_t whole = sorowa::spi::kLocalHeadroom + (bytes == 0 ? 1 : bytes);
+    // A plug-in asking for more than the budget has left gets no block, as when memory runs
+    // out: a header's word alone takes nothing.
+    sorowa::platform::DecodedBytesRequest lease = sorowa::platform::ReserveDecodedBytes(whole);
+    if (!lease.ok) return 0;
+    std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[whole]);
     if (!memory) return 0;
     if ((flags & LMEM_ZEROINIT) != 0)
         std::memset(memory.get() + sorowa::spi::kLocalHeadroom, 0, bytes == 0 ? 1 : bytes);
@@ -92,7 +100,7 @@ uint32_t LocalAlloc(uint32_t flags, uint32_t bytes) {
     while (handle == 0 || table.blocks.contains(handle))
         ++handle;
     table.next = handle + 1;
-    table.blocks.emplace(handle, Block{std::move(memory), bytes, 0});
+    table.blocks.emplace(handle, Block{std::move(memory), bytes, 0, std::move(lease.lease)});
     return handle;
 }
 

@@ -1,3 +1,4 @@
+#include "platform/memory_budget.h"
 #include "sorowa/spi.h"
 #include "spi/local_memory.h"
 
@@ -52,6 +53,25 @@ TEST(LocalMemory, UnknownHandlesAndImpossibleSizesAreRefused) {
         EXPECT_EQ(block.Bytes().size(), 0u);
     }
     EXPECT_FALSE(IsLocalHandle(empty));
+}
+
+TEST(LocalMemory, BlocksCountAgainstTheDecodedBytesBudgetUntilFreedOrTaken) {
+    const std::uint64_t inUse = platform::DecodedBytesInUse();
+    platform::SetDecodedBytesBudget(inUse + (8u << 20));
+    const std::uint32_t first = LocalAlloc(LMEM_MOVEABLE, 5u << 20);
+    ASSERT_NE(first, 0u);
+    EXPECT_EQ(platform::DecodedBytesInUse(), inUse + kLocalHeadroom + (5u << 20));
+    EXPECT_EQ(LocalAlloc(LMEM_MOVEABLE, 5u << 20), 0u); // past the budget: nothing allocated
+    LocalFree(first);
+    EXPECT_EQ(platform::DecodedBytesInUse(), inUse);
+    const std::uint32_t second = LocalAlloc(LMEM_MOVEABLE, 5u << 20);
+    ASSERT_NE(second, 0u);
+    {
+        TLocalBlock block(second);
+        const auto owner = block.Take(); // the taker counts the bytes it keeps
+        EXPECT_EQ(platform::DecodedBytesInUse(), inUse);
+    }
+    platform::SetDecodedBytesBudget(0);
 }
 
 } // namespace
