@@ -271,45 +271,56 @@ static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* 
                                 struct rows_out* out) {
     const tmsize_t scanline = TIFFScanlineSize(tif);
     const int bottom_up = stored_bottom_up(image);
-    uint32_t strip_rows = 0, y, i, rows, zero_until = 0, zero_rows;
+    uint32_t strip_rows = 0, chunk = BAND, y, i, rows, zero_until = 0, zero_rows;
     unsigned char *raw, *zero_row = NULL;
+    unsigned char zero[BAND];
     uint32_t* rgba;
     int32_t result = SPI_SUCCESS;
     if (scanline <= 0) return SPI_BROKEN_DATA;
     if (!TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &strip_rows) || strip_rows == 0)
         strip_rows = out->height;
-    raw = (unsigned char*)malloc((size_t)scanline * BAND);
-    rgba = (uint32_t*)malloc((size_t)out->width * BAND * 4);
+    /* Rows read at once: BAND, fewer when the file's rows are long (many samples). */
+    if ((uint64_t)scanline * BAND > MAX_BAND_BYTES)
+        chunk = (uint64_t)scanline >= MAX_BAND_BYTES ? 1 : (uint32_t)(MAX_BAND_BYTES / scanline);
+    raw = (unsigned char*)malloc((size_t)scanline * chunk);
+    rgba = (uint32_t*)malloc((size_t)out->width * chunk * 4);
     if (!raw || !rgba) result = SPI_NO_MEMORY;
     for (y = 0; result == SPI_SUCCESS && y < out->height; y += rows) {
-        rows = out->height - y < BAND ? out->height - y : BAND;
+        rows = out->height - y < chunk ? out->height - y : chunk;
         zero_rows = 0;
         for (i = 0; i < rows; ++i) {
-            unsigned char* row = raw + (size_t)i * (size_t)scanline;
-            if (y + i >= zero_until && (TIFFReadScanline(tif, row, y + i, 0) < 0 || s->ran_out)) {
+            if (y + i >= zero_until &&
+                (TIFFReadScanline(tif, raw + (size_t)i * (size_t)scanline, y + i, 0) < 0 ||
+                 s->ran_out)) {
                 const uint64_t next = ((uint64_t)(y + i) / strip_rows + 1) * strip_rows;
                 zero_until = next < out->height ? (uint32_t)next : out->height;
                 s->ran_out = 0;
             }
-            if (y + i < zero_until) {
-                memset(row, 0, (size_t)scanline);
-                ++zero_rows;
-            }
+            zero[i] = y + i < zero_until;
+            zero_rows += zero[i];
         }
-        /* A band of nothing but such rows is one row made once and copied. */
-        if (zero_rows == rows && zero_row) {
+        if (zero_rows == rows) {
+            /* Nothing but such rows: every one is the same, made once and copied. */
             for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
-                const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
-                memcpy(row_at(out, row), zero_row, out->stride);
+                unsigned char* target = row_at(out, bottom_up ? out->height - 1 - (y + i) : y + i);
+                if (zero_row) {
+                    memcpy(target, zero_row, out->stride);
+                } else {
+                    memset(raw, 0, (size_t)scanline);
+                    image->put.contig(image, rgba, 0, 0, out->width, 1, 0, 0, raw);
+                    to_bgr(rgba, target, out->width);
+                    zero_row = target;
+                }
                 if (row_done(out)) result = SPI_ABORTED;
             }
             continue;
         }
+        for (i = 0; i < rows; ++i)
+            if (zero[i]) memset(raw + (size_t)i * (size_t)scanline, 0, (size_t)scanline);
         image->put.contig(image, rgba, 0, 0, out->width, rows, 0, 0, raw);
         for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
             const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
             to_bgr(rgba + (size_t)i * out->width, row_at(out, row), out->width);
-            if (zero_rows == rows) zero_row = row_at(out, row);
             if (row_done(out)) result = SPI_ABORTED;
         }
     }
