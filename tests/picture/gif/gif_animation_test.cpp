@@ -259,6 +259,8 @@ TEST_F(GifAnimation, ResizingKeepsThePainter) {
     ASSERT_TRUE(ServeUntil([&] { return clock.Waiting() == 1; }));
     clock.Advance(120);
     ASSERT_TRUE(ServeUntil([&] { return played.Seen().size() == 2; }));
+    // The second frame is shown; the painter moves on to the third and waits for its time.
+    ASSERT_TRUE(ServeUntil([&] { return clock.Waits().size() == 2 && clock.Waiting() == 1; }));
     QImage large = Canvas({30, 20}, kMagenta);
     played.Draw(large);
     EXPECT_EQ(played.image.CurrentPainter(), painter);
