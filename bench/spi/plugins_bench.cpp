@@ -1,6 +1,7 @@
 // Load and first draw of a 12-megapixel PNG and LZW TIFF through the plug-in path, against
 // libpng's and libtiff's own decode of the same files into a buffer; the same TIFF in one
-// strip; and a 394-byte TIFF claiming 219 megapixels in one strip (found by fuzzing).
+// strip; and TIFFs of a few hundred bytes claiming hundreds of megapixels in one strip (one
+// found by fuzzing, one made so that its missing rows would be white).
 //
 // Run: bench/spi/plugins_bench   (makes its pictures with ImageMagick in /tmp on first use)
 #include "picture/picture.h"
@@ -96,6 +97,11 @@ BENCHMARK_CAPTURE(PluginPath, png, Png())->Unit(benchmark::kMillisecond)->MinTim
 BENCHMARK(LibtiffOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, tiff, Tiff())->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, tiff_one_strip, OneStripTiff())
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK_CAPTURE(PluginPath, tiff_min_is_white_claiming_268_megapixels,
+                  QStringLiteral(SOROWA_SOURCE_DIR
+                                 "/fuzz/spi/corpus/min-is-white-268-megapixels-no-data.tif"))
     ->Unit(benchmark::kMillisecond)
     ->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, tiff_claiming_219_megapixels,

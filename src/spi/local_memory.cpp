@@ -3,10 +3,9 @@
 #include "platform/memory_budget.h"
 #include "sorowa/spi.h"
 
-#include <cstring>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <unordered_map>
 
 namespace sorowa::spi {
@@ -14,8 +13,12 @@ namespace {
 
 // A block's bytes count against the process's budget of decoded bytes from LocalAlloc until
 // they are freed or taken (the picture that takes them counts them as its own).
+struct FreeBytes {
+    void operator()(std::uint8_t* bytes) const { std::free(bytes); }
+};
+
 struct Block {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    std::unique_ptr<std::uint8_t[], FreeBytes> bytes;
     std::uint32_t size = 0;
     std::uint32_t locks = 0;
     sorowa::platform::DecodedBytesLease lease;
@@ -78,6 +81,7 @@ TLocalBlock::~TLocalBlock() {
 } // namespace sorowa::spi
 
 using sorowa::spi::Block;
+using sorowa::spi::FreeBytes;
 using sorowa::spi::TheTable;
 
 extern "C" {
@@ -90,10 +94,12 @@ uint32_t LocalAlloc(uint32_t flags, uint32_t bytes) {
     // out: a header's word alone takes nothing.
     sorowa::platform::DecodedBytesRequest lease = sorowa::platform::ReserveDecodedBytes(whole);
     if (!lease.ok) return 0;
-    std::unique_ptr<std::uint8_t[]> memory(new (std::nothrow) std::uint8_t[whole]);
+    // A zeroed block comes from calloc: a large one is fresh pages that cost nothing until
+    // they are written, so a plug-in that leaves blank rows as they are spends no time or
+    // memory on them.
+    std::unique_ptr<std::uint8_t[], FreeBytes> memory(static_cast<std::uint8_t*>(
+        (flags & LMEM_ZEROINIT) != 0 ? std::calloc(whole, 1) : std::malloc(whole)));
     if (!memory) return 0;
-    if ((flags & LMEM_ZEROINIT) != 0)
-        std::memset(memory.get() + sorowa::spi::kLocalHeadroom, 0, bytes == 0 ? 1 : bytes);
     auto& table = TheTable();
     std::lock_guard lock(table.mutex);
     std::uint32_t handle = table.next;

@@ -135,7 +135,7 @@ void CutStrip(QByteArray& file, int strip) {
 }
 
 TEST_F(RealPlugins, CutStripShowsItsRowsUpToTheCutAndTheOtherStripsWhole) {
-    // Rows of the cut strip after the cut are zero samples (black); every other row is the
+    // Rows of the cut strip from the cut on stay black; every other row is the
     // file's own.
     struct Case {
         const char* name;

@@ -254,73 +254,61 @@ static int row_done(struct rows_out* out) {
     return out->progress && out->progress((int32_t)out->done, (int32_t)out->height, out->user) != 0;
 }
 
-/* The rows not reached, rows [from, to) from the top: white. */
-static int32_t fill_rows(struct rows_out* out, uint32_t from, uint32_t to) {
-    uint32_t row;
-    for (row = from; row < to; ++row) {
-        memset(row_at(out, row), 255, out->stride);
-        if (row_done(out)) return SPI_ABORTED;
-    }
-    return SPI_SUCCESS;
+/* Counts rows [from, to) as done without writing them: they stay black; nonzero when asked to
+ * stop. */
+static int skip_rows(struct rows_out* out, uint32_t from, uint32_t to) {
+    for (; from < to; ++from)
+        if (row_done(out)) return 1;
+    return 0;
 }
 
 /* Strip by strip, a scanline at a time. A row that fails (or whose data ended early) and the
- * rest of its strip are what samples of zero give, as libtiff leaves a cut strip; the next
- * strip is read again. */
+ * rest of its strip stay black, as the missing part of a cut bitmap does, and cost nothing:
+ * the block starts zeroed. The next strip is read again. */
 static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* s,
                                 struct rows_out* out) {
     const tmsize_t scanline = TIFFScanlineSize(tif);
     const int bottom_up = stored_bottom_up(image);
-    uint32_t strip_rows = 0, chunk = BAND, y, i, rows, zero_until = 0, zero_rows;
-    unsigned char *raw, *zero_row = NULL;
-    unsigned char zero[BAND];
+    uint32_t strip_rows = 0, chunk = BAND, y, i, rows, zero_until = 0, good_rows;
+    unsigned char good[BAND];
+    unsigned char* raw;
     uint32_t* rgba;
     int32_t result = SPI_SUCCESS;
     if (scanline <= 0) return SPI_BROKEN_DATA;
+    /* No real picture has rows this long (a header claiming thousands of samples a pixel). */
+    if ((uint64_t)scanline > MAX_BAND_BYTES) return SPI_NO_MEMORY;
     if (!TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &strip_rows) || strip_rows == 0)
         strip_rows = out->height;
     /* Rows read at once: BAND, fewer when the file's rows are long (many samples). */
-    if ((uint64_t)scanline * BAND > MAX_BAND_BYTES)
-        chunk = (uint64_t)scanline >= MAX_BAND_BYTES ? 1 : (uint32_t)(MAX_BAND_BYTES / scanline);
+    if ((uint64_t)scanline * BAND > MAX_BAND_BYTES) chunk = (uint32_t)(MAX_BAND_BYTES / scanline);
     raw = (unsigned char*)malloc((size_t)scanline * chunk);
     rgba = (uint32_t*)malloc((size_t)out->width * chunk * 4);
     if (!raw || !rgba) result = SPI_NO_MEMORY;
     for (y = 0; result == SPI_SUCCESS && y < out->height; y += rows) {
         rows = out->height - y < chunk ? out->height - y : chunk;
-        zero_rows = 0;
+        good_rows = 0;
         for (i = 0; i < rows; ++i) {
-            if (y + i >= zero_until &&
-                (TIFFReadScanline(tif, raw + (size_t)i * (size_t)scanline, y + i, 0) < 0 ||
-                 s->ran_out)) {
+            good[i] = 0;
+            if (y + i < zero_until) continue;
+            if (TIFFReadScanline(tif, raw + (size_t)i * (size_t)scanline, y + i, 0) >= 0 &&
+                !s->ran_out) {
+                good[i] = 1;
+                ++good_rows;
+            } else {
                 const uint64_t next = ((uint64_t)(y + i) / strip_rows + 1) * strip_rows;
                 zero_until = next < out->height ? (uint32_t)next : out->height;
                 s->ran_out = 0;
             }
-            zero[i] = y + i < zero_until;
-            zero_rows += zero[i];
         }
-        if (zero_rows == rows) {
-            /* Nothing but such rows: every one is the same, made once and copied. */
-            for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
-                unsigned char* target = row_at(out, bottom_up ? out->height - 1 - (y + i) : y + i);
-                if (zero_row) {
-                    memcpy(target, zero_row, out->stride);
-                } else {
-                    memset(raw, 0, (size_t)scanline);
-                    image->put.contig(image, rgba, 0, 0, out->width, 1, 0, 0, raw);
-                    to_bgr(rgba, target, out->width);
-                    zero_row = target;
-                }
-                if (row_done(out)) result = SPI_ABORTED;
-            }
-            continue;
+        if (good_rows > 0) {
+            /* Rows converted with the good ones but not kept: cleared, not left undefined. */
+            for (i = 0; i < rows; ++i)
+                if (!good[i]) memset(raw + (size_t)i * (size_t)scanline, 0, (size_t)scanline);
+            image->put.contig(image, rgba, 0, 0, out->width, rows, 0, 0, raw);
         }
-        for (i = 0; i < rows; ++i)
-            if (zero[i]) memset(raw + (size_t)i * (size_t)scanline, 0, (size_t)scanline);
-        image->put.contig(image, rgba, 0, 0, out->width, rows, 0, 0, raw);
         for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
             const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
-            to_bgr(rgba + (size_t)i * out->width, row_at(out, row), out->width);
+            if (good[i]) to_bgr(rgba + (size_t)i * out->width, row_at(out, row), out->width);
             if (row_done(out)) result = SPI_ABORTED;
         }
     }
@@ -351,12 +339,9 @@ static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
             if (row_done(out)) result = SPI_ABORTED;
         }
         /* libjpeg made up the rest of a strip whose data ended, and would make it up again
-         * for every band: the rows not reached are white. */
+         * for every band: the rows not reached stay black. */
         if (s->ran_out && result == SPI_SUCCESS) {
-            if (bottom_up)
-                result = fill_rows(out, 0, out->height - (y + rows));
-            else
-                result = fill_rows(out, y + rows, out->height);
+            if (skip_rows(out, y + rows, out->height)) result = SPI_ABORTED;
             break;
         }
     }
@@ -389,7 +374,8 @@ static int32_t decode(TIFF* tif, struct source* s, uint32_t* info_handle, uint32
     out.progress = progress;
     out.user = user;
     *info_handle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, 40);
-    *pixel_handle = LocalAlloc(LMEM_MOVEABLE, out.stride * height); /* every byte written */
+    /* Zeroed: rows left unwritten are black. */
+    *pixel_handle = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, out.stride * height);
     out.pixels = *pixel_handle ? (unsigned char*)LocalLock(*pixel_handle) : NULL;
     if (!*info_handle || !out.pixels)
         result = SPI_NO_MEMORY;
