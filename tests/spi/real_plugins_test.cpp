@@ -10,7 +10,9 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <array>
 #include <gtest/gtest.h>
+#include <vector>
 
 namespace sorowa::test {
 namespace {
@@ -110,9 +112,9 @@ TEST_F(RealPlugins, DecodeLikeAnIndependentDecoder) {
     EXPECT_GE(files, 34);
 }
 
-// Shortens the byte count of strip `strip` of a little-endian TIFF to a third: its data ends
-// partway.
-void CutStrip(QByteArray& file, int strip) {
+// Shortens entry `index` of the byte counts under `tag` (strips 279, tiles 325) of a
+// little-endian TIFF to a third: its data ends partway.
+void CutData(QByteArray& file, unsigned tag, int index) {
     auto* p = reinterpret_cast<unsigned char*>(file.data());
     const auto u16 = [&](qsizetype at) { return unsigned(p[at] | p[at + 1] << 8); };
     const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
@@ -120,35 +122,93 @@ void CutStrip(QByteArray& file, int strip) {
     const qsizetype ifd = u32(4);
     for (unsigned i = 0; i < u16(ifd); ++i) {
         const qsizetype entry = ifd + 2 + 12 * qsizetype(i);
-        if (u16(entry) != 279) continue; // StripByteCounts
+        if (u16(entry) != tag) continue;
         const bool longs = u16(entry + 2) == 4;
         const unsigned count = u32(entry + 4);
-        ASSERT_LT(unsigned(strip), count);
+        ASSERT_LT(unsigned(index), count);
         const qsizetype values = (longs ? 4 : 2) * count <= 4 ? entry + 8 : u32(entry + 8);
-        const qsizetype at = values + (longs ? 4 : 2) * strip;
+        const qsizetype at = values + (longs ? 4 : 2) * index;
         const unsigned shorter = (longs ? u32(at) : u16(at)) / 3;
         for (int b = 0; b < (longs ? 4 : 2); ++b)
             p[at + b] = static_cast<unsigned char>(shorter >> (8 * b));
         return;
     }
-    FAIL() << "no StripByteCounts";
+    FAIL() << "no tag " << tag;
 }
 
-TEST_F(RealPlugins, CutStripShowsItsRowsUpToTheCutAndTheOtherStripsWhole) {
-    // Rows of the cut strip from the cut on stay black; every other row is the
-    // file's own.
+// A little-endian 8-bit grey (min-is-white) LZW TIFF whose strips or tiles (one, or `tiles`
+// of tile x tile) hold nothing but a clear code and the end code: not one row of data.
+QByteArray EmptyTiff(unsigned width, unsigned height, unsigned tile = 0, unsigned tiles = 1) {
+    const QByteArray lzw("\x80\x20\x20", 3); // 256, 257 in 9-bit codes
+    QByteArray file("II*\0\0\0\0\0", 8);
+    file += lzw;
+    const auto put32 = [&](QByteArray& out, unsigned v) {
+        for (int b = 0; b < 4; ++b)
+            out += char(v >> (8 * b));
+    };
+    const qsizetype offsets = file.size();
+    for (unsigned i = 0; i < tiles; ++i)
+        put32(file, 8);
+    const qsizetype counts = file.size();
+    for (unsigned i = 0; i < tiles; ++i)
+        put32(file, unsigned(lzw.size()));
+    std::vector<std::array<unsigned, 4>> entries{
+        {256, 4, 1, width}, {257, 4, 1, height}, {258, 3, 1, 8}, {259, 3, 1, 5}, {262, 3, 1, 0}};
+    const bool one = tiles == 1;
+    if (tile == 0)
+        entries.insert(entries.end(), {{273, 4, 1, 8},
+                                       {277, 3, 1, 1},
+                                       {278, 4, 1, height},
+                                       {279, 4, 1, unsigned(lzw.size())}});
+    else
+        entries.insert(entries.end(),
+                       {{277, 3, 1, 1},
+                        {322, 4, 1, tile},
+                        {323, 4, 1, tile},
+                        {324, 4, tiles, one ? 8u : unsigned(offsets)},
+                        {325, 4, tiles, one ? unsigned(lzw.size()) : unsigned(counts)}});
+    const unsigned ifd = unsigned(file.size());
+    file += char(entries.size());
+    file += '\0';
+    for (const auto& e : entries) {
+        file += char(e[0]);
+        file += char(e[0] >> 8);
+        file += char(e[1]);
+        file += '\0';
+        put32(file, e[2]);
+        if (e[1] == 3) {
+            file += char(e[3]);
+            file += char(e[3] >> 8);
+            file += QByteArray(2, '\0');
+        } else {
+            put32(file, e[3]);
+        }
+    }
+    put32(file, 0);
+    for (int b = 0; b < 4; ++b)
+        file[4 + b] = char(ifd >> (8 * b));
+    return file;
+}
+
+TEST_F(RealPlugins, DamagedDataLeavesBlackRowsAndTheRestWhole) {
+    // Cut strips stay black from the cut to their end; a band the reader cannot take whole
+    // (a cut tile) stays black as a band. Every other row is the file's own. Rows are counted
+    // in the file's order.
     struct Case {
         const char* name;
-        int strip, stripRows;
-        bool bottomUp;
+        unsigned tag;
+        int index;
+        int from, to; // the black rows: [from, to), or from somewhere after `from` when cut
+        bool cutInside, bottomUp;
     };
-    for (const Case& c :
-         {Case{"tall-strip.tif", 0, 203, false}, Case{"bottom-left.tif", 4, 16, true},
-          Case{"tall-jpeg.tif", 0, 203, false}}) {
+    for (const Case& c : {Case{"tall-strip.tif", 279, 0, 0, 203, true, false},
+                          Case{"bottom-left.tif", 279, 4, 64, 80, true, true},
+                          Case{"tall-jpeg.tif", 279, 0, 0, 203, true, false},
+                          Case{"bottom-left-tiles.tif", 325, 4, 0, 64, false, true}}) {
         SCOPED_TRACE(c.name);
         const QString path = QStringLiteral(SOROWA_TEST_DATA "/tiff/") + QLatin1String(c.name);
         QByteArray bytes = ReadFileBytes(path);
-        CutStrip(bytes, c.strip);
+        CutData(bytes, c.tag, c.index);
         TempFolder folder;
         const QString cut = folder.Write(QStringLiteral("cut.tif"), bytes);
         TPicture whole, damaged;
@@ -170,14 +230,17 @@ TEST_F(RealPlugins, CutStripShowsItsRowsUpToTheCutAndTheOtherStripsWhole) {
                 if (got.pixel(x, shown(fileRow)) != qRgb(0, 0, 0)) return false;
             return true;
         };
-        const int first = c.strip * c.stripRows, end = first + c.stripRows;
-        int cutRow = first;
-        while (cutRow < end && same(cutRow))
-            ++cutRow;
-        EXPECT_GT(cutRow, first); // a third of the data gives some rows
-        EXPECT_LT(cutRow, end);
+        int blackFrom = c.from;
+        while (blackFrom < c.to && same(blackFrom))
+            ++blackFrom;
+        if (c.cutInside) {
+            EXPECT_GT(blackFrom, c.from); // a third of the data gives some rows
+            EXPECT_LT(blackFrom, c.to);
+        } else {
+            EXPECT_EQ(blackFrom, c.from);
+        }
         for (int row = 0; row < want.height(); ++row)
-            EXPECT_TRUE(row >= cutRow && row < end ? black(row) : same(row)) << "row " << row;
+            EXPECT_TRUE(row >= blackFrom && row < c.to ? black(row) : same(row)) << "row " << row;
     }
 }
 
@@ -188,6 +251,14 @@ TEST_F(RealPlugins, DamagedFilesFailAndLeaveNothingBehind) {
         SCOPED_TRACE(name);
         TPicture picture;
         EXPECT_THROW(picture.LoadFile(QStringLiteral(SOROWA_TEST_DATA "/") + QLatin1String(name)),
+                     EInvalidGraphic);
+    }
+    // Not one row in the file, whatever the size claimed: a strip, one tile, many tiles.
+    TempFolder folder;
+    for (const QByteArray& bytes : {EmptyTiff(40, 30), EmptyTiff(16384, 16384),
+                                    EmptyTiff(64, 64, 64), EmptyTiff(16384, 16384, 4096, 16)}) {
+        TPicture picture;
+        EXPECT_THROW(picture.LoadFile(folder.Write(QStringLiteral("empty.tif"), bytes)),
                      EInvalidGraphic);
     }
     EXPECT_EQ(spi::LiveLocalBlocks(), blocks);

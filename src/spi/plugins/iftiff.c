@@ -237,7 +237,7 @@ static uint32_t band_rows(TIFF* tif, const TIFFRGBAImage* image) {
 /* Where the rows go: bottom-up BGR rows at pixels, progress every BAND rows put. */
 struct rows_out {
     unsigned char* pixels;
-    uint32_t width, height, stride, done, reported;
+    uint32_t width, height, stride, done, reported, read; /* read: rows that came from data */
     ProgressCallback progress;
     int32_t user;
 };
@@ -308,7 +308,10 @@ static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* 
         }
         for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
             const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
-            if (good[i]) to_bgr(rgba + (size_t)i * out->width, row_at(out, row), out->width);
+            if (good[i]) {
+                to_bgr(rgba + (size_t)i * out->width, row_at(out, row), out->width);
+                ++out->read;
+            }
             if (row_done(out)) result = SPI_ABORTED;
         }
     }
@@ -317,7 +320,8 @@ static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* 
     return result;
 }
 
-/* In bands through TIFFRGBAImageGet (tiles, planes apart, other orientations). */
+/* In bands through TIFFRGBAImageGet (tiles, planes apart, other orientations). A band libtiff
+ * cannot read whole stays black; the next one is tried. */
 static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
                             struct rows_out* out) {
     const uint32_t band_height = band_rows(tif, image);
@@ -330,12 +334,13 @@ static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
         image->row_offset = (int)y;
         image->col_offset = 0;
         if (!TIFFRGBAImageGet(image, band, out->width, rows)) {
-            result = SPI_BROKEN_DATA;
-            break;
+            if (skip_rows(out, y, y + rows)) result = SPI_ABORTED;
+            continue;
         }
         for (i = 0; i < rows && result == SPI_SUCCESS; ++i) {
             const uint32_t row = bottom_up ? out->height - 1 - (y + i) : y + i;
             to_bgr(band + (size_t)i * out->width, row_at(out, row), out->width);
+            ++out->read;
             if (row_done(out)) result = SPI_ABORTED;
         }
         /* libjpeg made up the rest of a strip whose data ended, and would make it up again
@@ -358,7 +363,8 @@ static int32_t decode(TIFF* tif, struct source* s, uint32_t* info_handle, uint32
     unsigned char* header;
     int32_t result = SPI_SUCCESS;
 
-    if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&image, tif, 0, message))
+    /* Stop at a read error: what could not be read is left out, not made up. */
+    if (!TIFFRGBAImageOK(tif, message) || !TIFFRGBAImageBegin(&image, tif, 1, message))
         return SPI_BROKEN_DATA;
     image.req_orientation = stored_bottom_up(&image) ? ORIENTATION_BOTLEFT : ORIENTATION_TOPLEFT;
     width = image.width;
@@ -384,6 +390,8 @@ static int32_t decode(TIFF* tif, struct source* s, uint32_t* info_handle, uint32
     else
         result = decode_bands(tif, &image, s, &out);
     TIFFRGBAImageEnd(&image);
+    /* Not one row of the picture in the file: broken, not a black picture. */
+    if (result == SPI_SUCCESS && out.read == 0) result = SPI_BROKEN_DATA;
     if (out.pixels) LocalUnlock(*pixel_handle);
     if (result == SPI_SUCCESS) {
         header = (unsigned char*)LocalLock(*info_handle);
