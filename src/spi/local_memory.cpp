@@ -11,12 +11,12 @@
 namespace sorowa::spi {
 namespace {
 
-// A block's bytes count against the process's budget of decoded bytes from LocalAlloc until
-// they are freed or taken (the picture that takes them counts them as its own).
 struct FreeBytes {
     void operator()(std::uint8_t* bytes) const { std::free(bytes); }
 };
 
+// A block's bytes count against the process's budget of decoded bytes from LocalAlloc until
+// they are freed or taken (the picture that takes them counts them as its own).
 struct Block {
     std::unique_ptr<std::uint8_t[], FreeBytes> bytes;
     std::uint32_t size = 0;
