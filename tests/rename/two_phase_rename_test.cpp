@@ -324,7 +324,7 @@ TEST(KilledRenumbering, RecoveredAtNextOpening) {
             << "the renumbering ended before the kill";
         ASSERT_TRUE(ReadRenameJournal(folder.Path()).has_value());
 
-        SetRecoveryQuestionHook([&](const QString&) {
+        SetRecoveryQuestionHook([finish = finish](const QString&) {
             return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;
         });
         QStringList reports;
