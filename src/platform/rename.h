@@ -47,16 +47,23 @@ const char* RenameRouteName(RenameRoute route);
 // The system calls the rename goes through. Tests replace single entries to take the
 // fallback routes on file systems that do not need them and to step into the gaps between
 // two calls; the program always uses DefaultRenameSystemCalls().
+// Each call takes its paths relative to the folder descriptor it is given (AT_FDCWD for the
+// path forms).
 struct RenameSystemCalls {
-    int (*renameNoReplace)(const char* from, const char* to); // renameat2(RENAME_NOREPLACE)
-    int (*link)(const char* from, const char* to);
-    int (*unlink)(const char* path);
-    int (*createExclusive)(const char* path);        // open(O_CREAT|O_EXCL); returns an fd or -1
-    int (*rename)(const char* from, const char* to); // rename(2), only over our placeholder
+    int (*renameNoReplace)(int dir, const char* from, const char* to); // renameat2(NOREPLACE)
+    int (*link)(int dir, const char* from, const char* to);
+    int (*unlink)(int dir, const char* path);
+    int (*createExclusive)(int dir, const char* path);        // openat(O_CREAT|O_EXCL); an fd or -1
+    int (*rename)(int dir, const char* from, const char* to); // renameat, only over our placeholder
 };
 
 const RenameSystemCalls& DefaultRenameSystemCalls();
 RenameResult RenameFileNoReplace(const QString& oldPath, const QString& newPath,
                                  const RenameSystemCalls& calls);
+
+// The same for two entries of one open folder (folder: a descriptor, see folder_handle.h), so
+// that the rename reaches that folder whatever its path names by now.
+RenameResult RenameEntryNoReplace(int folder, const QString& oldName, const QString& newName,
+                                  const RenameSystemCalls& calls = DefaultRenameSystemCalls());
 
 } // namespace sorowa::platform

@@ -146,11 +146,11 @@ void RemoveContents(const std::string& folder) {
 // Which route a test forces, by having the earlier system calls refuse as FAT does.
 enum class Forced { kNone, kLinkRoute, kPlaceholderRoute };
 
-int AnswerEinval(const char*, const char*) {
+int AnswerEinval(int, const char*, const char*) {
     errno = EINVAL;
     return -1;
 }
-int AnswerEperm(const char*, const char*) {
+int AnswerEperm(int, const char*, const char*) {
     errno = EPERM;
     return -1;
 }
@@ -354,10 +354,10 @@ std::function<int(const char*, const char*)> g_rename;
 
 RenameSystemCalls Interfered(Forced forced) {
     RenameSystemCalls calls = CallsFor(forced);
-    if (g_unlink) calls.unlink = [](const char* p) { return g_unlink(p); };
+    if (g_unlink) calls.unlink = [](int, const char* p) { return g_unlink(p); };
     if (g_createExclusive)
-        calls.createExclusive = [](const char* p) { return g_createExclusive(p); };
-    if (g_rename) calls.rename = [](const char* a, const char* b) { return g_rename(a, b); };
+        calls.createExclusive = [](int, const char* p) { return g_createExclusive(p); };
+    if (g_rename) calls.rename = [](int, const char* a, const char* b) { return g_rename(a, b); };
     return calls;
 }
 
@@ -421,7 +421,7 @@ TEST_F(RenameGaps, SourceRemovedBetweenLinkAndUnlinkKeepsTheFileUnderTheNewName)
 
 TEST_F(RenameGaps, PlaceholderReplacedBeforeTheRenameIsLeftToItsOwner) {
     g_createExclusive = [this](const char* p) {
-        const int fd = DefaultRenameSystemCalls().createExclusive(p);
+        const int fd = DefaultRenameSystemCalls().createExclusive(AT_FDCWD, p);
         ::unlink(p);
         WriteRaw(to_, "theirs");
         return fd;
@@ -436,7 +436,7 @@ TEST_F(RenameGaps, PlaceholderReplacedBeforeTheRenameIsLeftToItsOwner) {
 TEST_F(RenameGaps, PlaceholderWrittenIntoBeforeTheRenameIsLeftToTheWriter) {
     mode_t placeholderMode = 0777;
     g_createExclusive = [&](const char* p) {
-        const int fd = DefaultRenameSystemCalls().createExclusive(p);
+        const int fd = DefaultRenameSystemCalls().createExclusive(AT_FDCWD, p);
         struct stat info {};
         EXPECT_EQ(::fstat(fd, &info), 0);
         placeholderMode = info.st_mode & 07777;
@@ -764,7 +764,7 @@ TEST_F(FatRename, CaseOnlyRenameKeepsTheFile) {
 TEST_F(FatRename, CaseOnlyRenameThatChangesNothingIsAFailure) {
     WriteRaw(Path("photo.JPG"), "picture");
     RenameSystemCalls calls = DefaultRenameSystemCalls();
-    calls.rename = [](const char*, const char*) { return 0; };
+    calls.rename = [](int, const char*, const char*) { return 0; };
     const RenameResult result =
         RenameFileNoReplace(Q(Path("photo.JPG")), Q(Path("PHOTO.JPG")), calls);
     EXPECT_FALSE(result.ok);
