@@ -3,6 +3,7 @@
 #include "platform/directories.h"
 #include "platform/file_names.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -265,13 +266,29 @@ int ReplaceFile(const std::string& target, std::string_view bytes, const struct 
     return 0;
 }
 
-// Writing through a symbolic link replaces the file it points at and keeps the link.
-std::string ResolveLink(const std::string& path) {
+bool OwnedByUser(const std::string& path) {
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    return ::stat(path.c_str(), &info) == 0 && info.st_uid == geteuid();
+}
+
+// Where a write of the settings file goes. Writing through a symbolic link replaces the file
+// it points at and keeps the link, but only where that file and its folder are the user's
+// own (a settings file kept elsewhere by choice). A link to anything else may have been put
+// there to make the program rewrite another's file: the link itself is replaced then.
+struct WriteTarget {
+    std::string path;
+    bool linkReplaced = false;
+};
+
+WriteTarget ResolveLink(const std::string& path) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return {path};
     char resolved[PATH_MAX];
-    if (realpath(path.c_str(), resolved) == nullptr) return path;
-    return resolved;
+    if (realpath(path.c_str(), resolved) == nullptr) return {path, true};
+    const std::string target = resolved;
+    const std::string folder = target.substr(0, std::max<std::size_t>(target.rfind('/'), 1));
+    if (OwnedByUser(target) && OwnedByUser(folder)) return {target, false};
+    return {path, true};
 }
 
 // Names that would change the file's structure if written: line breaks anywhere, "]" in a
@@ -337,7 +354,8 @@ void ProfileFile::WriteString(const QString& section, const QString& key,
     const std::string valueBytes = EncodeFileName(value);
     if (!Writable(sectionBytes, keyBytes, valueBytes)) throw EProfileWriteError(path_, EINVAL);
 
-    const std::string target = ResolveLink(EncodeFileName(path_));
+    const WriteTarget where = ResolveLink(EncodeFileName(path_));
+    const std::string& target = where.path;
     FileText old;
     const int readResult = ReadWholeFile(target, old);
     const bool exists = readResult == 0;
@@ -350,7 +368,9 @@ void ProfileFile::WriteString(const QString& section, const QString& key,
 
     const std::string updated =
         WithValue(old.bytes, section, key, sectionBytes, keyBytes, valueBytes);
-    if (const int code = ReplaceFile(target, updated, exists ? &old.info : nullptr); code != 0)
+    // A replaced link gives the new file nothing of what it pointed at: no mode, no owner.
+    const bool keepMode = exists && !where.linkReplaced;
+    if (const int code = ReplaceFile(target, updated, keepMode ? &old.info : nullptr); code != 0)
         throw EProfileWriteError(path_, code);
 }
 

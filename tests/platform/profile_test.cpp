@@ -329,6 +329,27 @@ TEST(ProfileWriteTest, KeepsPermissionsAndSymbolicLinks) {
     EXPECT_EQ(Entries(folder.Path()), (QStringList{u"link.INI"_s, u"real.INI"_s}));
 }
 
+// A settings file that is a link to a file not the user's, or in a folder not the user's: the
+// link is replaced by the program's own file and what it pointed at is never written.
+TEST(ProfileWriteTest, LinkToAnotherUsersFileIsReplacedNotFollowed) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give files to another user";
+    for (const bool foreignFolder : {false, true}) {
+        TempFolder folder;
+        ASSERT_TRUE(QDir(folder.Path()).mkdir(u"theirs"_s));
+        const QString theirs =
+            folder.Write(u"theirs/authorized_keys"_s, std::string("[Default]\n"));
+        const QString owned = foreignFolder ? folder.File(u"theirs"_s) : theirs;
+        ASSERT_EQ(chown(EncodeFileName(owned).c_str(), 65534, 65534), 0);
+        const QString link = folder.File(u"sorowa.INI"_s);
+        ASSERT_TRUE(QFile::link(theirs, link));
+
+        ProfileFile(link).WriteInteger(kS, u"Left"_s, 4);
+        EXPECT_TRUE(S_ISREG(ModeOf(link))) << foreignFolder;
+        EXPECT_EQ(ReadFileBytes(link), "[Default]\nLeft=4\n");
+        EXPECT_EQ(ReadFileBytes(theirs), "[Default]\n");
+    }
+}
+
 // ---- Failing writes -----------------------------------------------------------------------
 
 TEST(ProfileWriteFailureTest, FolderMissingOrAFile) {
