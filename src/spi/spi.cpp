@@ -5,12 +5,20 @@
 #include "platform/file_names.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
-#include <link.h>
+#include <fcntl.h>
+#include <mutex>
+#include <set>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace sorowa {
@@ -92,16 +100,84 @@ QString SusieDirectory() {
 
 namespace spi {
 
+namespace {
+
+// Why a file or folder that a plug-in comes from could hold another's code: written by
+// someone other than the user or root, or writable by others. Empty when it is trusted.
+QString DistrustOf(const struct stat& info) {
+    if (info.st_uid != 0 && info.st_uid != ::geteuid())
+        return QStringLiteral("所有者が root でもこのユーザーでもありません");
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QStringLiteral("ほかのユーザーも書き換えられます");
+    return {};
+}
+
+// Said once per file and run, on the log: a folder of plug-ins is searched at every start,
+// and a box each time would be a nuisance, not a warning.
+void ReportSkipped(const QString& path, const QString& reason) {
+    static std::mutex mutex;
+    static std::set<QString> said;
+    const std::lock_guard lock(mutex);
+    if (!said.insert(path).second) return;
+    qWarning("%s",
+             qUtf8Printable(
+                 QStringLiteral("sorowa: プラグイン %1 は読み込みません：%2").arg(path, reason)));
+}
+
+// The loader knows a library by every name it was ever opened under, and /proc/self/fd/N
+// names, once N is closed and given to another plug-in's file, would bring back the first
+// library. So each load gets a name of its own for the descriptor: "./" and "/" spell the
+// load's number in binary between /proc/self/fd/ and N, all naming the same entry.
+void* OpenByDescriptor(int fd) {
+    static std::atomic<unsigned> loads{0};
+    const unsigned load = ++loads;
+    std::string name = "/proc/self/fd/";
+    for (int bit = 31 - std::countl_zero(load); bit >= 0; --bit)
+        name += ((load >> bit) & 1) != 0 ? "./" : "/";
+    name += std::to_string(fd);
+    void* handle = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ::close(fd);
+    return handle;
+}
+
+} // namespace
+
 TLibrary::~TLibrary() {
     if (handle_ != nullptr) dlclose(handle_);
 }
 
 bool TLibrary::Load(const QString& path) {
     const std::string encoded = platform::EncodeFileName(path);
-    // dlopen would wait forever on a FIFO: only regular files are loaded.
+    // The plug-in's code runs as the user. It is opened once, never through a link, checked
+    // through that descriptor and loaded from it, so no other file can take its place
+    // between the check and the load; O_NONBLOCK, since a FIFO would block the open.
+    const int fd = ::open(encoded.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ELOOP) ReportSkipped(path, QStringLiteral("シンボリックリンクです"));
+        return false;
+    }
     struct stat info {};
-    if (stat(encoded.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    handle_ = dlopen(encoded.c_str(), RTLD_NOW | RTLD_LOCAL);
+    QString distrust;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    distrust = DistrustOf(info);
+    if (distrust.isEmpty()) {
+        const QString folder = QFileInfo(path).absolutePath();
+        struct stat folderInfo {};
+        if (::stat(platform::EncodeFileName(folder).c_str(), &folderInfo) != 0)
+            distrust = QStringLiteral("フォルダ %1 を調べられません").arg(folder);
+        else if (const QString why = DistrustOf(folderInfo); !why.isEmpty())
+            distrust = QStringLiteral("フォルダ %1 は%2").arg(folder, why);
+    }
+    if (!distrust.isEmpty()) {
+        ::close(fd);
+        ReportSkipped(path, distrust);
+        return false;
+    }
+    handle_ = OpenByDescriptor(fd);
+    if (handle_ != nullptr) path_ = path;
     return handle_ != nullptr;
 }
 
@@ -110,11 +186,7 @@ void* TLibrary::Symbol(const char* name) const {
 }
 
 QString TLibrary::ModulePath() const {
-    link_map* map = nullptr;
-    if (handle_ == nullptr || dlinfo(handle_, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
-        map->l_name == nullptr)
-        return {};
-    return platform::DecodeFileName(std::string(map->l_name, strnlen(map->l_name, 255)));
+    return handle_ != nullptr ? path_ : QString();
 }
 
 } // namespace spi
@@ -254,7 +326,11 @@ void TSPIs::Search(const QString& mask) {
         return std::find(SearchOptions.begin(), SearchOptions.end(), option) != SearchOptions.end();
     };
     std::vector<QString> places;
-    if (has(TSPISearchOption::spsSusieDir)) places.push_back(SusieDirectory());
+    // A relative Susie folder would count from wherever the program was started.
+    if (has(TSPISearchOption::spsSusieDir)) {
+        if (const QString susie = SusieDirectory(); QDir::isAbsolutePath(susie))
+            places.push_back(susie);
+    }
     if (has(TSPISearchOption::spsAppDir))
         places.push_back(QFileInfo(platform::ProgramFilePath()).absolutePath());
     if (has(TSPISearchOption::spsCurrentDir)) places.push_back(platform::CurrentDirectory());

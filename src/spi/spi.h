@@ -56,15 +56,18 @@ public:
     ~TLibrary();
     TLibrary(const TLibrary&) = delete;
     TLibrary& operator=(const TLibrary&) = delete;
-    // Loads path; false when it cannot be loaded (not a regular file, not a library, ...).
+    // Loads path; false when it cannot be loaded (not a regular file, not a library, ...) or
+    // must not be: a symbolic link, a file or folder that someone other than the user or root
+    // owns or that others may write (said once on the log).
     bool Load(const QString& path);
     void* Handle() const { return handle_; }
     void* Symbol(const char* name) const;
-    // The path of the loaded module as the dynamic loader records it.
+    // The path the module was loaded from.
     QString ModulePath() const;
 
 private:
     void* handle_ = nullptr;
+    QString path_;
 };
 } // namespace spi
 

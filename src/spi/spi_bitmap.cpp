@@ -4,6 +4,7 @@
 #include "picture/picture.h"
 #include "picture/stream.h"
 #include "platform/file_names.h"
+#include "platform/memory_budget.h"
 #include "spi/local_memory.h"
 #include "spi/spi.h"
 
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::size_t kMinimumData = 2048;
 constexpr std::size_t kHeaderSkip = 128;
+// The interface counts a picture's bytes in 32 bits.
+constexpr std::int64_t kMaxPluginInput = std::numeric_limits<std::int32_t>::max();
 constexpr std::size_t kInfoHeaderSize = 40;
 
 // Plug-ins get a 32-bit user value; it names the adapter in this table while GetPicture
@@ -138,7 +141,17 @@ void TInSPIAble::LoadFromStreamWithName(TStream& stream, const QString& fileName
 void TInSPIAble::LoadFromStream(TStream& stream) {
     TMemoryStream* image = dynamic_cast<TMemoryStream*>(&stream);
     std::unique_ptr<TMemoryStream> copy;
+    platform::DecodedBytesLease copyLease;
     if (image == nullptr) {
+        // The size first: the interface hands a plug-in at most 2 GiB, and the copy is taken
+        // from the decoded-bytes budget like any other block a decode holds.
+        const std::int64_t size = stream.Size();
+        platform::DecodedBytesRequest request =
+            size >= 0 && size <= kMaxPluginInput
+                ? platform::ReserveDecodedBytes(std::uint64_t(size))
+                : platform::DecodedBytesRequest{};
+        if (!request.ok) throw EInvalidGraphic(QStringLiteral("認識できない画像形式です"));
+        copyLease = std::move(request.lease);
         stream.SetPosition(0);
         copy = std::make_unique<TMemoryStream>(stream.ReadRemaining());
         image = copy.get();

@@ -2,6 +2,7 @@
 // pixel with ImageMagick's decode of the same files.
 #include "picture/picture.h"
 #include "picture/stream.h"
+#include "platform/memory_budget.h"
 #include "spi/local_memory.h"
 #include "spi/spi.h"
 #include "spi/spi_bitmap.h"
@@ -12,6 +13,7 @@
 #include <QProcess>
 #include <array>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <vector>
 
 namespace sorowa::test {
@@ -293,6 +295,45 @@ TEST_F(RealPlugins, ReportProgressByBandsAndStopWhenAsked) {
             }
         }
     }
+}
+
+// What a plug-in is handed and what it works in both come out of the decoded-bytes budget: a
+// sparse file of 3 GB is refused from its size before any byte is read, and an interlaced
+// picture's whole-picture buffer counts beside its bitmap.
+TEST_F(RealPlugins, InputAndWorkingMemoryCountAgainstTheBudget) {
+    TempFolder folder;
+    const QString huge = folder.File(QStringLiteral("huge.png"));
+    {
+        QFile file(huge);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("\x89PNG\r\n\x1a\n");
+        ASSERT_TRUE(file.resize(qint64{3} << 30));
+    }
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    TPicture picture;
+    EXPECT_THROW(picture.LoadFile(huge), EInvalidGraphic);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "kB more at the peak";
+
+    // 2000 x 2000, half transparent: a bitmap of 12 MB and an RGBA buffer of 16 MB.
+    const QString interlaced = folder.File(QStringLiteral("interlaced.png"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("convert"),
+                                {QStringLiteral("-size"), QStringLiteral("2000x2000"),
+                                 QStringLiteral("xc:rgba(0,0,255,0.5)"),
+                                 QStringLiteral("-interlace"), QStringLiteral("PNG"), interlaced}),
+              0);
+    for (const auto& [budget, loads] : {std::pair{20u << 20, false}, std::pair{40u << 20, true}}) {
+        platform::SetDecodedBytesBudget(budget);
+        TPicture decoded;
+        if (loads) {
+            EXPECT_NO_THROW(decoded.LoadFile(interlaced)) << budget;
+        } else {
+            EXPECT_THROW(decoded.LoadFile(interlaced), EInvalidGraphic) << budget;
+        }
+    }
+    platform::SetDecodedBytesBudget(0);
 }
 
 } // namespace

@@ -9,8 +9,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace sorowa::test {
 namespace {
@@ -164,6 +166,68 @@ TEST_F(SPIsTest, MissingOrEmptySusieFolderIsSkipped) {
         TSPIs set; // default places: the Susie folder, the program's folder
         set.Loaded();
         EXPECT_EQ(FileNames(set), QStringList{folder.File(QStringLiteral("tppicture.spi"))});
+    }
+}
+
+// A plug-in runs as the user: one that someone else could have put or changed is not loaded,
+// nor one reached through a link, nor one in a Susie folder given relative to wherever the
+// program happens to start.
+TEST_F(SPIsTest, PluginsOthersCouldHavePlantedAreNotLoaded) {
+    const auto encoded = [](const QString& path) { return QFile::encodeName(path); };
+    struct Case {
+        const char* name;
+        std::function<QString(TempFolder&)> plant; // returns the folder to search
+    };
+    const Case cases[] = {
+        {"world-writable folder",
+         [&](TempFolder& f) {
+             CopyPlugin(QStringLiteral("tppicture"), f.Path());
+             ::chmod(encoded(f.Path()).constData(), 0777);
+             return f.Path();
+         }},
+        {"group-writable file",
+         [&](TempFolder& f) {
+             ::chmod(encoded(CopyPlugin(QStringLiteral("tppicture"), f.Path())).constData(), 0664);
+             return f.Path();
+         }},
+        {"link to a plug-in",
+         [&](TempFolder& f) {
+             QDir(f.Path()).mkdir(QStringLiteral("real"));
+             const QString real = CopyPlugin(QStringLiteral("tppicture"), f.File("real"));
+             QDir(f.Path()).mkdir(QStringLiteral("searched"));
+             QFile::link(real, f.File(QStringLiteral("searched/tppicture.spi")));
+             return f.File(QStringLiteral("searched"));
+         }},
+        {"file of another user",
+         [&](TempFolder& f) {
+             const QString path = CopyPlugin(QStringLiteral("tppicture"), f.Path());
+             if (::geteuid() == 0) ::chown(encoded(path).constData(), 65534, 65534);
+             return ::geteuid() == 0 ? f.Path() : QString();
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ClearPluginEvents();
+        TempFolder planted;
+        const QString searched = c.plant(planted);
+        if (searched.isEmpty()) continue; // needs root
+        TSPIs set;
+        set.Search(searched + QStringLiteral("/*.spi"));
+        EXPECT_EQ(set.Count(), 0);
+        EXPECT_EQ(CountEvents("tppicture", "load"), 0);
+    }
+
+    ClearPluginEvents();
+    QDir(folder.Path()).mkdir(QStringLiteral("plugins"));
+    CopyPlugin(QStringLiteral("tppicture"), folder.File(QStringLiteral("plugins")));
+    platform::SetCurrentDirectory(folder.Path());
+    for (const QString& susie :
+         {QStringLiteral("plugins"), folder.File(QStringLiteral("plugins"))}) {
+        SetSusieDirectory(susie);
+        TSPIs set;
+        set.SearchOptions = {TSPISearchOption::spsSusieDir};
+        set.Loaded();
+        EXPECT_EQ(set.Count(), susie.startsWith(u'/') ? 1 : 0) << susie.toStdString();
     }
 }
 

@@ -39,9 +39,12 @@ struct job {
     png_infop info;
     uint32_t info_handle, pixel_handle;
     unsigned char* pixels; /* locked pixel block */
-    unsigned char* rgba;   /* the whole picture, for interlaced files */
-    unsigned char* row;    /* one row, for the others */
-    int32_t result;        /* the error to return after a longjmp */
+    /* Working memory comes from the program's local memory too, so that it counts against
+     * the program's budget of decoded bytes like the bitmap itself. */
+    uint32_t rgba_handle, row_handle;
+    unsigned char* rgba; /* the whole picture, for interlaced files; locked */
+    unsigned char* row;  /* one row, for the others; locked */
+    int32_t result;      /* the error to return after a longjmp */
 };
 
 static void read_data(png_structp png, png_bytep out, size_t count) {
@@ -63,14 +66,16 @@ static void on_warning(png_structp png, png_const_charp message) {
 
 static void release(struct job* job) {
     if (job->png) png_destroy_read_struct(&job->png, job->info ? &job->info : NULL, NULL);
-    free(job->rgba);
-    free(job->row);
+    if (job->rgba) LocalUnlock(job->rgba_handle);
+    if (job->row) LocalUnlock(job->row_handle);
+    if (job->rgba_handle) LocalFree(job->rgba_handle);
+    if (job->row_handle) LocalFree(job->row_handle);
     if (job->pixels) LocalUnlock(job->pixel_handle);
     if (job->info_handle) LocalFree(job->info_handle);
     if (job->pixel_handle) LocalFree(job->pixel_handle);
     job->png = NULL;
     job->rgba = job->row = job->pixels = NULL;
-    job->info_handle = job->pixel_handle = 0;
+    job->info_handle = job->pixel_handle = job->rgba_handle = job->row_handle = 0;
 }
 
 /* Opens the stream and reads the header; 0 on success. */
@@ -172,10 +177,13 @@ __attribute__((noinline)) static void read_picture(struct job* job, ProgressCall
         png_error(png, "no memory");
     }
     job->pixels = (unsigned char*)LocalLock(job->pixel_handle);
-    if (!opaque && passes > 1)
-        job->rgba = (unsigned char*)malloc((size_t)width * 4 * height);
-    else if (!opaque)
-        job->row = (unsigned char*)malloc((size_t)width * 4);
+    if (!opaque && passes > 1) {
+        job->rgba_handle = LocalAlloc(LMEM_MOVEABLE, width * 4 * height); /* at most 1 GiB */
+        job->rgba = (unsigned char*)LocalLock(job->rgba_handle);
+    } else if (!opaque) {
+        job->row_handle = LocalAlloc(LMEM_MOVEABLE, width * 4);
+        job->row = (unsigned char*)LocalLock(job->row_handle);
+    }
     if (!job->pixels || (!opaque && !job->rgba && !job->row)) {
         job->result = SPI_NO_MEMORY;
         png_error(png, "no memory");
