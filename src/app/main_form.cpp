@@ -442,18 +442,23 @@ void TForm_Main::Bt_SaveClick() {
     params.digitCount = Form_Henkou->SpEd_FNK->Value();
     params.startNumber = Form_Henkou->SpEd_FNSN->Value();
     params.folder = Lb_Fol2->text();
+    params.companions = settings::ReadRenameCompanions(platform::ProfileFile(SettingsPath()));
     const std::vector<TCaptionName> before = CaptureFileNames(ChildWindows(mdiArea_));
-    RunBatchRename(params, ChildWindows(mdiArea_),
-                   [this](const QString& text) { platform::ShowMessage(text, this); });
-    renameHistory_->RecordChanges(params.folder, before);
+    const std::vector<TRenamedFile> companions =
+        RunBatchRename(params, ChildWindows(mdiArea_),
+                       [this](const QString& text) { platform::ShowMessage(text, this); });
+    renameHistory_->RecordChanges(params.folder, before, companions);
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_RenumberClick() {
     if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
-    const TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
-    RunRenumber(params, ChildWindows(mdiArea_), *renameHistory_,
-                [this](const QString& text) { platform::ShowMessage(text, this); });
+    TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
+    params.companions = settings::ReadRenameCompanions(platform::ProfileFile(SettingsPath()));
+    RunRenumber(
+        params, ChildWindows(mdiArea_), *renameHistory_,
+        [this](const QString& text) { platform::ShowMessage(text, this); },
+        [this](const QString& text) { return AskToGoOnWithout(text, this); });
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 

@@ -15,12 +15,25 @@
 // feed was cut off by the crash and announced nothing that happened.
 
 #include <QString>
-#include <optional>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace sorowa {
 
+namespace platform {
+class FolderHandle;
+}
+
 inline constexpr char kRenameJournalName[] = ".sorowa-rename-journal";
+// A journal is a few lines per file; one larger than this was not written by this program.
+inline constexpr std::int64_t kRenameJournalMaxBytes = 1 << 20;
+
+// The name a file has between the two moves of a rename: hidden, matched by no picture
+// pattern, and unique to one rename through its random token.
+QString TemporaryRenameName(std::uint64_t token, int index);
 
 struct TJournalEntry {
     QString from;      // the name before the rename
@@ -30,6 +43,7 @@ struct TJournalEntry {
     // that resumes one cut short, the other name of the sequence (the new name when rolling
     // back, the old one when finishing), never a temporary name.
     QString back;
+    int group = -1; // files of one group move together (see TMove); -1: none
 };
 
 // kSource: under from; kBack: under back (after a failed move).
@@ -43,7 +57,7 @@ public:
     // journal of the one it resumes); otherwise it is an error.
     // rollingBack: the rename takes files back to the names they had before an earlier rename
     // (its new names are those one's old names), so that a later roll back goes forward.
-    TRenameJournal(const QString& folder, const std::vector<TJournalEntry>& entries,
+    TRenameJournal(const platform::FolderHandle& folder, const std::vector<TJournalEntry>& entries,
                    bool replaceExisting, bool rollingBack = false);
     ~TRenameJournal();
     TRenameJournal(const TRenameJournal&) = delete;
@@ -58,7 +72,7 @@ public:
     void Remove();
 
 private:
-    QString folder_;
+    const platform::FolderHandle& folder_;
     int fd_ = -1;
     std::string pending_;
 };
@@ -74,10 +88,43 @@ struct TPendingRename {
     bool AllAtNewNames() const;
 };
 
-// nullopt when folder has no journal. A journal whose plan was cut off before its end line
-// announced no move: it is reported as an empty plan.
-std::optional<TPendingRename> ReadRenameJournal(const QString& folder);
-void RemoveRenameJournal(const QString& folder);
+// What a journal's bytes say, before anything in the folder is looked at. The journal is a
+// stranger's data when the folder came from elsewhere, so the parse is strict: every name is
+// a plain entry name of the folder, every temporary name one this program makes, no name
+// twice, every intent about an entry of the plan. A plan cut off before its end line
+// announced no move (plan empty, planEnded false).
+struct TJournalText {
+    std::vector<TJournalEntry> entries;
+    bool rollingBack = false;
+    bool planEnded = false;
+    std::vector<int> failed;
+    std::vector<int> sentBack;
+    std::vector<std::pair<int, int>> finalMoves;
+};
+struct TJournalParse {
+    bool ok = false;
+    QString reason; // when !ok: why, for the user
+    TJournalText text;
+};
+TJournalParse ParseRenameJournal(std::span<const char> bytes);
+
+struct TJournalRead {
+    enum class Status {
+        kNone,    // the folder has no journal
+        kRefused, // it has one that cannot be trusted: reason says why; it is left as it is
+        kFound,
+    };
+    Status status = Status::kNone;
+    QString reason;
+    TPendingRename pending;
+};
+// Reads the folder's journal and finds the place of each of its files. Only a regular file of
+// this user's, of at most kRenameJournalMaxBytes, is read (never through a link, never
+// waiting on a FIFO), and only a journal whose files are all where it says is found.
+TJournalRead ReadRenameJournal(const platform::FolderHandle& folder);
+// The message for a journal refused with reason.
+QString RefusedJournalMessage(const platform::FolderHandle& folder, const QString& reason);
+void RemoveRenameJournal(const platform::FolderHandle& folder);
 
 // The name a file of entry has at place.
 const QString& NameAt(const TJournalEntry& entry, TPlace place);

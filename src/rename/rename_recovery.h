@@ -1,7 +1,10 @@
 #pragma once
 // A rename cut short (program killed, machine down) is found by its journal when its folder is
-// opened next: the user is told and chooses to finish it or to roll it back, before the folder
-// is listed. Either way every file ends under a name of the sequence.
+// opened next: the user is shown every move and chooses to finish it, to roll it back or to
+// leave files and journal as they are, before the folder is listed. Finishing or rolling back
+// puts every file under a name of the sequence. A journal that cannot be trusted (not this
+// user's regular file, too large, not strictly as this program writes it, naming files the
+// folder does not hold) is refused with a message and left alone.
 
 #include <QString>
 #include <functional>
@@ -10,7 +13,8 @@ class QWidget;
 
 namespace sorowa {
 
-enum class TRecoveryChoice { kFinish, kRollBack };
+enum class TRecoveryChoice { kFinish, kRollBack, kLeave };
+// text: the question followed by the list of moves.
 using RecoveryQuestion = std::function<TRecoveryChoice(const QString& text)>;
 // Tests answer the question instead of the user; an empty hook restores the box.
 void SetRecoveryQuestionHook(RecoveryQuestion hook);

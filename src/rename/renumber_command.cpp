@@ -2,23 +2,37 @@
 
 #include "platform/errors.h"
 #include "platform/file_names.h"
+#include "platform/folder_handle.h"
+#include "platform/message_box.h"
 #include "platform/spin_edit.h"
+#include "rename/companions.h"
 #include "rename/rename_dialog.h"
 #include "rename/two_phase_rename.h"
 #include "workspace/child_windows.h"
 #include "workspace/sequence_caption.h"
 #include "workspace/thumbnail_window.h"
 
+#include <QHash>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSet>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace sorowa {
 namespace {
 
-std::optional<platform::FileIdentity> Identify(const QString& folder, const QString& name) {
+std::optional<platform::FileIdentity> Identify(const platform::FolderHandle& folder,
+                                               const QString& name) {
     struct stat info {};
-    if (::lstat(platform::EncodeFileName(folder + u'/' + name).c_str(), &info) != 0 ||
+    if (!folder.IsOpen() ||
+        ::fstatat(folder.Fd(), platform::EncodeFileName(name).c_str(), &info,
+                  AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(info.st_mode)) {
         return std::nullopt;
     }
@@ -56,20 +70,24 @@ std::vector<TCaptionName> CaptureFileNames(const QList<TForm_Grp*>& windows) {
     return names;
 }
 
-void TRenameHistory::RecordChanges(const QString& folder, const std::vector<TCaptionName>& before) {
+void TRenameHistory::RecordChanges(const QString& folder, const std::vector<TCaptionName>& before,
+                                   const std::vector<TRenamedFile>& companions) {
     Clear();
     folder_ = folder;
+    const platform::FolderHandle handle(folder);
     for (const TCaptionName& name : before) {
         if (name.window.isNull()) continue;
         const QString now = CaptionName(name.window);
-        if (now != name.fileName) Record(folder, name.window, name.fileName, now);
+        if (now != name.fileName) Record(handle, name.window, name.fileName, now);
     }
+    for (const TRenamedFile& companion : companions)
+        Record(handle, companion.window, companion.from, companion.to, true);
 }
 
-void TRenameHistory::Record(const QString& folder, TForm_Grp* window, const QString& previous,
-                            const QString& given) {
-    folder_ = folder;
-    entries_.push_back({window, previous, given, Identify(folder, given)});
+void TRenameHistory::Record(const platform::FolderHandle& folder, TForm_Grp* window,
+                            const QString& previous, const QString& given, bool companion) {
+    folder_ = folder.Path();
+    entries_.push_back({window, previous, given, Identify(folder, given), companion});
 }
 
 std::vector<TRenameHistory::Entry> TRenameHistory::Take() {
@@ -79,10 +97,13 @@ std::vector<TRenameHistory::Entry> TRenameHistory::Take() {
 QString FailureMessage(const std::vector<TMoveOutcome>& outcomes, const QStringList& wanted) {
     QString taken;
     QString failed;
+    QString heldBack;
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
         const TMoveOutcome& outcome = outcomes[i];
         if (outcome.place == TPlace::kTarget) continue;
-        if (outcome.targetTaken) {
+        if (outcome.heldBack) {
+            heldBack += QStringLiteral("\n%1：%2 のまま").arg(wanted[i], outcome.nameNow);
+        } else if (outcome.targetTaken) {
             taken += QStringLiteral("\n%1 は使用中：%2 のまま").arg(wanted[i], outcome.nameNow);
         } else {
             failed += QStringLiteral("\n%1（%2）：%3 のまま")
@@ -97,57 +118,163 @@ QString FailureMessage(const std::vector<TMoveOutcome>& outcomes, const QStringL
         if (!text.isEmpty()) text += u'\n';
         text += QStringLiteral("次のファイルは名前を変更できませんでした。") + failed;
     }
+    if (!heldBack.isEmpty()) {
+        if (!text.isEmpty()) text += u'\n';
+        text += QStringLiteral("組になるファイルの名前を変えられないため、次のファイルも元の名前の"
+                               "ままです。") +
+                heldBack;
+    }
     return text;
 }
 
+namespace {
+
+// Every name of the folder, of any kind of entry: what a new name could collide with.
+QSet<QString> EntryNames(const platform::FolderHandle& folder) {
+    QSet<QString> names;
+    if (!folder.IsOpen()) return names;
+    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(fd), ::closedir);
+    if (!listing) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing.get()))
+        names.insert(platform::DecodeFileName(entry->d_name));
+    return names;
+}
+
+struct TPlannedMove {
+    TMove move;
+    TForm_Grp* window = nullptr;
+    bool companion = false;
+};
+
+// The moves of a renumbering: each picture to its place's name and, where asked, every file
+// that belongs to it along with it, in one group.
+std::vector<TPlannedMove> PlanRenumber(const TBatchRenameParams& params,
+                                       const std::vector<TForm_Grp*>& sequence,
+                                       const platform::FolderHandle& folder) {
+    QStringList pictures;
+    for (TForm_Grp* window : sequence)
+        pictures << CaptionName(window);
+    const std::vector<std::vector<TCompanion>> companions =
+        params.companions ? FindCompanions(pictures, OtherFiles(folder, pictures))
+                          : std::vector<std::vector<TCompanion>>(pictures.size());
+    std::vector<TPlannedMove> plan;
+    for (int i = 0; i < static_cast<int>(sequence.size()); ++i) {
+        const QString numberText = PaddedNumber(params.startNumber + i, params.digitCount);
+        const QString newName = NewFileName(params.baseName, numberText, pictures[i]);
+        plan.push_back({{pictures[i], newName, {}, i}, sequence[i], false});
+        for (const TCompanion& companion : companions[i])
+            plan.push_back(
+                {{companion.name, CompanionNewName(pictures[i], companion, newName), {}, i},
+                 sequence[i],
+                 true});
+    }
+    return plan;
+}
+
+// Takes out of plan every group one of whose new names a file outside the renumbering holds,
+// and says which, once, before anything moves; false when the user would rather cancel.
+bool LeaveOutClashes(std::vector<TPlannedMove>& plan, const platform::FolderHandle& folder,
+                     const ClashQuestion& goOnWithout) {
+    QSet<QString> outside = EntryNames(folder);
+    for (const TPlannedMove& planned : plan)
+        outside.remove(planned.move.from);
+    QSet<int> clashing;
+    QString lines;
+    for (const TPlannedMove& planned : plan) {
+        if (planned.move.to == planned.move.from || !outside.contains(planned.move.to)) continue;
+        clashing.insert(planned.move.group);
+        lines += QStringLiteral("\n%1 → %2").arg(planned.move.from, planned.move.to);
+    }
+    if (clashing.isEmpty()) return true;
+    const QString text =
+        QStringLiteral("次の新しい名前は、並びにないファイルがすでに使っています。") + lines +
+        QStringLiteral("\nこれらのファイル（と組になるファイル）の名前は変えずに続けますか？");
+    if (!goOnWithout) return true;
+    if (!goOnWithout(text)) return false;
+    std::erase_if(plan, [&](const TPlannedMove& p) { return clashing.contains(p.move.group); });
+    return true;
+}
+
+} // namespace
+
+bool AskToGoOnWithout(const QString& text, QWidget* parent) {
+    QMessageBox box(QMessageBox::Question, platform::ApplicationTitle(), text,
+                    QMessageBox::NoButton, parent);
+    QPushButton* goOn = box.addButton(QStringLiteral("除いて続ける(&C)"), QMessageBox::AcceptRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+    return box.clickedButton() == goOn;
+}
+
 void RunRenumber(const TBatchRenameParams& params, const QList<TForm_Grp*>& windows,
-                 TRenameHistory& history, const RenumberReport& report) {
+                 TRenameHistory& history, const RenumberReport& report,
+                 const ClashQuestion& goOnWithout) {
     const TNumberIndex index(windows);
     const int count = static_cast<int>(windows.size());
     std::vector<TForm_Grp*> sequence;
-    std::vector<TMove> moves;
-    QStringList wanted;
     for (int i = 1; i <= count; ++i) {
         TForm_Grp* window = index.Find(i);
         if (window == nullptr)
             throw Exception(QStringLiteral("番号 %1 のサムネイルが見つかりません").arg(i));
-        const QString oldName = CaptionName(window);
-        const QString numberText = PaddedNumber(params.startNumber + i - 1, params.digitCount);
         sequence.push_back(window);
-        moves.push_back({oldName, NewFileName(params.baseName, numberText, oldName)});
-        wanted << moves.back().to;
     }
-    const std::vector<TMoveOutcome> outcomes = RunTwoPhaseRename(params.folder, moves);
+    const platform::FolderHandle folder(params.folder);
+    std::vector<TPlannedMove> plan = PlanRenumber(params, sequence, folder);
+    if (!LeaveOutClashes(plan, folder, goOnWithout)) return;
+    std::vector<TMove> moves;
+    QStringList wanted;
+    for (const TPlannedMove& planned : plan) {
+        moves.push_back(planned.move);
+        wanted << planned.move.to;
+    }
+    const std::vector<TMoveOutcome> outcomes = RunTwoPhaseRename(folder, moves);
     history.Clear();
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        SetCaptionName(sequence[i], outcomes[i].nameNow);
+        if (!plan[i].companion) SetCaptionName(plan[i].window, outcomes[i].nameNow);
         if (outcomes[i].place == TPlace::kTarget && moves[i].from != moves[i].to)
-            history.Record(params.folder, sequence[i], moves[i].from, moves[i].to);
+            history.Record(folder, plan[i].window, moves[i].from, moves[i].to, plan[i].companion);
     }
     if (const QString text = FailureMessage(outcomes, wanted); !text.isEmpty()) report(text);
 }
 
-void RunUndo(const QString& folder, TRenameHistory& history, const RenumberReport& report) {
+void RunUndo(const QString& folderPath, TRenameHistory& history, const RenumberReport& report) {
     std::vector<TRenameHistory::Entry> entries = history.Take();
-    std::vector<TForm_Grp*> windows;
+    const platform::FolderHandle folder(folderPath);
+    std::vector<const TRenameHistory::Entry*> undone;
     std::vector<TMove> moves;
     QStringList wanted;
     QString changed;
+    QHash<const TForm_Grp*, int> groups;
     for (const TRenameHistory::Entry& entry : entries) {
-        // Only the file that the rename named so, unchanged, and still shown under that name.
-        const bool same = !entry.window.isNull() && CaptionName(entry.window) == entry.given &&
-                          entry.identity && Identify(folder, entry.given) == entry.identity;
+        // Only the file that the rename named so, unchanged, and for a picture still shown
+        // under that name.
+        const bool shown =
+            entry.companion || (!entry.window.isNull() && CaptionName(entry.window) == entry.given);
+        const bool same =
+            shown && entry.identity && Identify(folder, entry.given) == entry.identity;
         if (!same) {
             changed += u'\n' + entry.given;
             continue;
         }
-        windows.push_back(entry.window);
-        moves.push_back({entry.given, entry.previous});
+        // A picture and its companions move back together.
+        const TForm_Grp* owner = entry.window.data();
+        if (!groups.contains(owner)) groups.insert(owner, static_cast<int>(groups.size()));
+        undone.push_back(&entry);
+        moves.push_back({entry.given, entry.previous, {}, groups.value(owner)});
         wanted << entry.previous;
     }
     const std::vector<TMoveOutcome> outcomes = RunTwoPhaseRename(folder, moves);
     for (std::size_t i = 0; i < outcomes.size(); ++i)
-        SetCaptionName(windows[i], outcomes[i].nameNow);
+        if (!undone[i]->companion && !undone[i]->window.isNull())
+            SetCaptionName(undone[i]->window, outcomes[i].nameNow);
     QString text = FailureMessage(outcomes, wanted);
     if (!changed.isEmpty()) {
         if (!text.isEmpty()) text += u'\n';

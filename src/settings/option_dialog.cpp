@@ -75,6 +75,8 @@ TForm_Option::TForm_Option(QWidget* parent)
     BuildSizeGroup();
     ChBx_Position = Make<QCheckBox>(this, "ChBx_Position", {8, 288, 233, 17},
                                     QStringLiteral("ﾒｲﾝｳｨﾝﾄﾞｳの位置ｻｲｽﾞを記憶"));
+    ChBx_Companions = Make<QCheckBox>(this, "ChBx_Companions", {8, 304, 260, 17},
+                                      QStringLiteral("関連ﾌｧｲﾙ(RAW・XMP等)も一緒に名前変更"));
     Bt_OK = Make<QPushButton>(this, "Bt_OK", {272, 288, 83, 25}, QStringLiteral("OK"));
     Bt_Cancel =
         Make<QPushButton>(this, "Bt_Cancel", {360, 288, 83, 25}, QStringLiteral("キャンセル"));
@@ -87,7 +89,8 @@ TForm_Option::TForm_Option(QWidget* parent)
     // width, height, user size), the check box.
     const QList<QWidget*> chain{Ed_Fol,         Bt_Fol,          Bt_OK,         Bt_Cancel,
                                 RdBt_Size80,    RdBt_Size100,    RdBt_Size120,  RdBt_Size150,
-                                SpEd_SizeWidth, SpEd_SizeHeight, RdBt_SizeUser, ChBx_Position};
+                                SpEd_SizeWidth, SpEd_SizeHeight, RdBt_SizeUser, ChBx_Position,
+                                ChBx_Companions};
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);
 
@@ -188,6 +191,7 @@ void TForm_Option::FormShow() {
     SpEd_SizeHeight->SetValue(values.userHeight);
     // 7
     ChBx_Position->setChecked(values.restorePlacement);
+    ChBx_Companions->setChecked(values.renameCompanions);
     // 8: a label is enabled when its pattern is one of the mask's entries; none is ever
     // disabled again.
     const QStringList entries =
@@ -224,6 +228,7 @@ void TForm_Option::Bt_OKClick() {
     values.userWidth = SpEd_SizeWidth->Value();
     values.userHeight = SpEd_SizeHeight->Value();
     values.restorePlacement = ChBx_Position->isChecked();
+    values.renameCompanions = ChBx_Companions->isChecked();
     // A refused write throws out of here: the rest is not written and the dialog stays open.
     settings::WriteOptionValues(platform::ProfileFile(settingsPath_), values);
     accept();

@@ -56,6 +56,7 @@ public:
     QLabel* Lb_SizeHeight;
     platform::TSpinEdit* SpEd_SizeHeight;
     QCheckBox* ChBx_Position;
+    QCheckBox* ChBx_Companions;
     QPushButton* Bt_OK;
     QPushButton* Bt_Cancel;
 

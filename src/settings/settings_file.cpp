@@ -23,6 +23,7 @@ const QString kHeight = QStringLiteral("Height");
 const QString kNumber = QStringLiteral("Number");
 const QString kSizeW = QStringLiteral("Size_W");
 const QString kSizeH = QStringLiteral("Size_H");
+const QString kCompanions = QStringLiteral("Companions");
 
 constexpr int kUserSizeNumber = 999;
 
@@ -185,6 +186,7 @@ OptionValues ReadOptionValues(const platform::ProfileFile& file, const QString& 
     values.userWidth = file.ReadInteger(kThumbnail, kSizeW, 160);
     values.userHeight = file.ReadInteger(kThumbnail, kSizeH, 120);
     values.restorePlacement = file.ReadBool(kDefault, kPosition, false);
+    values.renameCompanions = ReadRenameCompanions(file);
     return values;
 }
 
@@ -194,6 +196,14 @@ void WriteOptionValues(const platform::ProfileFile& file, const OptionValues& va
     file.WriteInteger(kThumbnail, kSizeW, values.userWidth);
     file.WriteInteger(kThumbnail, kSizeH, values.userHeight);
     file.WriteBool(kDefault, kPosition, values.restorePlacement);
+    // Written only once it was turned off, so that a file of someone who never did holds
+    // exactly the five values.
+    if (!values.renameCompanions || file.ReadString(kDefault, kCompanions, {}) != QString())
+        file.WriteBool(kDefault, kCompanions, values.renameCompanions);
+}
+
+bool ReadRenameCompanions(const platform::ProfileFile& file) {
+    return file.ReadBool(kDefault, kCompanions, true);
 }
 
 } // namespace sorowa::settings

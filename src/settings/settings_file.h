@@ -99,11 +99,15 @@ struct OptionValues {
     int userWidth = 160;
     int userHeight = 120;
     bool restorePlacement = false;
+    bool renameCompanions = true; // companion files are renamed with their pictures
 };
 
 // Dir (currentDirectory when none is stored), Number (100), Size_W, Size_H, Position.
 OptionValues ReadOptionValues(const platform::ProfileFile& file, const QString& currentDirectory);
-// Dir, Number, Size_W, Size_H and Position, in that order.
+// Dir, Number, Size_W, Size_H, Position and Companions, in that order.
 void WriteOptionValues(const platform::ProfileFile& file, const OptionValues& values);
+// Companions in [Default]: whether a rename takes a picture's companion files along (true
+// when not stored).
+bool ReadRenameCompanions(const platform::ProfileFile& file);
 
 } // namespace sorowa::settings

@@ -9,12 +9,18 @@
 #include "rename/rename_recovery.h"
 #include "rename/two_phase_rename.h"
 
+#include <QAbstractButton>
 #include <QAction>
+#include <QApplication>
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTimer>
 #include <algorithm>
+#include <map>
 
 using namespace sorowa;
 
@@ -62,6 +68,8 @@ protected:
     QString Content(const QString& name) const {
         return QString::fromUtf8(test::ReadFileBytes(folder.File(name)));
     }
+
+    void CheckCompanionsFollow(QAction* command);
 
     test::TempFolder folder;
     QList<QByteArray> checksumsBefore;
@@ -143,20 +151,86 @@ TEST_F(RenumberCommand, UndoAfterRenameLeavesFilesChangedSince) {
     EXPECT_EQ(Content("c.bmp"), "picture c.bmp");
 }
 
-// A file of another program holding a new name: that position alone fails, one message.
-TEST_F(RenumberCommand, ForeignFileHoldingANewNameIsNamedInOneMessage) {
-    MakeFiles({"p1.gif", "p2.gif", "p3.gif"});
-    Open(folder.Path());
-    folder.Write("q2.gif", "someone else's");
+// Answers the next message box with the button of that text; its text goes to shown.
+void AnswerBox(QObject* context, const QString& button, QString* shown) {
+    auto* timer = new QTimer(context);
+    QObject::connect(timer, &QTimer::timeout, context, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr) return;
+        timer->deleteLater();
+        timer->stop();
+        *shown = box->text();
+        for (QAbstractButton* candidate : box->buttons())
+            if (candidate->text() == button) return candidate->click();
+        ADD_FAILURE() << "no button " << button.toStdString();
+        box->reject();
+    });
+    timer->start(10);
+}
+
+// A file of another program holding a new name is named before anything moves; going on
+// leaves that position alone, cancelling leaves everything.
+TEST_F(RenumberCommand, ForeignFileHoldingANewNameIsAskedAboutFirst) {
+    for (const bool goOn : {true, false}) {
+        SCOPED_TRACE(goOn);
+        MakeFiles({"p1.gif", "p2.gif", "p3.gif"});
+        Open(folder.Path());
+        folder.Write("q2.gif", "someone else's");
+        checksumsBefore = Checksums();
+        messages.Clear();
+        AnswerDialog("q", 1, 1);
+        QString question;
+        AnswerBox(main, goOn ? QStringLiteral("除いて続ける(&C)") : QStringLiteral("キャンセル"),
+                  &question);
+        main->MF_Renumber->trigger();
+        EXPECT_TRUE(question.contains("\np2.gif → q2.gif\n")) << question.toStdString();
+        EXPECT_TRUE(messages.Texts().isEmpty());
+        const QStringList wanted = goOn ? QStringList{"1;q1.gif", "2;p2.gif", "3;q3.gif"}
+                                        : QStringList{"1;p1.gif", "2;p2.gif", "3;p3.gif"};
+        EXPECT_EQ(Sequence(), wanted);
+        EXPECT_EQ(Content("q2.gif"), "someone else's");
+        main->MF_Close->trigger();
+        for (const QString& name : QDir(folder.Path()).entryList(QDir::Files))
+            QFile::remove(folder.File(name));
+    }
     checksumsBefore = Checksums();
-    messages.Clear();
-    AnswerDialog("q", 1, 1);
-    main->MF_Renumber->trigger();
-    ASSERT_EQ(messages.Texts().size(), 1);
-    EXPECT_EQ(messages.Texts()[0], "新しい名前を別のファイルが使っているため、変更できませんでした"
-                                   "。\nq2.gif は使用中：p2.gif のまま");
-    EXPECT_EQ(Sequence(), (QStringList{"1;q1.gif", "2;p2.gif", "3;q3.gif"}));
-    EXPECT_EQ(Content("q2.gif"), "someone else's");
+}
+
+// Companion files take their picture's new number in a rename and in a renumbering, leave
+// unrelated files alone, and come back with undo.
+void RenumberCommand::CheckCompanionsFollow(QAction* command) {
+    const QStringList pictures{"IMG_0001.JPG", "IMG_0002.jpg", "IMG_0003.jpg"};
+    const QStringList companions{"IMG_0001.xmp", "IMG_0001.CR2", "IMG_0002.AAE", "IMG_0002.MOV",
+                                 "IMG_0003.JPG.xmp"};
+    const QStringList unrelated{"IMG_0004.xmp", "IMG_00011.xmp", "notes.txt"};
+    MakeFiles(pictures + companions + unrelated);
+    const auto before = QDir(folder.Path()).entryList(QDir::Files, QDir::Name);
+    Open(folder.Path());
+    main->MdiFrame()->SetActiveChild(Window(3));
+    main->Bt_Up->click();
+    main->Bt_Up->click(); // IMG_0003 first
+    AnswerDialog("trip", 2, 1);
+    command->trigger();
+    EXPECT_EQ(Sequence(), (QStringList{"1;trip01.jpg", "2;trip02.JPG", "3;trip03.jpg"}));
+    const std::map<QString, QString> expected{
+        {"trip01.jpg", "IMG_0003.jpg"}, {"trip01.jpg.xmp", "IMG_0003.JPG.xmp"},
+        {"trip02.JPG", "IMG_0001.JPG"}, {"trip02.xmp", "IMG_0001.xmp"},
+        {"trip02.CR2", "IMG_0001.CR2"}, {"trip03.jpg", "IMG_0002.jpg"},
+        {"trip03.AAE", "IMG_0002.AAE"}, {"trip03.MOV", "IMG_0002.MOV"}};
+    for (const auto& [now, was] : expected)
+        EXPECT_EQ(Content(now), "picture " + was) << now.toStdString();
+    for (const QString& name : unrelated)
+        EXPECT_EQ(Content(name), "picture " + name);
+    main->MF_Undo->trigger();
+    EXPECT_EQ(QDir(folder.Path()).entryList(QDir::Files, QDir::Name), before);
+}
+
+TEST_F(RenumberCommand, CompanionFilesFollowTheRenumberingAndComeBackOnUndo) {
+    CheckCompanionsFollow(main->MF_Renumber);
+}
+
+TEST_F(RenumberCommand, CompanionFilesFollowTheRenameAndComeBackOnUndo) {
+    CheckCompanionsFollow(main->MF_Save);
 }
 
 // The program died in the middle of a renumbering: opening the folder again offers to finish.

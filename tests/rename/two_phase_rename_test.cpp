@@ -4,6 +4,7 @@
 // afterwards are exactly those found before.
 #include "platform/errors.h"
 #include "platform/file_names.h"
+#include "platform/folder_handle.h"
 #include "rename/rename_journal.h"
 #include "rename/rename_recovery.h"
 #include "rename/two_phase_rename.h"
@@ -169,18 +170,43 @@ TEST(TwoPhaseRename, ReadOnlyFolderChangesNothing) {
     EXPECT_EQ(Contents(folder.Path()), before);
 }
 
+// A picture and its sidecar in one group each; the second group's sidecar finds its new name
+// taken: the whole group stays under its old names, the first group moves.
+struct GroupedFolder {
+    test::TempFolder folder;
+    std::vector<TMove> moves{{"a.jpg", "b.jpg", {}, 0},
+                             {"a.xmp", "b.xmp", {}, 0},
+                             {"c.jpg", "d.jpg", {}, 1},
+                             {"c.xmp", "d.xmp", {}, 1}};
+    GroupedFolder() { WriteFiles(folder.Path(), {"a.jpg", "a.xmp", "c.jpg", "c.xmp", "d.xmp"}); }
+};
+
+TEST(TwoPhaseRename, GroupMovesTogetherOrNotAtAll) {
+    GroupedFolder f;
+    const auto before = Contents(f.folder.Path());
+    const auto outcomes = RunTwoPhaseRename(f.folder.Path(), f.moves);
+    std::vector<QString> names;
+    for (const TMoveOutcome& outcome : outcomes)
+        names.push_back(outcome.nameNow);
+    EXPECT_EQ(names, (std::vector<QString>{"b.jpg", "b.xmp", "c.jpg", "c.xmp"}));
+    EXPECT_TRUE(outcomes[2].heldBack);
+    EXPECT_TRUE(outcomes[3].targetTaken);
+    EXPECT_EQ(Contents(f.folder.Path()).at("d.xmp"), before.at("d.xmp"));
+    EXPECT_EQ(Checksums(Contents(f.folder.Path())), Checksums(before));
+}
+
 struct SimulatedCrash {};
 
-// The program dies after step number crashAt of the foreign-file rename; the folder is then
-// opened again and the user finishes or rolls back. From every step, the folder must end as
-// the uninterrupted rename leaves it (finish), or as it was (roll back), with every content
-// still there and no journal.
-TEST(TwoPhaseRename, CrashAfterAnyStepIsFinishedOrRolledBack) {
+// The program dies after step number crashAt of a rename; the folder is then opened again and
+// the user finishes or rolls back. From every step, the folder must end as the uninterrupted
+// rename leaves it (finish), or as it was (roll back), with every content still there and no
+// journal.
+template <typename Folder> void CheckCrashAfterAnyStep() {
     std::map<QString, QByteArray> original;
     std::map<QString, QByteArray> finished;
     int steps = 0;
     {
-        ForeignFolder f;
+        Folder f;
         original = Contents(f.folder.Path());
         TTwoPhaseOptions counting;
         counting.afterStep = [&](TRenameStep, int) { ++steps; };
@@ -192,7 +218,7 @@ TEST(TwoPhaseRename, CrashAfterAnyStepIsFinishedOrRolledBack) {
         for (int crashAt = 0; crashAt < steps; ++crashAt) {
             SCOPED_TRACE(testing::Message()
                          << (finish ? "finish" : "roll back") << ", crash after step " << crashAt);
-            ForeignFolder f;
+            Folder f;
             TTwoPhaseOptions crashing;
             int step = 0;
             crashing.afterStep = [&](TRenameStep, int) {
@@ -222,6 +248,11 @@ TEST(TwoPhaseRename, CrashAfterAnyStepIsFinishedOrRolledBack) {
     }
 }
 
+TEST(TwoPhaseRename, CrashAfterAnyStepIsFinishedOrRolledBack) {
+    CheckCrashAfterAnyStep<ForeignFolder>();
+    CheckCrashAfterAnyStep<GroupedFolder>();
+}
+
 // The recovery itself dies after any of its steps: the next opening, with the same answer,
 // still ends with the user's new names (finish) or the names before (roll back).
 TEST(TwoPhaseRename, RecoveryCutShortIsRecoveredTheSameWay) {
@@ -247,11 +278,12 @@ TEST(TwoPhaseRename, RecoveryCutShortIsRecoveredTheSameWay) {
             ForeignFolder f;
             EXPECT_THROW(RunTwoPhaseRename(f.folder.Path(), f.moves, crashAfter(5)),
                          SimulatedCrash); // after the first final move
-            const auto pending = ReadRenameJournal(f.folder.Path());
-            ASSERT_TRUE(pending.has_value());
+            const platform::FolderHandle folder(f.folder.Path());
+            const TJournalRead read = ReadRenameJournal(folder);
+            ASSERT_EQ(read.status, TJournalRead::Status::kFound) << read.reason.toStdString();
             bool cut = false;
             try {
-                ResumeRename(f.folder.Path(), *pending, finish, crashAfter(crashAt));
+                ResumeRename(folder, read.pending, finish, crashAfter(crashAt));
             } catch (const SimulatedCrash&) {
                 cut = true;
             }
@@ -322,7 +354,8 @@ TEST(KilledRenumbering, RecoveredAtNextOpening) {
         ASSERT_TRUE(child.waitForFinished());
         ASSERT_EQ(child.exitStatus(), QProcess::CrashExit)
             << "the renumbering ended before the kill";
-        ASSERT_TRUE(ReadRenameJournal(folder.Path()).has_value());
+        ASSERT_EQ(ReadRenameJournal(platform::FolderHandle(folder.Path())).status,
+                  TJournalRead::Status::kFound);
 
         SetRecoveryQuestionHook([finish = finish](const QString&) {
             return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;

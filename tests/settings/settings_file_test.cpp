@@ -413,6 +413,15 @@ TEST(OptionValuesTest, ReadDefaultsAndWriteInOrder) {
     EXPECT_EQ(stored.userWidth, 200);
     EXPECT_EQ(stored.userHeight, 150);
     EXPECT_TRUE(stored.restorePlacement);
+    EXPECT_TRUE(stored.renameCompanions);
+
+    // Companion files are renamed unless turned off; once turned off, the choice stays written.
+    for (const bool companions : {false, true}) {
+        WriteOptionValues(file, {QString(), 999, 200, 150, true, companions});
+        EXPECT_EQ(ReadRenameCompanions(file), companions);
+        EXPECT_TRUE(
+            ReadFileBytes(file.Path()).contains(companions ? "Companions=1" : "Companions=0"));
+    }
 }
 
 TEST(OptionValuesTest, AfterOkFolderAndSizeAreReadNothingWritten) {
