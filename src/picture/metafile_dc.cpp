@@ -419,6 +419,20 @@ void MetaDC::AddToPath(const QPainterPath& logicalPath) {
     pathOpen_ = false;
 }
 
+// QPainterPath::connectPath drops a trailing moveTo and joins the new piece to the figure
+// before it, so every figure of a path that starts with a curve would be tied to the one
+// before, and the ties would enclose wedges that a fill paints. A new figure (after MoveTo or
+// CloseFigure) therefore starts a subpath of its own; only an open figure is continued.
+// (tests/data/metafile/emf-path-figures.emf)
+void MetaDC::ContinueFigure(const QPainterPath& logicalPiece) {
+    const QPainterPath piece = logicalToTarget_.map(logicalPiece);
+    if (pathOpen_)
+        path_.connectPath(piece);
+    else
+        path_.addPath(piece);
+    pathOpen_ = true;
+}
+
 void MetaDC::DrawShape(const QPainterPath& logicalPath, bool fill, bool stroke) {
     if (inPath_) {
         AddToPath(logicalPath);
@@ -483,13 +497,10 @@ void MetaDC::PolyBezierTo(const std::vector<QPointF>& points) {
     std::size_t i = 0;
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
-    if (inPath_) {
-        if (!pathOpen_) path_.moveTo(logicalToTarget_.map(state_.position));
-        path_.connectPath(logicalToTarget_.map(path));
-        pathOpen_ = true;
-    } else {
+    if (inPath_)
+        ContinueFigure(path);
+    else
         DrawShape(path, false, true);
-    }
     state_.position = points[i - 1];
 }
 
@@ -577,13 +588,10 @@ void MetaDC::ArcShape(ArcKind kind, const QRectF& box, QPointF start, QPointF en
         QPainterPath path(state_.position);
         path.lineTo(arcStart);
         path.connectPath(arc);
-        if (inPath_) {
-            if (!pathOpen_) path_.moveTo(logicalToTarget_.map(state_.position));
-            path_.connectPath(logicalToTarget_.map(path));
-            pathOpen_ = true;
-        } else {
+        if (inPath_)
+            ContinueFigure(path);
+        else
             DrawShape(path, false, true);
-        }
         state_.position = arcEnd;
         return;
     }
@@ -598,13 +606,10 @@ void MetaDC::AngleArc(QPointF center, double radius, double startDegrees, double
     QPainterPath path(state_.position);
     path.arcTo(box, startDegrees, std::clamp(sweepDegrees, -3600.0, 3600.0));
     const QPointF end = path.currentPosition();
-    if (inPath_) {
-        if (!pathOpen_) path_.moveTo(logicalToTarget_.map(state_.position));
-        path_.connectPath(logicalToTarget_.map(path));
-        pathOpen_ = true;
-    } else {
+    if (inPath_)
+        ContinueFigure(path);
+    else
         DrawShape(path, false, true);
-    }
     state_.position = end;
 }
 

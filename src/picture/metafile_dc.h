@@ -222,6 +222,8 @@ private:
     void DrawShape(const QPainterPath& logicalPath, bool fill, bool stroke);
     void DrawTargetPath(const QPainterPath& targetPath, bool fill, bool stroke);
     void AddToPath(const QPainterPath& logicalPath);
+    // Adds a piece that starts at the current position to the current figure of the path.
+    void ContinueFigure(const QPainterPath& logicalPiece);
     QPen TargetPen() const;
     QBrush TargetBrush(const LogBrush& brush) const;
     double TargetScale() const;
