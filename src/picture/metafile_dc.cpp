@@ -383,6 +383,11 @@ QBrush MetaDC::TargetBrush(const LogBrush& brush) const {
     case kBsHatched:
         return QBrush(brush.color, HatchStyle(brush.hatch));
     default:
+        if (brush.monochrome && brush.pattern.format() == QImage::Format_Mono) {
+            QImage tile = brush.pattern;
+            tile.setColorTable({state_.textColor.rgb(), state_.bkColor.rgb()});
+            return QBrush(tile.convertToFormat(QImage::Format_RGB32));
+        }
         if (!brush.pattern.isNull()) return QBrush(brush.pattern);
         return QBrush(brush.color);
     }

@@ -42,6 +42,9 @@ struct LogBrush {
     QColor color = Qt::white;
     std::uint32_t hatch = 0;
     QImage pattern; // for pattern brushes
+    // A monochrome pattern: its pixels 0 and 1 are drawn in the text and the background
+    // colour current when the brush is used, not when it was made.
+    bool monochrome = false;
 };
 
 struct LogFont {
