@@ -614,12 +614,10 @@ void Player::Play(std::uint32_t type, const Record& r) {
         const std::uint32_t bytes = r.U32(24);
         if (!r.Has(28, bytes)) break;
         const QPainterPath region = RegionPath(r, 28, bytes);
-        if (type == kInvertRgn) {
+        if (type == kInvertRgn)
             dc_.InvertRegion(region, true);
-        } else {
-            LogBrush brush;
-            dc_.FillRegion(region, brush, true);
-        }
+        else
+            dc_.PaintRegion(region, true);
         break;
     }
     case kExtTextOutA:

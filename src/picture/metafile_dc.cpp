@@ -824,6 +824,10 @@ void MetaDC::FrameRegion(const QPainterPath& region, const LogBrush& brush, bool
     painter_.strokePath(TargetRegion(region, deviceUnits), QPen(TargetBrush(brush), 1));
 }
 
+void MetaDC::PaintRegion(const QPainterPath& region, bool deviceUnits) {
+    FillRegion(region, state_.brush, deviceUnits);
+}
+
 void MetaDC::InvertRegion(const QPainterPath& region, bool deviceUnits) {
     painter_.save();
     painter_.setCompositionMode(QPainter::RasterOp_NotDestination);

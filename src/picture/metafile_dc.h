@@ -174,6 +174,8 @@ public:
     void FillRegion(const QPainterPath& region, const LogBrush& brush, bool deviceUnits);
     void FrameRegion(const QPainterPath& region, const LogBrush& brush, bool deviceUnits);
     void InvertRegion(const QPainterPath& region, bool deviceUnits);
+    // Filled with the selected brush.
+    void PaintRegion(const QPainterPath& region, bool deviceUnits);
 
     // Clipping.
     void IntersectClipRect(const QRectF& r);

@@ -497,11 +497,7 @@ void Player::Play(std::uint16_t function, const Record& r) {
             if (const LogBrush* brush = Brush(UP(r, 1))) dc_.FrameRegion(*region, *brush, false);
         break;
     case kPaintRegion:
-        if (const QPainterPath* region = Region(UP(r, 0))) {
-            LogBrush brush;
-            brush.color = Qt::white;
-            dc_.FillRegion(*region, brush, false);
-        }
+        if (const QPainterPath* region = Region(UP(r, 0))) dc_.PaintRegion(*region, false);
         break;
     case kInvertRegion:
         if (const QPainterPath* region = Region(UP(r, 0))) dc_.InvertRegion(*region, false);
