@@ -678,7 +678,10 @@ void MetaDC::TextOut(QPointF p, const QString& text, std::uint32_t options, cons
     else
         baseline = fm.ascent();
 
-    const double angle = lf.escapement / 10.0;
+    // The escapement turns from the logical x axis towards the logical "up" of a y-down
+    // space; where the mapping flips the y axis on its way to the target (a y-up window),
+    // that is the other way round on the target. The characters themselves stay upright.
+    const double angle = (Determinant(t) < 0 ? -1 : 1) * lf.escapement / 10.0;
     const QPointF origin = t.map(anchor);
     painter_.save();
     if (rect != nullptr && (options & kEtoClipped) != 0)
