@@ -115,7 +115,7 @@ TEST(MetafileCorpus, EveryFileGivesItsOutcomeSizeAndPicture) {
         EXPECT_LE(DifferentPixels(drawn, expected), 50);
         ++compared;
     }
-    EXPECT_EQ(compared, 24);
+    EXPECT_EQ(compared, 25);
 }
 
 TEST(MetafileSize, PixelsFollowTheScreenDensityForWindowsMetafiles) {

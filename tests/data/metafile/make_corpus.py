@@ -283,6 +283,13 @@ def main():
          "A blue background, a green brush selected (slot 1), META_CREATEREGION of the rectangle "
          "20,10-80,40 (slot 2), META_PAINTREGION of it: the region is painted with the selected brush.",
          expected="paint-region", **sized)
+    # META_DIBBITBLT without a bitmap: rop, ySrc, xSrc, reserved, height, width, yDst, xDst
+    patblt = wrec(0x0940, (0x0021, 0x00F0, 0, 0, 0, 30, 60, 10, 20))
+    case("wmf-dibbitblt-pattern", wmf([w_pen_null(), w_select(0)] + w_fill(BLUE, (0, 0, W + 1, H + 1)) +
+                                      [w_brush(GREEN), w_select(1), patblt]), "wmf", "ok",
+         "A blue background, a green brush selected, META_DIBBITBLT without a bitmap (its short form, "
+         "with a reserved word before the height) copying the brush (PATCOPY) to 20,10 60 x 30: the "
+         "same green rectangle as wmf-paint-region.", expected="paint-region", **sized)
     # ---- sizes of Windows metafiles
     case("wmf-inch-1440", wmf(w_shapes(), inch=1440), "wmf", "ok",
          "Box 100 x 50 at 1440 units per inch: 176 x 88 hundredths of a millimetre, 7 x 3 pixels at 96 dpi.",
