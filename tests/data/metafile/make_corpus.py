@@ -238,7 +238,8 @@ def main():
     picture("path-figures",
             lambda x, y: RED if in_rect(x, y, 10, 10, 30, 40) or in_rect(x, y, 60, 10, 90, 25) or
             in_rect(x, y, 60, 30, 90, 45) else WHITE)
-    picture("mono-stripes", lambda x, y: BLUE if int(x) % 8 >= 4 else (RED if x < 50 else GREEN))
+    picture("mono-squares",
+            lambda x, y: BLUE if int(x) % 8 >= 4 or int(y) % 8 >= 4 else (RED if x < 50 else GREEN))
     picture("paint-region", lambda x, y: GREEN if in_rect(x, y, 20, 10, 80, 40) else BLUE)
     picture("mapping", lambda x, y: RED if in_rect(x, y, 0, 0, 50, 25) else WHITE)
 
@@ -406,10 +407,11 @@ def main():
          "red rectangles and nothing between them (a renderer that ties each figure to the one before "
          "fills the triangle of the three starting corners as well).",
          expected="path-figures", **e_sized)
-    # 8 x 8 monochrome pattern without a colour table (usage DIB_PAL_INDICES): each row 0x0F,
-    # so columns 0-3 are 0 bits (text colour) and 4-7 are 1 bits (background colour).
+    # 8 x 8 monochrome pattern without a colour table (usage DIB_PAL_INDICES), bottom-up: the
+    # bottom four rows 0xFF (all 1 bits: background colour), the top four 0x0F (columns 0-3
+    # 0 bits: text colour, columns 4-7 background colour).
     mono_info = struct.pack("<IiiHHIIiiII", 40, 8, 8, 1, 1, 0, 32, 0, 0, 0, 0)
-    mono_bits = bytes((0x0F, 0, 0, 0)) * 8
+    mono_bits = bytes((0xFF, 0, 0, 0)) * 4 + bytes((0x0F, 0, 0, 0)) * 4
     mono = erec(93, struct.pack("<IIIIII", 1, 2, 32, len(mono_info), 32 + len(mono_info), len(mono_bits))
                 + mono_info + mono_bits)
     mono_records = [e_select(NULL_PEN), mono, e_select(1), erec(18, struct.pack("<I", 1)),
@@ -417,12 +419,13 @@ def main():
                     e_rect(0, 0, 50, H + 1), erec(24, struct.pack("<I", colorref(GREEN))),
                     e_rect(50, 0, W + 1, H + 1)]
     case("emf-mono-brush", emf(mono_records), "emf", "ok",
-         "EMR_CREATEMONOBRUSH of an 8 x 8 1-bit DIB with no colour table, each row 0x0F, made while "
-         "the text colour is black; transparent background mode; text colour red and background blue, "
-         "the left half filled; text colour green, the right half filled. 0 bits take the text "
-         "colour and 1 bits the background colour current at the fill, whatever the background mode: "
-         "4-pixel stripes from the target's origin, red and blue on the left, green and blue on the right.",
-         expected="mono-stripes", **e_sized)
+         "EMR_CREATEMONOBRUSH of an 8 x 8 bottom-up 1-bit DIB with no colour table (top four rows "
+         "0x0F, bottom four 0xFF), made while the text colour is black; transparent background mode; "
+         "text colour red and background blue, the left half filled; text colour green, the right "
+         "half filled. 0 bits take the text colour and 1 bits the background colour current at the "
+         "fill, whatever the background mode: from the target's origin, 4 x 4 squares of red (left) or "
+         "green (right) in the top left quarter of every 8 x 8 tile, blue elsewhere.",
+         expected="mono-squares", **e_sized)
     rgn = struct.pack("<IIII", 32, 1, 1, 16) + struct.pack("<iiii", 20, 10, 80, 40) + \
         struct.pack("<iiii", 20, 10, 80, 40)
     paint_rgn = erec(74, struct.pack("<iiii", 20, 10, 80, 40) + struct.pack("<I", len(rgn)) + rgn)
