@@ -159,6 +159,7 @@ private:
     void CreatePen(const Record& r, bool extended);
     void CreateBrush(const Record& r);
     void CreatePatternBrush(const Record& r);
+    void CreateMonoBrush(const Record& r);
     void CreateFont(const Record& r);
     void Text(const Record& r, bool wide);
     void Bitmap(std::uint32_t type, const Record& r);
@@ -261,6 +262,23 @@ void Player::CreatePatternBrush(const Record& r) {
     o.brush.style = 3;
     o.brush.pattern = Dib(r, 16, 20, 24, 28); // ihBrush, usage, offBmi, cbBmi, offBits, cbBits
     if (o.brush.pattern.isNull()) o.brush.style = 1;
+    dc_.PutObject(r.U32(8), std::move(o));
+}
+
+// The same layout as a DIB pattern brush; a 1-bit pattern ignores its colour table (often
+// there is none: usage DIB_PAL_INDICES) and is drawn in the text and background colours.
+// (tests/data/metafile/emf-mono-brush.emf)
+void Player::CreateMonoBrush(const Record& r) {
+    QImage bits = DecodeMonoDib(r.Span(r.U32(16), r.U32(20)), r.Span(r.U32(24), r.U32(28)));
+    if (bits.isNull()) {
+        CreatePatternBrush(r);
+        return;
+    }
+    GdiObject o;
+    o.kind = GdiObject::Kind::Brush;
+    o.brush.style = 3;
+    o.brush.pattern = std::move(bits);
+    o.brush.monochrome = true;
     dc_.PutObject(r.U32(8), std::move(o));
 }
 
@@ -497,6 +515,8 @@ void Player::Play(std::uint32_t type, const Record& r) {
         CreateBrush(r);
         break;
     case kCreateMonoBrush:
+        CreateMonoBrush(r);
+        break;
     case kCreateDibPatternBrushPt:
         CreatePatternBrush(r);
         break;
@@ -594,12 +614,10 @@ void Player::Play(std::uint32_t type, const Record& r) {
         const std::uint32_t bytes = r.U32(24);
         if (!r.Has(28, bytes)) break;
         const QPainterPath region = RegionPath(r, 28, bytes);
-        if (type == kInvertRgn) {
+        if (type == kInvertRgn)
             dc_.InvertRegion(region, true);
-        } else {
-            LogBrush brush;
-            dc_.FillRegion(region, brush, true);
-        }
+        else
+            dc_.PaintRegion(region, true);
         break;
     }
     case kExtTextOutA:

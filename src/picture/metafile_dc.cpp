@@ -383,6 +383,11 @@ QBrush MetaDC::TargetBrush(const LogBrush& brush) const {
     case kBsHatched:
         return QBrush(brush.color, HatchStyle(brush.hatch));
     default:
+        if (brush.monochrome && brush.pattern.format() == QImage::Format_Mono) {
+            QImage tile = brush.pattern;
+            tile.setColorTable({state_.textColor.rgb(), state_.bkColor.rgb()});
+            return QBrush(tile.convertToFormat(QImage::Format_RGB32));
+        }
         if (!brush.pattern.isNull()) return QBrush(brush.pattern);
         return QBrush(brush.color);
     }
@@ -417,6 +422,20 @@ void MetaDC::DrawTargetPath(const QPainterPath& targetPath, bool fill, bool stro
 void MetaDC::AddToPath(const QPainterPath& logicalPath) {
     path_.addPath(logicalToTarget_.map(logicalPath));
     pathOpen_ = false;
+}
+
+// QPainterPath::connectPath drops a trailing moveTo and joins the new piece to the figure
+// before it, so every figure of a path that starts with a curve would be tied to the one
+// before, and the ties would enclose wedges that a fill paints. A new figure (after MoveTo or
+// CloseFigure) therefore starts a subpath of its own; only an open figure is continued.
+// (tests/data/metafile/emf-path-figures.emf)
+void MetaDC::ContinueFigure(const QPainterPath& logicalPiece) {
+    const QPainterPath piece = logicalToTarget_.map(logicalPiece);
+    if (pathOpen_)
+        path_.connectPath(piece);
+    else
+        path_.addPath(piece);
+    pathOpen_ = true;
 }
 
 void MetaDC::DrawShape(const QPainterPath& logicalPath, bool fill, bool stroke) {
@@ -483,13 +502,10 @@ void MetaDC::PolyBezierTo(const std::vector<QPointF>& points) {
     std::size_t i = 0;
     for (; i + 2 < points.size(); i += 3)
         path.cubicTo(points[i], points[i + 1], points[i + 2]);
-    if (inPath_) {
-        if (!pathOpen_) path_.moveTo(logicalToTarget_.map(state_.position));
-        path_.connectPath(logicalToTarget_.map(path));
-        pathOpen_ = true;
-    } else {
+    if (inPath_)
+        ContinueFigure(path);
+    else
         DrawShape(path, false, true);
-    }
     state_.position = points[i - 1];
 }
 
@@ -577,13 +593,10 @@ void MetaDC::ArcShape(ArcKind kind, const QRectF& box, QPointF start, QPointF en
         QPainterPath path(state_.position);
         path.lineTo(arcStart);
         path.connectPath(arc);
-        if (inPath_) {
-            if (!pathOpen_) path_.moveTo(logicalToTarget_.map(state_.position));
-            path_.connectPath(logicalToTarget_.map(path));
-            pathOpen_ = true;
-        } else {
+        if (inPath_)
+            ContinueFigure(path);
+        else
             DrawShape(path, false, true);
-        }
         state_.position = arcEnd;
         return;
     }
@@ -598,13 +611,10 @@ void MetaDC::AngleArc(QPointF center, double radius, double startDegrees, double
     QPainterPath path(state_.position);
     path.arcTo(box, startDegrees, std::clamp(sweepDegrees, -3600.0, 3600.0));
     const QPointF end = path.currentPosition();
-    if (inPath_) {
-        if (!pathOpen_) path_.moveTo(logicalToTarget_.map(state_.position));
-        path_.connectPath(logicalToTarget_.map(path));
-        pathOpen_ = true;
-    } else {
+    if (inPath_)
+        ContinueFigure(path);
+    else
         DrawShape(path, false, true);
-    }
     state_.position = end;
 }
 
@@ -668,7 +678,10 @@ void MetaDC::TextOut(QPointF p, const QString& text, std::uint32_t options, cons
     else
         baseline = fm.ascent();
 
-    const double angle = lf.escapement / 10.0;
+    // The escapement turns from the logical x axis towards the logical "up" of a y-down
+    // space; where the mapping flips the y axis on its way to the target (a y-up window),
+    // that is the other way round on the target. The characters themselves stay upright.
+    const double angle = (Determinant(t) < 0 ? -1 : 1) * lf.escapement / 10.0;
     const QPointF origin = t.map(anchor);
     painter_.save();
     if (rect != nullptr && (options & kEtoClipped) != 0)
@@ -812,6 +825,10 @@ void MetaDC::FillRegion(const QPainterPath& region, const LogBrush& brush, bool 
 
 void MetaDC::FrameRegion(const QPainterPath& region, const LogBrush& brush, bool deviceUnits) {
     painter_.strokePath(TargetRegion(region, deviceUnits), QPen(TargetBrush(brush), 1));
+}
+
+void MetaDC::PaintRegion(const QPainterPath& region, bool deviceUnits) {
+    FillRegion(region, state_.brush, deviceUnits);
 }
 
 void MetaDC::InvertRegion(const QPainterPath& region, bool deviceUnits) {

@@ -42,6 +42,9 @@ struct LogBrush {
     QColor color = Qt::white;
     std::uint32_t hatch = 0;
     QImage pattern; // for pattern brushes
+    // A monochrome pattern: its pixels 0 and 1 are drawn in the text and the background
+    // colour current when the brush is used, not when it was made.
+    bool monochrome = false;
 };
 
 struct LogFont {
@@ -171,6 +174,8 @@ public:
     void FillRegion(const QPainterPath& region, const LogBrush& brush, bool deviceUnits);
     void FrameRegion(const QPainterPath& region, const LogBrush& brush, bool deviceUnits);
     void InvertRegion(const QPainterPath& region, bool deviceUnits);
+    // Filled with the selected brush.
+    void PaintRegion(const QPainterPath& region, bool deviceUnits);
 
     // Clipping.
     void IntersectClipRect(const QRectF& r);
@@ -222,6 +227,8 @@ private:
     void DrawShape(const QPainterPath& logicalPath, bool fill, bool stroke);
     void DrawTargetPath(const QPainterPath& targetPath, bool fill, bool stroke);
     void AddToPath(const QPainterPath& logicalPath);
+    // Adds a piece that starts at the current position to the current figure of the path.
+    void ContinueFigure(const QPainterPath& logicalPiece);
     QPen TargetPen() const;
     QBrush TargetBrush(const LogBrush& brush) const;
     double TargetScale() const;

@@ -86,4 +86,38 @@ QImage DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_
     return image;
 }
 
+QImage DecodeMonoDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits) {
+    const Record header(info);
+    const std::uint32_t size = header.U32(0);
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    if (size == 12 && info.size() >= 12) {
+        width = header.U16(4);
+        height = header.U16(6);
+        if (header.U16(10) != 1) return {};
+    } else if (size >= 40 && info.size() >= 40) {
+        width = header.I32(4);
+        height = header.I32(8);
+        if (header.U16(14) != 1 || header.U32(16) != 0) return {};
+    } else {
+        return {};
+    }
+    const std::uint64_t w = width > 0 ? static_cast<std::uint64_t>(width) : 0;
+    const std::uint64_t h = static_cast<std::uint64_t>(height < 0 ? -height : height);
+    if (w == 0 || h == 0 || w > bmp::kMaxPixels / h) return {};
+    const std::uint64_t stride = (w + 31) / 32 * 4;
+    if (h > bits.size() / stride) return {};
+
+    QImage image(static_cast<int>(w), static_cast<int>(h), QImage::Format_Mono);
+    if (image.isNull()) return {};
+    image.setColorTable({qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    const std::size_t rowBytes =
+        std::min(static_cast<std::size_t>(stride), static_cast<std::size_t>(image.bytesPerLine()));
+    for (std::uint64_t row = 0; row < h; ++row) {
+        const int y = static_cast<int>(height > 0 ? h - 1 - row : row);
+        std::memcpy(image.scanLine(y), bits.data() + row * stride, rowBytes);
+    }
+    return image;
+}
+
 } // namespace sorowa::metafile

@@ -58,6 +58,11 @@ private:
 QImage DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
                  bool withAlpha = false);
 
+// The pixels of a 1-bit, uncompressed DIB as indices 0 and 1 of a two-colour image,
+// whatever its colour table says (a monochrome brush takes its colours from the drawing
+// state); a null image for any other DIB or when the pixels are not all there.
+QImage DecodeMonoDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits);
+
 // A colour reference (red, green, blue, flags) as a colour.
 inline QColor ColorRef(std::uint32_t value) {
     return QColor(static_cast<int>(value & 0xFF), static_cast<int>(value >> 8 & 0xFF),

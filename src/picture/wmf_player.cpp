@@ -306,8 +306,8 @@ void Player::Bitmap(std::uint16_t function, const Record& r) {
         break;
     case kDibBitBlt: // rop, ySrc, xSrc, height, width, yDst, xDst, dib
         hasBitmap = r.Size() != BitmapLessSize(function);
-        if (!hasBitmap) {
-            dest = QRectF(P(r, 7), P(r, 6), P(r, 5), P(r, 4));
+        if (!hasBitmap) { // here too a reserved word comes before the destination
+            dest = QRectF(P(r, 8), P(r, 7), P(r, 6), P(r, 5));
             break;
         }
         source = QRectF(P(r, 3), P(r, 2), P(r, 5), P(r, 4));
@@ -497,11 +497,7 @@ void Player::Play(std::uint16_t function, const Record& r) {
             if (const LogBrush* brush = Brush(UP(r, 1))) dc_.FrameRegion(*region, *brush, false);
         break;
     case kPaintRegion:
-        if (const QPainterPath* region = Region(UP(r, 0))) {
-            LogBrush brush;
-            brush.color = Qt::white;
-            dc_.FillRegion(*region, brush, false);
-        }
+        if (const QPainterPath* region = Region(UP(r, 0))) dc_.PaintRegion(*region, false);
         break;
     case kInvertRegion:
         if (const QPainterPath* region = Region(UP(r, 0))) dc_.InvertRegion(*region, false);

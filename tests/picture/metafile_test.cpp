@@ -115,7 +115,7 @@ TEST(MetafileCorpus, EveryFileGivesItsOutcomeSizeAndPicture) {
         EXPECT_LE(DifferentPixels(drawn, expected), 50);
         ++compared;
     }
-    EXPECT_EQ(compared, 20);
+    EXPECT_EQ(compared, 25);
 }
 
 TEST(MetafileSize, PixelsFollowTheScreenDensityForWindowsMetafiles) {
@@ -196,6 +196,53 @@ TEST(MetafileText, BytesDecodeInTheFontsCharacterSet) {
         EXPECT_EQ(metafile::DecodeText({data, static_cast<std::size_t>(c.bytes.size())}, c.charset),
                   c.text)
             << c.charset;
+    }
+}
+
+// A chart with a y-up window writes its vertical axis title with an escapement of 2700: the
+// escapement turns as the logical axes run, so that title reads upwards on the target too.
+TEST(MetafileText, EscapementTurnsAsTheLogicalAxesRun) {
+    struct Case {
+        bool yUp;
+        int escapement;
+        bool upwards;
+    };
+    const Case cases[] = {
+        {false, 900, true}, {false, 2700, false}, {true, 2700, true}, {true, 900, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "y up " << c.yUp << ", escapement " << c.escapement);
+        QImage image(60, 60, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        {
+            metafile::MetaDC dc(painter, QRectF(0, 0, 60, 60), QTransform(), 4, 4, 4);
+            if (c.yUp) { // logical y 0 at the bottom, 60 at the top
+                dc.SetMapMode(metafile::kMmAnisotropic);
+                dc.SetWindowOrg(QPointF(0, 60));
+                dc.SetWindowExt(QPointF(60, -60));
+                dc.SetViewportExt(QPointF(60, 60));
+            }
+            metafile::GdiObject font;
+            font.kind = metafile::GdiObject::Kind::Font;
+            font.font.height = -16;
+            font.font.escapement = c.escapement;
+            dc.PutObject(1, font);
+            dc.SelectObject(1);
+            dc.SetBkMode(1);     // transparent
+            dc.SetTextAlign(24); // on the base line
+            dc.TextOut(QPointF(30, 30), QStringLiteral("HHH"), 0, nullptr, {});
+        }
+        painter.end();
+        int above = 0; // inked pixels above the reference point's row, and below it
+        int below = 0;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 60; ++x)
+                if (qGray(image.pixel(x, y)) < 128) {
+                    if (y < 28) ++above;
+                    if (y > 32) ++below;
+                }
+        EXPECT_GT(c.upwards ? above : below, 40);
+        EXPECT_EQ(c.upwards ? below : above, 0);
     }
 }
 

@@ -235,6 +235,12 @@ def main():
     picture("pie", lambda x, y: BLUE if (x - 35) ** 2 + (y - 25) ** 2 <= 625 and x >= 35 and y <= 25 else WHITE)
     picture("clip", lambda x, y: GREEN if x < 50 else (WHITE if in_rect(x, y, 70, 10, 80, 40) else BLUE))
     picture("checker", lambda x, y: RED if (int(x) + int(y)) % 2 == 0 else BLUE)
+    picture("path-figures",
+            lambda x, y: RED if in_rect(x, y, 10, 10, 30, 40) or in_rect(x, y, 60, 10, 90, 25) or
+            in_rect(x, y, 60, 30, 90, 45) else WHITE)
+    picture("mono-squares",
+            lambda x, y: BLUE if int(x) % 8 >= 4 or int(y) % 8 >= 4 else (RED if x < 50 else GREEN))
+    picture("paint-region", lambda x, y: GREEN if in_rect(x, y, 20, 10, 80, 40) else BLUE)
     picture("mapping", lambda x, y: RED if in_rect(x, y, 0, 0, 50, 25) else WHITE)
 
     sized = dict(mm="2646x1323", px="100x50")
@@ -271,6 +277,20 @@ def main():
     case("wmf-window", wmf(mapping), "wmf", "ok",
          "SETWINDOWORG -50,-25 and SETWINDOWEXT 200,100 override the box: the logical rectangle "
          "-50,-25-50,25 fills the top left quarter.", expected="mapping", **sized)
+    # META_CREATEREGION: one scan 10-40 with one interval 20-80
+    w_region = wrec(0x06FF, (0, 6, 0, 0, 0, 1, 4, 20, 10, 80, 40, 2, 10, 40, 20, 80, 2))
+    case("wmf-paint-region", wmf([w_pen_null(), w_select(0)] + w_fill(BLUE, (0, 0, W + 1, H + 1)) +
+                                 [w_brush(GREEN), w_select(1), w_region, wrec(0x012B, (2,))]), "wmf", "ok",
+         "A blue background, a green brush selected (slot 1), META_CREATEREGION of the rectangle "
+         "20,10-80,40 (slot 2), META_PAINTREGION of it: the region is painted with the selected brush.",
+         expected="paint-region", **sized)
+    # META_DIBBITBLT without a bitmap: rop, ySrc, xSrc, reserved, height, width, yDst, xDst
+    patblt = wrec(0x0940, (0x0021, 0x00F0, 0, 0, 0, 30, 60, 10, 20))
+    case("wmf-dibbitblt-pattern", wmf([w_pen_null(), w_select(0)] + w_fill(BLUE, (0, 0, W + 1, H + 1)) +
+                                      [w_brush(GREEN), w_select(1), patblt]), "wmf", "ok",
+         "A blue background, a green brush selected, META_DIBBITBLT without a bitmap (its short form, "
+         "with a reserved word before the height) copying the brush (PATCOPY) to 20,10 60 x 30: the "
+         "same green rectangle as wmf-paint-region.", expected="paint-region", **sized)
     # ---- sizes of Windows metafiles
     case("wmf-inch-1440", wmf(w_shapes(), inch=1440), "wmf", "ok",
          "Box 100 x 50 at 1440 units per inch: 176 x 88 hundredths of a millimetre, 7 x 3 pixels at 96 dpi.",
@@ -368,6 +388,51 @@ def main():
     case("emf-pattern-brush", emf([e_select(NULL_PEN), pattern, e_select(1), e_rect(0, 0, W, H)]), "emf", "ok",
          "EMR_CREATEDIBPATTERNBRUSHPT with a 2 x 2 24-bit DIB (a red and blue checker) filling the frame: "
          "the pattern repeats from the target's origin.", expected="checker", **e_sized)
+    # Three figures of one path, each MoveTo its top left corner, PolyBezierTo (a straight
+    # curve) along the top, LineTo, LineTo, CloseFigure. Were each figure tied to the one
+    # before, the ties and the closing line would enclose the triangle of the three starts.
+    def figure(l, t, r, b):
+        third = (r - l) // 3
+        bez = erec(5, struct.pack("<iiii", l, t, r, t) + struct.pack("<I", 3) +
+                   struct.pack("<iiiiii", l + third, t, r - third, t, r, t))
+        return [erec(27, struct.pack("<ii", l, t)), bez, erec(54, struct.pack("<ii", r, b)),
+                erec(54, struct.pack("<ii", l, b)), erec(61)]
+    figures = [e_select(NULL_PEN)] + e_fill(WHITE, (0, 0, W, H)) + [
+        erec(19, struct.pack("<I", 2)), e_brush(1, RED), e_select(1), erec(59)] + \
+        figure(10, 10, 30, 40) + figure(60, 10, 90, 25) + figure(60, 30, 90, 45) + \
+        [erec(60), erec(62, b"\0" * 16)]
+    case("emf-path-figures", emf(figures), "emf", "ok",
+         "One path of three figures, each MOVETOEX to its top left corner, POLYBEZIERTO of a straight "
+         "curve along the top, two LINETO and CLOSEFIGURE, filled by FILLPATH in WINDING mode: three "
+         "red rectangles and nothing between them (a renderer that ties each figure to the one before "
+         "fills the triangle of the three starting corners as well).",
+         expected="path-figures", **e_sized)
+    # 8 x 8 monochrome pattern without a colour table (usage DIB_PAL_INDICES), bottom-up: the
+    # bottom four rows 0xFF (all 1 bits: background colour), the top four 0x0F (columns 0-3
+    # 0 bits: text colour, columns 4-7 background colour).
+    mono_info = struct.pack("<IiiHHIIiiII", 40, 8, 8, 1, 1, 0, 32, 0, 0, 0, 0)
+    mono_bits = bytes((0xFF, 0, 0, 0)) * 4 + bytes((0x0F, 0, 0, 0)) * 4
+    mono = erec(93, struct.pack("<IIIIII", 1, 2, 32, len(mono_info), 32 + len(mono_info), len(mono_bits))
+                + mono_info + mono_bits)
+    mono_records = [e_select(NULL_PEN), mono, e_select(1), erec(18, struct.pack("<I", 1)),
+                    erec(24, struct.pack("<I", colorref(RED))), erec(25, struct.pack("<I", colorref(BLUE))),
+                    e_rect(0, 0, 50, H + 1), erec(24, struct.pack("<I", colorref(GREEN))),
+                    e_rect(50, 0, W + 1, H + 1)]
+    case("emf-mono-brush", emf(mono_records), "emf", "ok",
+         "EMR_CREATEMONOBRUSH of an 8 x 8 bottom-up 1-bit DIB with no colour table (top four rows "
+         "0x0F, bottom four 0xFF), made while the text colour is black; transparent background mode; "
+         "text colour red and background blue, the left half filled; text colour green, the right "
+         "half filled. 0 bits take the text colour and 1 bits the background colour current at the "
+         "fill, whatever the background mode: from the target's origin, 4 x 4 squares of red (left) or "
+         "green (right) in the top left quarter of every 8 x 8 tile, blue elsewhere.",
+         expected="mono-squares", **e_sized)
+    rgn = struct.pack("<IIII", 32, 1, 1, 16) + struct.pack("<iiii", 20, 10, 80, 40) + \
+        struct.pack("<iiii", 20, 10, 80, 40)
+    paint_rgn = erec(74, struct.pack("<iiii", 20, 10, 80, 40) + struct.pack("<I", len(rgn)) + rgn)
+    case("emf-paint-region", emf([e_select(NULL_PEN)] + e_fill(BLUE, (0, 0, W + 1, H + 1)) +
+                                 [e_brush(1, GREEN), e_select(1), paint_rgn]), "emf", "ok",
+         "A blue background, a green brush selected, EMR_PAINTRGN of the rectangle 20,10-80,40: the "
+         "region is painted with the selected brush.", expected="paint-region", **e_sized)
     # ---- sizes of enhanced metafiles
     case("emf-frame-offset", emf(e_shapes(), frame=(100, 200, 2100, 1200), device=(1920, 1080), mm=(508, 286)),
          "emf", "ok", "Frame 100,200-2100,1200 on a 1920 x 1080 pixel, 508 x 286 mm device: 2000 x 1000 "
