@@ -1,0 +1,158 @@
+// Thumbnail windows whose pictures a real plug-in decodes: the decodes run on the frame's pool
+// and give what a load without the pool gives, a decode that fails is shown once, and closing
+// the folder while they run cancels what waits, waits for what runs and leaves no plug-in
+// memory behind.
+#include "picture/image.h"
+#include "platform/memory_budget.h"
+#include "spi/local_memory.h"
+#include "spi/spi.h"
+#include "spi/spi_bitmap.h"
+#include "support/message_recorder.h"
+#include "support/temp_folder.h"
+#include "support/widgets.h"
+#include "workspace/mdi_frame.h"
+#include "workspace/thumbnail_size.h"
+#include "workspace/thumbnail_window.h"
+
+#include <QProcess>
+#include <gtest/gtest.h>
+
+using namespace sorowa;
+
+namespace {
+
+class PluginDecode : public ::testing::Test {
+protected:
+    void SetUp() override {
+        RegisterSPIBitmap();
+        set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/if*.spi"));
+        ASSERT_EQ(set.Count(), 2) << "the built PNG and TIFF plug-ins";
+        SetThumbnailSize({100, 100});
+    }
+    void TearDown() override {
+        frame.reset();
+        test::ExpectNoWindowsLeft();
+        UnregisterSPIBitmap();
+    }
+
+    void MakeFrame() {
+        frame = std::make_unique<TMdiFrame>();
+        frame->resize(600, 300);
+        frame->show();
+    }
+
+    // A PNG picture made by ImageMagick; empty when it cannot be made.
+    QByteArray Png(int width, int height) {
+        const QString path = folder.File(QStringLiteral("source.png"));
+        if (QProcess::execute(QStringLiteral("convert"),
+                              {QStringLiteral("-size"),
+                               QStringLiteral("%1x%2").arg(width).arg(height),
+                               QStringLiteral("plasma:red-blue"), QStringLiteral("-seed"),
+                               QStringLiteral("1"), path}) != 0)
+            return {};
+        return test::ReadFileBytes(path);
+    }
+
+    // count windows in rows of five, each loading its own copy of bytes as a .png file.
+    QList<TForm_Grp*> OpenFolder(int count, const QByteArray& bytes) {
+        QList<TForm_Grp*> windows;
+        for (int i = 0; i < count; ++i) {
+            auto* window = new TForm_Grp(frame.get());
+            window->move(8 + (i % 5) * 108, 8 + (i / 5) * 131);
+            window->LoadPicture(
+                QString::number(i + 1),
+                folder.Write(QStringLiteral("p%1.png").arg(i, 3, 10, QChar('0')), bytes));
+            windows.append(window);
+        }
+        return windows;
+    }
+
+    static TSPIBitmap* PictureOf(TForm_Grp* window) {
+        return dynamic_cast<TSPIBitmap*>(window->Image1()->Picture().Graphic());
+    }
+
+    TSPIs set;
+    test::TempFolder folder;
+    std::unique_ptr<TMdiFrame> frame;
+    test::MessageRecorder messages;
+};
+
+TEST_F(PluginDecode, VisiblePicturesDecodeOnThePoolAsTheyWouldWithout) {
+    const QByteArray png = Png(640, 480);
+    if (png.isEmpty()) GTEST_SKIP() << "ImageMagick's convert made no PNG";
+    // Without a pool the load decodes at once: the picture to compare with.
+    TPicture reference;
+    reference.LoadFile(folder.Write(QStringLiteral("reference.png"), png));
+    const auto* expected = dynamic_cast<TSPIBitmap*>(reference.Graphic());
+    ASSERT_NE(expected, nullptr);
+    ASSERT_FALSE(expected->DecodePending());
+
+    MakeFrame();
+    TDecodePool& pool = frame->Decodes();
+    pool.SetHeld(true);
+    const QList<TForm_Grp*> windows = OpenFolder(30, png);
+    for (TForm_Grp* window : windows) {
+        EXPECT_TRUE(PictureOf(window)->DecodePending()) << "loading did not decode";
+        EXPECT_EQ(QSize(PictureOf(window)->Width(), PictureOf(window)->Height()), QSize(640, 480));
+    }
+    ASSERT_TRUE(test::WaitFor([&] { return pool.Pending() > 0; }));
+    const std::size_t asked = pool.Pending();
+    EXPECT_LT(asked, 20u) << "only what is visible asks";
+    pool.SetHeld(false);
+    ASSERT_TRUE(test::WaitFor([&] { return pool.Pending() == 0 && pool.Running() == 0; }, 60000));
+    int decoded = 0;
+    for (TForm_Grp* window : windows) {
+        const TSPIBitmap* picture = PictureOf(window);
+        if (picture->DecodePending()) continue;
+        ++decoded;
+        EXPECT_EQ(picture->Sampled(), expected->Sampled());
+        EXPECT_EQ(picture->Image(), expected->Image());
+        EXPECT_EQ(QSize(picture->Width(), picture->Height()), QSize(640, 480));
+    }
+    EXPECT_EQ(static_cast<std::size_t>(decoded), asked) << "the ones never seen wait";
+    EXPECT_TRUE(messages.Texts().isEmpty());
+}
+
+TEST_F(PluginDecode, ADecodeThatFailsIsShownOnceThroughTheErrorDisplay) {
+    MakeFrame();
+    // The plug-in takes the header and says the size; the pixels are not there.
+    const QList<TForm_Grp*> windows = OpenFolder(
+        1, test::ReadFileBytes(QStringLiteral(SOROWA_TEST_DATA "/png/bad-truncated.png")));
+    TSPIBitmap* picture = PictureOf(windows[0]);
+    ASSERT_NE(picture, nullptr);
+    if (!picture->DecodePending()) GTEST_SKIP() << "the plug-in refused the file at once";
+    ASSERT_TRUE(test::WaitFor([&] { return !picture->DecodePending(); }));
+    ASSERT_TRUE(test::WaitFor([&] { return !messages.Texts().isEmpty(); }));
+    for (int i = 0; i < 3; ++i) {
+        windows[0]->Image1()->repaint();
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(messages.Texts().size(), 1) << messages.Texts().join(u'|').toStdString();
+}
+
+TEST_F(PluginDecode, ClosingTheFolderWhilePluginsDecodeCancelsWaitsAndLeavesNoMemory) {
+    const QByteArray png = Png(1600, 1200);
+    if (png.isEmpty()) GTEST_SKIP() << "ImageMagick's convert made no PNG";
+    const std::uint64_t before = platform::DecodedBytesInUse();
+    MakeFrame();
+    TDecodePool& pool = frame->Decodes();
+    pool.SetHeld(true);
+    const QList<TForm_Grp*> windows = OpenFolder(60, png);
+    for (TForm_Grp* window : windows)
+        window->Image1()->grab(); // painted
+    ASSERT_EQ(pool.Pending(), 60u);
+    pool.SetHeld(false);
+    ASSERT_TRUE(test::WaitFor([&] { return pool.Running() > 0; }, 10000));
+    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
+        (*it)->close();
+    EXPECT_EQ(pool.Pending(), 0u);
+    EXPECT_EQ(pool.Running(), 0) << "what ran has ended when the folder is closed";
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(frame->Children().isEmpty());
+    EXPECT_EQ(spi::LiveLocalBlocks(), 0u);
+    EXPECT_EQ(platform::DecodedBytesInUse(), before);
+    EXPECT_TRUE(messages.Texts().isEmpty());
+}
+
+} // namespace
