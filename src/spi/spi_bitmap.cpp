@@ -478,10 +478,16 @@ TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() {
 }
 
 void TSPIBitmap::Assign(const TSPIBitmap& source) {
+    if (&source == this) return;
     CancelDecode();
     SPI = source.SPI;
     HeaderSkipRetry = source.HeaderSkipRetry;
     AssignBitmap(source);
+    if (source.state_ == State::Waiting) {
+        // The bytes are shared; each picture hands its own decode to the pool.
+        deferred_ = source.deferred_;
+        state_ = State::Waiting;
+    }
 }
 
 void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,
