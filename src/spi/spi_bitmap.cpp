@@ -3,10 +3,12 @@
 #include "picture/bmp_reader.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
+#include "platform/file_identity.h"
 #include "platform/file_names.h"
 #include "spi/local_memory.h"
 #include "spi/spi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -286,9 +288,14 @@ TSPIBitmap::~TSPIBitmap() {
     CancelDecode();
 }
 
+// A deferred picture keeps a note of its file rather than the file's bytes, so that a folder
+// of large pictures that are never drawn costs no more than their notes; the decode reads the
+// file again (found again after a rename in its folder; a file that no longer holds what was
+// first read is an error, never decoded as if it were the one loaded).
 struct TSPIBitmap::Deferred {
-    std::vector<std::uint8_t> bytes;
     QString fileName; // as the load was given it: the plug-ins see it
+    platform::FileIdentity identity;
+    platform::FileFingerprint fingerprint; // of the file's first bytes, as first read
     TInSPI* spi = nullptr;
     bool headerSkipRetry = true;
     QSize size; // as the plug-in that took the bytes claimed it
@@ -320,14 +327,34 @@ std::optional<QSize> ClaimedSize(const TInSPI& spi, const std::vector<std::uint8
     return QSize(info.width, info.height);
 }
 
+// The file's bytes again, as the load read them; the error says what became of the file.
+std::vector<std::uint8_t> ReadAgain(const TSPIBitmap::Deferred& deferred) {
+    platform::RereadResult reread =
+        platform::ReadFileAgain(deferred.fileName, deferred.identity, deferred.fingerprint, 0);
+    switch (reread.status) {
+    case platform::RereadStatus::Ok:
+        break;
+    case platform::RereadStatus::Missing:
+        throw EInvalidGraphic(
+            QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）")
+                .arg(deferred.fileName));
+    case platform::RereadStatus::Changed:
+        throw EInvalidGraphic(
+            QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(reread.path));
+    case platform::RereadStatus::ReadError:
+        throw EInvalidGraphic(QStringLiteral("画像ファイルを読み込めません: %1").arg(reread.path));
+    }
+    return {reread.bytes.get(), reread.bytes.get() + reread.size};
+}
+
 // A deferred picture decoded into a picture of its own, exactly as a load without a pool
 // decodes it (the same plug-ins in the same order, then the bitmap reader). It touches only
-// what it makes and the deferred bytes, which never change, so it runs on any thread.
+// what it makes, the file and the note, which never changes, so it runs on any thread.
 std::unique_ptr<TSPIBitmap> DecodeDeferred(const TSPIBitmap::Deferred& deferred) {
     auto picture = std::make_unique<TSPIBitmap>();
     picture->SPI = deferred.spi;
     picture->HeaderSkipRetry = deferred.headerSkipRetry;
-    TMemoryStream stream(deferred.bytes);
+    TMemoryStream stream(ReadAgain(deferred));
     picture->LoadFromStreamWithName(stream, deferred.fileName);
     return picture;
 }
@@ -349,15 +376,22 @@ bool TSPIBitmap::Defer(const QString& path) {
     }
     if (candidates.empty()) return false;
     auto deferred = std::make_shared<Deferred>();
+    std::vector<std::uint8_t> bytes;
     {
         TFileStream stream(path);
-        deferred->bytes = stream.ReadRemaining();
+        const std::optional<platform::FileIdentity> identity = stream.Identity();
+        if (!identity) return false;
+        deferred->identity = *identity;
+        bytes = stream.ReadRemaining();
     }
+    if (static_cast<std::int64_t>(bytes.size()) != deferred->identity.size) return false;
+    constexpr std::size_t kFingerprinted = 64 * 1024;
+    deferred->fingerprint =
+        platform::FingerprintOf(bytes.data(), std::min(bytes.size(), kFingerprinted));
     std::optional<QSize> size;
     try {
         for (TSPI* candidate : candidates)
-            if ((size = ClaimedSize(static_cast<const TInSPI&>(*candidate), deferred->bytes, path)))
-                break;
+            if ((size = ClaimedSize(static_cast<const TInSPI&>(*candidate), bytes, path))) break;
     } catch (const Exception&) {
         return false; // the load at once meets the same plug-in and reports it
     }

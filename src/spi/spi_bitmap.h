@@ -5,8 +5,9 @@
 // operations it is handed.
 //
 // Where a decode pool is running (the thumbnail windows run one), loading a file reads it
-// and asks the plug-ins only whether they take it and how large it is; the plug-in's decode
-// runs on the pool when the picture is first drawn, so that a folder of photos that take a
+// and asks the plug-ins only whether they take it and how large it is, and keeps a note of
+// the file rather than its bytes; the plug-in's decode reads it again and runs on the pool
+// when the picture is first drawn, so that a folder of photos that take a
 // plug-in a second each never holds the window up. What the picture shows is then that
 // decode, as the load without a pool would have made it; a decode that fails is raised by
 // the next draw, once.
@@ -135,8 +136,8 @@ public:
     // The plug-in's decode waits for the pool (it is asked for, or has not been drawn yet).
     bool DecodePending() const { return state_ == State::Waiting; }
 
-    // What a deferred decode works from: the file's bytes, its name and the size the plug-in
-    // claimed. Shared with the pool thread, never changed once made.
+    // What a deferred decode works from: a note of the file, its name and the size the
+    // plug-in claimed. Shared with the pool thread, never changed once made.
     struct Deferred;
 
 private:

@@ -151,20 +151,46 @@ TEST_F(PluginDecode, VisiblePicturesDecodeOnThePoolAsTheyWouldWithout) {
 }
 
 TEST_F(PluginDecode, ADecodeThatFailsIsShownOnceThroughTheErrorDisplay) {
+    struct Case {
+        const char* what;
+        QByteArray loaded;
+        QByteArray after; // what the file holds by the time it decodes; empty: unchanged
+        QString message;  // how the one message starts; empty: any
+    };
+    const Case cases[] = {
+        // The plug-in takes the header and says the size; the pixels are not there.
+        {"pixels missing",
+         test::ReadFileBytes(QStringLiteral(SOROWA_TEST_DATA "/png/bad-truncated.png")),
+         {},
+         {}},
+        // Never decoded as if it were the file loaded.
+        {"file rewritten", Png(64, 48), Png(48, 64),
+         QStringLiteral("画像ファイルが読み込んだ後で変更されています")},
+    };
     MakeFrame();
-    // The plug-in takes the header and says the size; the pixels are not there.
-    const QList<TForm_Grp*> windows = OpenFolder(
-        1, test::ReadFileBytes(QStringLiteral(SOROWA_TEST_DATA "/png/bad-truncated.png")));
-    TSPIBitmap* picture = PictureOf(windows[0]);
-    ASSERT_NE(picture, nullptr);
-    if (!picture->DecodePending()) GTEST_SKIP() << "the plug-in refused the file at once";
-    ASSERT_TRUE(test::WaitFor([&] { return !picture->DecodePending(); }));
-    ASSERT_TRUE(test::WaitFor([&] { return !messages.Texts().isEmpty(); }));
-    for (int i = 0; i < 3; ++i) {
-        windows[0]->Image1()->repaint();
-        QCoreApplication::processEvents();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        messages.Clear();
+        frame->Decodes().SetHeld(true);
+        auto* window = new TForm_Grp(frame.get());
+        window->move(8, 8);
+        window->LoadPicture(QStringLiteral("1"), folder.Write(QStringLiteral("p.png"), c.loaded));
+        TSPIBitmap* picture = PictureOf(window);
+        ASSERT_NE(picture, nullptr);
+        ASSERT_TRUE(picture->DecodePending()) << "the plug-in took the file at its load";
+        if (!c.after.isEmpty()) folder.Write(QStringLiteral("p.png"), c.after);
+        frame->Decodes().SetHeld(false);
+        ASSERT_TRUE(test::WaitFor([&] { return !picture->DecodePending(); }));
+        ASSERT_TRUE(test::WaitFor([&] { return !messages.Texts().isEmpty(); }));
+        for (int i = 0; i < 3; ++i) {
+            window->Image1()->repaint();
+            QCoreApplication::processEvents();
+        }
+        ASSERT_EQ(messages.Texts().size(), 1) << messages.Texts().join(u'|').toStdString();
+        EXPECT_TRUE(messages.Texts()[0].startsWith(c.message)) << messages.Texts()[0].toStdString();
+        window->close();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
-    EXPECT_EQ(messages.Texts().size(), 1) << messages.Texts().join(u'|').toStdString();
 }
 
 TEST_F(PluginDecode, ClosingTheFolderWhilePluginsDecodeCancelsWaitsAndLeavesNoMemory) {
