@@ -102,6 +102,9 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdi
 
 TForm_Main::~TForm_Main() {
     if (qApp != nullptr) qApp->removeEventFilter(this);
+    // Pictures decode through the plug-ins on the frame's pool: none may still run when the
+    // plug-ins are unloaded, which happens before the frame goes with the window's children.
+    mdiArea_->Decodes().CancelAll();
 }
 
 void TForm_Main::BuildPanel() {

@@ -3,16 +3,20 @@
 #include "picture/bmp_reader.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
+#include "platform/file_identity.h"
 #include "platform/file_names.h"
 #include "platform/memory_budget.h"
 #include "spi/local_memory.h"
 #include "spi/spi.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <unordered_map>
 
 namespace sorowa {
@@ -293,7 +297,202 @@ TSPIBitmap::TSPIBitmap()
           [this](const TProgressReport& report) { Progress(report); },
           [this] { return QSize(Width(), Height()); })) {}
 
-TSPIBitmap::~TSPIBitmap() = default;
+TSPIBitmap::~TSPIBitmap() {
+    CancelDecode();
+}
+
+// A deferred picture keeps a note of its file rather than the file's bytes, so that a folder
+// of large pictures that are never drawn costs no more than their notes; the decode reads the
+// file again (found again after a rename in its folder; a file that no longer holds what was
+// first read is an error, never decoded as if it were the one loaded).
+struct TSPIBitmap::Deferred {
+    QString fileName; // as the load was given it: the plug-ins see it
+    platform::FileIdentity identity;
+    platform::FileFingerprint fingerprint; // of the file's first bytes, as first read
+    TInSPI* spi = nullptr;
+    bool headerSkipRetry = true;
+    QSize size; // as the plug-in that took the bytes claimed it
+};
+
+namespace {
+
+// The size a plug-in claims for bytes, when it takes them: what it says without decoding.
+// Plug-ins are asked as the decode asks them (at least 2048 bytes, the file's name).
+std::optional<QSize> ClaimedSize(const TInSPI& spi, const std::vector<std::uint8_t>& bytes,
+                                 const QString& fileName) {
+    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
+        return std::nullopt;
+    std::vector<std::uint8_t> padded;
+    const std::uint8_t* data = bytes.data();
+    if (bytes.size() < kMinimumData) {
+        padded.assign(kMinimumData, 0);
+        if (!bytes.empty()) std::memcpy(padded.data(), bytes.data(), bytes.size());
+        data = padded.data();
+    }
+    const std::string name = platform::EncodeFileName(fileName);
+    if (spi.IsSupported(name.c_str(), data) == 0) return std::nullopt;
+    PictureInfo info{};
+    if (spi.GetPictureInfo(reinterpret_cast<const char*>(data),
+                           static_cast<std::int32_t>(bytes.size()), SPI_INPUT_MEMORY, &info) != 0)
+        return std::nullopt;
+    if (info.text != 0) LocalFree(info.text); // the info text's block is ours to free
+    if (info.width <= 0 || info.height <= 0) return std::nullopt;
+    return QSize(info.width, info.height);
+}
+
+// The file's bytes again, as the load read them; the error says what became of the file.
+std::vector<std::uint8_t> ReadAgain(const TSPIBitmap::Deferred& deferred) {
+    platform::RereadResult reread =
+        platform::ReadFileAgain(deferred.fileName, deferred.identity, deferred.fingerprint, 0);
+    switch (reread.status) {
+    case platform::RereadStatus::Ok:
+        break;
+    case platform::RereadStatus::Missing:
+        throw EInvalidGraphic(
+            QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）")
+                .arg(deferred.fileName));
+    case platform::RereadStatus::Changed:
+        throw EInvalidGraphic(
+            QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(reread.path));
+    case platform::RereadStatus::ReadError:
+        throw EInvalidGraphic(QStringLiteral("画像ファイルを読み込めません: %1").arg(reread.path));
+    }
+    return {reread.bytes.get(), reread.bytes.get() + reread.size};
+}
+
+// A deferred picture decoded into a picture of its own, exactly as a load without a pool
+// decodes it (the same plug-ins in the same order, then the bitmap reader). It touches only
+// what it makes, the file and the note, which never changes, so it runs on any thread.
+std::unique_ptr<TSPIBitmap> DecodeDeferred(const TSPIBitmap::Deferred& deferred) {
+    auto picture = std::make_unique<TSPIBitmap>();
+    picture->SPI = deferred.spi;
+    picture->HeaderSkipRetry = deferred.headerSkipRetry;
+    TMemoryStream stream(ReadAgain(deferred));
+    picture->LoadFromStreamWithName(stream, deferred.fileName);
+    return picture;
+}
+
+} // namespace
+
+// The decode waits for the pool only where the plug-ins will decode it: a bitmap file goes to
+// the bitmap reader first, and one that no plug-in takes, or whose size the plug-in does not
+// say, is loaded at once, as without a pool, with that load's own errors.
+bool TSPIBitmap::Defer(const QString& path) {
+    const QString extension = DottedExtension(path);
+    if (extension.isEmpty() || SameAsciiCase(extension.mid(1), adapter_->NativeExtension()))
+        return false;
+    std::vector<TSPI*> candidates;
+    if (SPI != nullptr) {
+        candidates.push_back(SPI);
+    } else if (TSPIs* set = TSPIs::Instance()) {
+        set->FindSPIs({&TInSPI::Class}, candidates, extension);
+    }
+    if (candidates.empty()) return false;
+    auto deferred = std::make_shared<Deferred>();
+    std::vector<std::uint8_t> bytes;
+    {
+        TFileStream stream(path);
+        const std::optional<platform::FileIdentity> identity = stream.Identity();
+        if (!identity) return false;
+        deferred->identity = *identity;
+        bytes = stream.ReadRemaining();
+    }
+    if (static_cast<std::int64_t>(bytes.size()) != deferred->identity.size) return false;
+    constexpr std::size_t kFingerprinted = 64 * 1024;
+    deferred->fingerprint =
+        platform::FingerprintOf(bytes.data(), std::min(bytes.size(), kFingerprinted));
+    std::optional<QSize> size;
+    try {
+        for (TSPI* candidate : candidates)
+            if ((size = ClaimedSize(static_cast<const TInSPI&>(*candidate), bytes, path))) break;
+    } catch (const Exception&) {
+        return false; // the load at once meets the same plug-in and reports it
+    }
+    if (!size) return false;
+    deferred->fileName = path;
+    deferred->spi = SPI;
+    deferred->headerSkipRetry = HeaderSkipRetry;
+    deferred->size = *size;
+    SetImage(QImage(), 0);
+    deferred_ = std::move(deferred);
+    state_ = State::Waiting;
+    return true;
+}
+
+void TSPIBitmap::CancelDecode() {
+    TDecodePool::Cancel(decodeJob_);
+    decodeJob_.reset();
+    deferred_.reset();
+    error_ = nullptr;
+    state_ = State::Loaded;
+}
+
+bool TSPIBitmap::Empty() const {
+    return state_ == State::Waiting ? false : TBitmap::Empty();
+}
+
+int TSPIBitmap::Width() const {
+    return state_ == State::Waiting ? deferred_->size.width() : TBitmap::Width();
+}
+
+int TSPIBitmap::Height() const {
+    return state_ == State::Waiting ? deferred_->size.height() : TBitmap::Height();
+}
+
+void TSPIBitmap::Draw(TCanvas& canvas, const QRect& rect) {
+    if (state_ == State::Waiting) {
+        TDecodePool* pool = TDecodePool::Current();
+        if (pool == nullptr) {
+            // No pool any more: the decode runs here, and its failure is this draw's.
+            const std::shared_ptr<const Deferred> deferred = std::exchange(deferred_, nullptr);
+            state_ = State::Loaded;
+            AssignBitmap(*DecodeDeferred(*deferred));
+        } else if (!decodeJob_ || !pool->Request(decodeJob_)) {
+            StartDecode(*pool);
+        }
+    }
+    TBitmap::Draw(canvas, rect);
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+}
+
+void TSPIBitmap::StartDecode(TDecodePool& pool) {
+    struct Outcome {
+        std::unique_ptr<TSPIBitmap> picture;
+        std::exception_ptr error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::shared_ptr<const Deferred> deferred = deferred_;
+    try {
+        Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
+    } catch (...) { // nothing can stop a decode that runs elsewhere
+    }
+    decodeJob_ = pool.Submit(
+        TDecodePool::Kind::Decode,
+        [deferred, outcome] {
+            try {
+                outcome->picture = DecodeDeferred(*deferred);
+            } catch (...) {
+                outcome->error = std::current_exception();
+            }
+        },
+        [this, outcome] {
+            decodeJob_.reset();
+            deferred_.reset();
+            state_ = State::Loaded;
+            const bool ok = outcome->picture != nullptr;
+            if (ok) {
+                AssignBitmap(*outcome->picture);
+                outcome->picture.reset();
+            } else {
+                error_ = outcome->error;
+            }
+            try {
+                Progress({TProgressStage::Ending, ok ? 100 : 0, false, QRect(), QString()});
+            } catch (...) {
+            }
+            NotifyChange();
+        });
+}
 
 void TSPIBitmap::CopySettings() {
     adapter_->SPI = SPI;
@@ -301,16 +500,20 @@ void TSPIBitmap::CopySettings() {
 }
 
 void TSPIBitmap::LoadFile(const QString& path) {
+    CancelDecode();
     CopySettings();
+    if (TDecodePool::Current() != nullptr && Defer(path)) return;
     adapter_->LoadFile(path);
 }
 
 void TSPIBitmap::LoadFromStream(TStream& stream) {
+    CancelDecode();
     CopySettings();
     adapter_->LoadFromStream(stream);
 }
 
 void TSPIBitmap::LoadFromStreamWithName(TStream& stream, const QString& fileName) {
+    CancelDecode();
     CopySettings();
     adapter_->LoadFromStreamWithName(stream, fileName);
 }
@@ -322,9 +525,16 @@ TSPILoadFromStreamWithNameEvent TSPIBitmap::OnLoadFromStreamWithName() {
 }
 
 void TSPIBitmap::Assign(const TSPIBitmap& source) {
+    if (&source == this) return;
+    CancelDecode();
     SPI = source.SPI;
     HeaderSkipRetry = source.HeaderSkipRetry;
     AssignBitmap(source);
+    if (source.state_ == State::Waiting) {
+        // The bytes are shared; each picture hands its own decode to the pool.
+        deferred_ = source.deferred_;
+        state_ = State::Waiting;
+    }
 }
 
 void TSPIBitmap::SetDIB(std::span<const std::uint8_t> bitmapInfo,

@@ -3,8 +3,17 @@
 // through the plug-ins first (or last, for bitmap files) and through the bitmap reader
 // otherwise. The decoding sits in TInSPIAble, which knows its owner only through the
 // operations it is handed.
+//
+// Where a decode pool is running (the thumbnail windows run one), loading a file reads it
+// and asks the plug-ins only whether they take it and how large it is, and keeps a note of
+// the file rather than its bytes; the plug-in's decode reads it again and runs on the pool
+// when the picture is first drawn, so that a folder of photos that take a
+// plug-in a second each never holds the window up. What the picture shows is then that
+// decode, as the load without a pool would have made it; a decode that fails is raised by
+// the next draw, once.
 
 #include "picture/bitmap.h"
+#include "picture/decode_pool.h"
 
 #include <QSize>
 #include <QString>
@@ -97,6 +106,10 @@ public:
     TSPIBitmap();
     ~TSPIBitmap() override;
 
+    void Draw(TCanvas& canvas, const QRect& rect) override;
+    bool Empty() const override;
+    int Width() const override;
+    int Height() const override;
     void LoadFile(const QString& path) override;
     void LoadFromStream(TStream& stream) override;
     virtual void LoadFromStreamWithName(TStream& stream, const QString& fileName);
@@ -120,10 +133,29 @@ public:
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;
 
+    // The plug-in's decode waits for the pool (it is asked for, or has not been drawn yet).
+    bool DecodePending() const { return state_ == State::Waiting; }
+
+    // What a deferred decode works from: a note of the file, its name and the size the
+    // plug-in claimed. Shared with the pool thread, never changed once made.
+    struct Deferred;
+
 private:
+    // Loaded: the pixels are here (or the picture is empty). Waiting: the bytes are kept and
+    // the decode has not arrived; its first draw hands it to the pool (decodeJob_). A load
+    // goes to either; a decode's arrival goes from Waiting to Loaded.
+    enum class State { Loaded, Waiting };
+
     void CopySettings();
+    bool Defer(const QString& path);
+    void StartDecode(TDecodePool& pool);
+    void CancelDecode();
 
     std::unique_ptr<TInSPIAble> adapter_;
+    State state_ = State::Loaded;
+    std::shared_ptr<const Deferred> deferred_;
+    TDecodePool::JobPtr decodeJob_;
+    std::exception_ptr error_; // a deferred decode's failure, raised by the next draw
 };
 
 // Makes TSPIBitmap the class that the plug-in set registers; withdraws it at the end.

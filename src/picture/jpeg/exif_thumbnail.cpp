@@ -1,6 +1,7 @@
 #include "picture/jpeg/exif_thumbnail.h"
 
 #include <cstring>
+#include <utility>
 
 namespace sorowa::jpeg {
 namespace {
@@ -125,9 +126,10 @@ bool IsFrameMarker(std::uint8_t marker) {
     return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
-} // namespace
-
-std::optional<EmbeddedThumbnail> FindEmbeddedThumbnail(const std::uint8_t* data, std::size_t size) {
+// The TIFF structure of the first Exif segment among the JPEG segments at the start of data,
+// up to the frame header, as an offset into data and a size.
+std::optional<std::pair<std::size_t, std::size_t>> FindExifTiff(const std::uint8_t* data,
+                                                                std::size_t size) {
     if (size < 4 || data[0] != 0xFF || data[1] != 0xD8) return std::nullopt;
     std::size_t at = 2;
     // Segments before the frame header; a real file has a handful.
@@ -144,11 +146,31 @@ std::optional<EmbeddedThumbnail> FindEmbeddedThumbnail(const std::uint8_t* data,
         static constexpr std::uint8_t kExif[] = {'E', 'x', 'i', 'f', 0, 0};
         if (marker == 0xE1 && bodySize > sizeof kExif &&
             std::memcmp(data + body, kExif, sizeof kExif) == 0)
-            return FromExif(data + body + sizeof kExif, bodySize - sizeof kExif,
-                            body + sizeof kExif);
+            return std::pair{body + sizeof kExif, bodySize - sizeof kExif};
         at = body + bodySize;
     }
     return std::nullopt;
+}
+
+} // namespace
+
+std::optional<EmbeddedThumbnail> FindEmbeddedThumbnail(const std::uint8_t* data, std::size_t size) {
+    const auto tiff = FindExifTiff(data, size);
+    if (!tiff) return std::nullopt;
+    return FromExif(data + tiff->first, tiff->second, tiff->first);
+}
+
+int FindExifOrientation(std::span<const std::uint8_t> data) {
+    const auto found = FindExifTiff(data.data(), data.size());
+    if (!found) return 1;
+    Tiff tiff(data.data() + found->first, found->second);
+    std::uint32_t first = 0, orientation = 0;
+    Directory image;
+    constexpr std::uint16_t kOrientation = 0x0112;
+    if (!tiff.ReadOrder() || !tiff.U32(4, first) || !ReadDirectory(tiff, first, image) ||
+        !Number(tiff, image, kOrientation, orientation) || orientation < 1 || orientation > 8)
+        return 1;
+    return static_cast<int>(orientation);
 }
 
 } // namespace sorowa::jpeg

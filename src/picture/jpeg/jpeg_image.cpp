@@ -2,6 +2,7 @@
 
 #include "picture/jpeg/exif_thumbnail.h"
 #include "picture/jpeg/jpeg_decoder.h"
+#include "picture/jpeg/orientation.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
 #include "platform/display.h"
@@ -295,7 +296,7 @@ std::optional<QImage> CameraCopyFor(const TJPEGData& data) {
         }
     }
     if (!best) return std::nullopt;
-    return small.image.copy(*best);
+    return jpeg::Upright(small.image.copy(*best), data.orientation);
 }
 
 } // namespace
@@ -356,7 +357,11 @@ void DecodePhoto(const TJPEGData* data, int scaleEighths, bool eightBitDisplay,
     for (int y = std::max(out.result.rowsDone, 0); y < target.image.height(); ++y)
         std::memset(target.image.scanLine(y), 0,
                     static_cast<std::size_t>(target.image.bytesPerLine()));
-    out.image = std::move(target.image);
+    out.image = jpeg::Upright(target.image, data->orientation);
+    if (out.image.isNull() && !target.image.isNull()) {
+        out.result.status = jpeg::DecodeStatus::NoMemory; // no room to turn it
+        out.result.madeBitmap = false;
+    }
 }
 
 } // namespace
@@ -415,12 +420,14 @@ bool TJPEGImage::Empty() const {
     return data_ == nullptr || data_->Size() == 0;
 }
 
-// Always the file's full size, whatever scale the kept bitmap has.
+// Always the upright photo's full size, whatever scale the kept bitmap has.
 int TJPEGImage::Width() const {
-    return data_ ? data_->width : 0;
+    if (!data_) return 0;
+    return jpeg::SwapsSides(data_->orientation) ? data_->height : data_->width;
 }
 int TJPEGImage::Height() const {
-    return data_ ? data_->height : 0;
+    if (!data_) return 0;
+    return jpeg::SwapsSides(data_->orientation) ? data_->width : data_->height;
 }
 
 void TJPEGImage::SetWidth(int) {
@@ -479,7 +486,9 @@ void TJPEGImage::LoadFromStream(TStream& stream) {
         data->height = header->header.height;
         data->grayscale = header->header.grayscale;
         progressive_ = header->header.progressive;
-        data->thumbnail = ThumbnailIn(data->file ? headerBytes : data->bytes, header->header);
+        const std::vector<std::uint8_t>& read = data->file ? headerBytes : data->bytes;
+        data->thumbnail = ThumbnailIn(read, header->header);
+        data->orientation = jpeg::FindExifOrientation(read);
     }
     SetPaletteModified(true);
     NotifyChange();

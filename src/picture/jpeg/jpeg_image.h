@@ -10,6 +10,9 @@
 // picture repaints when the decode arrives; what it shows from then on is always the photo's
 // own decode, never the copy. Without a pool the decode runs inside the draw.
 //
+// A photo whose Exif segment says the camera was held turned or mirrored is shown upright,
+// the camera's copy too, and its width and height are those of the upright picture.
+//
 // What a picture keeps is about what it shows, not about the photo: a picture loaded from a
 // file keeps a note of the file instead of its bytes and reads it again for each decode (found
 // again after a rename in its folder; a file that no longer holds the bytes first read, or is
@@ -63,8 +66,9 @@ struct TJPEGThumbnail {
 struct TJPEGData {
     std::vector<std::uint8_t> bytes; // every byte, when they did not come from a file
     std::optional<TJPEGFile> file;   // otherwise, where they are read again
-    int width = 0;
+    int width = 0;                   // as stored, before turning upright
     int height = 0;
+    int orientation = 1; // the Exif orientation, 1 to 8
     bool grayscale = false;
     std::optional<TJPEGThumbnail> thumbnail;
 

@@ -238,30 +238,37 @@ private:
 
 Bytes WithExifThumbnail(const Bytes& jpeg, const Bytes& thumbnail, const ExifOptions& options) {
     const bool exifDirectory = options.pixelWidth != 0 || options.pixelHeight != 0;
+    const bool oriented = options.orientation != 0, hasThumbnail = !thumbnail.empty();
     TiffWriter tiff(options.bigEndian);
     tiff.bytes = options.bigEndian ? Bytes{'M', 'M'} : Bytes{'I', 'I'};
     tiff.U16(42);
     tiff.U32(8);
-    // The first directory: the Exif directory's place, then the next directory's.
-    const std::uint32_t first = 8, firstSize = 2 + (exifDirectory ? 12 : 0) + 4;
+    // The first directory: the orientation, the Exif directory's place, then the next
+    // directory's.
+    const auto firstEntries =
+        static_cast<std::uint16_t>((oriented ? 1 : 0) + (exifDirectory ? 1 : 0));
+    const std::uint32_t first = 8, firstSize = 2 + 12u * firstEntries + 4;
     const std::uint32_t exif = first + firstSize, exifSize = exifDirectory ? 2 + 2 * 12 + 4 : 0;
-    const std::uint32_t second = exif + exifSize, secondSize = 2 + 3 * 12 + 4;
+    const std::uint32_t second = exif + exifSize, secondSize = hasThumbnail ? 2 + 3 * 12 + 4 : 0;
     const std::uint32_t data = second + secondSize;
-    tiff.U16(exifDirectory ? 1 : 0);
+    tiff.U16(firstEntries);
+    if (oriented) tiff.Entry(0x0112, 3, static_cast<std::uint32_t>(options.orientation));
     if (exifDirectory) tiff.Entry(0x8769, 4, exif);
-    tiff.U32(second);
+    tiff.U32(hasThumbnail ? second : 0);
     if (exifDirectory) {
         tiff.U16(2);
         tiff.Entry(0xA002, 4, static_cast<std::uint32_t>(options.pixelWidth));
         tiff.Entry(0xA003, 3, static_cast<std::uint32_t>(options.pixelHeight));
         tiff.U32(0);
     }
-    tiff.U16(3);
-    tiff.Entry(0x0103, 3, 6);
-    tiff.Entry(0x0201, 4, data);
-    tiff.Entry(0x0202, 4, static_cast<std::uint32_t>(thumbnail.size()));
-    tiff.U32(0);
-    tiff.bytes.insert(tiff.bytes.end(), thumbnail.begin(), thumbnail.end());
+    if (hasThumbnail) {
+        tiff.U16(3);
+        tiff.Entry(0x0103, 3, 6);
+        tiff.Entry(0x0201, 4, data);
+        tiff.Entry(0x0202, 4, static_cast<std::uint32_t>(thumbnail.size()));
+        tiff.U32(0);
+        tiff.bytes.insert(tiff.bytes.end(), thumbnail.begin(), thumbnail.end());
+    }
 
     const std::size_t length = 2 + 6 + tiff.bytes.size();
     if (length > 0xFFFF) throw std::runtime_error("thumbnail too large for a segment");

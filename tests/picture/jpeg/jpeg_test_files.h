@@ -36,10 +36,13 @@ void SetFrameSize(Bytes& jpeg, int width, int height);
 Bytes RepeatLastScan(const Bytes& jpeg, int count);
 
 // A camera's Exif segment (APP1) holding thumbnail, put right after the SOI. pixelWidth and
-// pixelHeight, when not 0, go into the Exif directory as the photo's size.
+// pixelHeight, when not 0, go into the Exif directory as the photo's size; orientation, when
+// not 0, into the first directory as its orientation tag. An empty thumbnail leaves the
+// second directory out.
 struct ExifOptions {
     bool bigEndian = false;
     int pixelWidth = 0, pixelHeight = 0;
+    int orientation = 0;
 };
 Bytes WithExifThumbnail(const Bytes& jpeg, const Bytes& thumbnail, const ExifOptions& options = {});
 // What a camera stores: the picture scaled into width x height, between black bars where its
