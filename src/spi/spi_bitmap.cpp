@@ -393,7 +393,8 @@ bool TSPIBitmap::Defer(const QString& path) {
     {
         TFileStream stream(path);
         const std::optional<platform::FileIdentity> identity = stream.Identity();
-        if (!identity) return false;
+        // Too large for any plug-in: the load at once refuses it before reading a byte.
+        if (!identity || identity->size > kMaxPluginInput) return false;
         deferred->identity = *identity;
         bytes = stream.ReadRemaining();
     }
