@@ -52,14 +52,16 @@ TRenderer::~TRenderer() {
     }
     semaphore_.release(static_cast<std::ptrdiff_t>(running));
     // A thread may be waiting for a call on the GUI thread; keep running those until every
-    // thread has ended.
+    // thread has ended and every painter woken above has left Request.
     const bool gui = TGuiCalls::OnGuiThread();
     for (;;) {
         bool allEnded = true;
         {
+            std::lock_guard queueLock(queueMutex_);
             std::lock_guard threadsLock(threadsMutex_);
             for (const auto& t : threads_)
                 allEnded = allEnded && t->ended.load();
+            allEnded = allEnded && callers_ == 0;
         }
         if (allEnded) break;
         if (gui) {
@@ -108,6 +110,7 @@ bool TRenderer::Request(std::function<void()> prepare, TWakeEvent& wake) {
     {
         std::lock_guard queueLock(queueMutex_);
         if (terminated_.load()) return false;
+        ++callers_;
         std::lock_guard threadsLock(threadsMutex_);
         const int count = static_cast<int>(threads_.size());
         if ((threads_.empty() || !threads_.front()->idle) && count < limits_.maxThreads) {
@@ -122,11 +125,13 @@ bool TRenderer::Request(std::function<void()> prepare, TWakeEvent& wake) {
     semaphore_.release();
     const bool done = wake.WaitFor(limits_.waitMs);
     {
-        std::lock_guard queueLock(queueMutex_);
-        std::erase(queue_, job);
+        std::lock_guard jobLock(job->mutex);
+        job->cancelled = true;
     }
-    std::lock_guard jobLock(job->mutex);
-    job->cancelled = true;
+    // The last touch of the renderer: once counted out, it may be gone.
+    std::lock_guard queueLock(queueMutex_);
+    std::erase(queue_, job);
+    --callers_;
     return done;
 }
 

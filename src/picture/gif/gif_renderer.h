@@ -84,6 +84,9 @@ private:
     std::counting_semaphore<> semaphore_{0};
     std::atomic<bool> terminated_{false};
     std::atomic<int> peakThreads_{0};
+    // Painters inside Request (guarded by queueMutex_): the destructor wakes them and waits
+    // until the last has left, since each still takes its job out of the queue.
+    int callers_ = 0;
 };
 
 } // namespace sorowa::gif

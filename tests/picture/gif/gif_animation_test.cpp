@@ -5,10 +5,14 @@
 #include "picture/gif/gif_renderer.h"
 #include "platform/display.h"
 
+#include <QElapsedTimer>
 #include <QPainter>
+#include <atomic>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <memory>
+#include <thread>
+#include <vector>
 
 namespace sorowa {
 namespace {
@@ -333,6 +337,35 @@ TEST_F(GifAnimation, ManyPicturesShareFourRenderThreads) {
     EXPECT_EQ(gif::TGIFPainter::LiveCount(), 0);
     // Render threads of the process's own renderer may have ended meanwhile, none began.
     EXPECT_LE(ThreadsOfThisProcess(), threadsBefore);
+}
+
+// The renderer goes while painters wait inside Request: it wakes them and is gone only after
+// the last has left, since each still takes its job out of the queue on the way out.
+TEST_F(GifAnimation, RendererGoesWhilePaintersWaitInside) {
+    constexpr int kPainters = 8;
+    auto renderer = std::make_unique<gif::TRenderer>(gif::TRenderer::Limits{1, 60000, 60000, 10});
+    gif::TRenderer* shared = renderer.get();
+    std::vector<std::unique_ptr<gif::TWakeEvent>> wakes;
+    std::atomic<int> left{0};
+    std::vector<std::thread> painters;
+    for (int i = 0; i < kPainters; ++i) {
+        wakes.push_back(std::make_unique<gif::TWakeEvent>());
+        painters.emplace_back([&, i] {
+            shared->Request([] {}, *wakes[i]);
+            left.fetch_add(1);
+        });
+    }
+    // Without serving the GUI thread, one job waits for it and the others in the queue.
+    auto& calls = gif::TGuiCalls::Instance();
+    QElapsedTimer timer;
+    timer.start();
+    while (calls.PendingCount() + renderer->QueuedCount() < kPainters && timer.elapsed() < 10000)
+        std::this_thread::yield();
+    ASSERT_EQ(calls.PendingCount() + renderer->QueuedCount(), std::size_t{kPainters});
+    renderer.reset();
+    EXPECT_EQ(left.load(), kPainters);
+    for (std::thread& painter : painters)
+        painter.join();
 }
 
 // A render thread waiting for the GUI thread to make a frame bitmap, while the picture goes.
