@@ -270,5 +270,119 @@ TEST_F(ModernPlugins, RealFilesDecodeLikeTheLibrariesOwnDecoders) {
     EXPECT_GE(compared, 1);
 }
 
+// A minimal Exif block: a TIFF header and one IFD holding only the orientation, in either
+// byte order, with or without the "Exif\0\0" prefix of JPEG's APP1.
+QByteArray ExifOrientation(int orientation, bool bigEndian, bool prefix) {
+    QByteArray exif = prefix ? QByteArray("Exif\0\0", 6) : QByteArray();
+    const auto put16 = [&](unsigned v) {
+        exif += char(bigEndian ? v >> 8 : v & 0xFF);
+        exif += char(bigEndian ? v & 0xFF : v >> 8);
+    };
+    const auto put32 = [&](unsigned v) {
+        put16(bigEndian ? v >> 16 : v & 0xFFFF);
+        put16(bigEndian ? v & 0xFFFF : v >> 16);
+    };
+    exif += bigEndian ? "MM" : "II";
+    put16(42);
+    put32(8);
+    put16(1);      // one entry
+    put16(0x0112); // orientation
+    put16(3);      // SHORT
+    put32(1);      // one value
+    put16(unsigned(orientation));
+    put16(0);
+    put32(0); // no next IFD
+    return exif;
+}
+
+TEST_F(ModernPlugins, TiffAndWebPAreTurnedUprightAsTheirOrientationSays) {
+    // The upright picture, of odd size; each stored picture is it turned by ImageMagick the
+    // other way round, so that turning it as the tag says gives the upright one back.
+    const QString upright = folder.File(QStringLiteral("upright.png"));
+    ASSERT_TRUE(Execute(QStringLiteral("convert"),
+                        {QStringLiteral("-seed"), QStringLiteral("5"), QStringLiteral("-size"),
+                         QStringLiteral("37x23"), QStringLiteral("plasma:"),
+                         QStringLiteral("-depth"), QStringLiteral("8"), upright}));
+    const Raster want = ReadPng(upright);
+    ASSERT_EQ(want.width, 37);
+    struct Case {
+        int orientation;
+        QStringList turn; // ImageMagick's operation from the upright picture to the stored one
+        const char* tiffName;
+    };
+    const std::vector<Case> cases{
+        {1, {}, "TopLeft"},
+        {2, {"-flop"}, "TopRight"},
+        {3, {"-rotate", "180"}, "BottomRight"},
+        {4, {"-flip"}, "BottomLeft"},
+        {5, {"-transpose"}, "LeftTop"},
+        {6, {"-rotate", "270"}, "RightTop"},
+        {7, {"-transverse"}, "RightBottom"},
+        {8, {"-rotate", "90"}, "LeftBottom"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.orientation);
+        const QString name = QStringLiteral("o%1").arg(c.orientation);
+        const QString stored = folder.File(name + QStringLiteral(".png"));
+        const QString tiff = folder.File(name + QStringLiteral(".tif"));
+        const QString plainWebp = folder.File(name + QStringLiteral("-plain.webp"));
+        const QString webp = folder.File(name + QStringLiteral(".webp"));
+        const QString exif = folder.Write(
+            name + QStringLiteral(".exif"),
+            ExifOrientation(c.orientation, c.orientation % 2 == 0, c.orientation == 3));
+        ASSERT_TRUE(Execute(QStringLiteral("convert"),
+                            QStringList{upright} + c.turn + QStringList{stored}));
+        ASSERT_TRUE(Execute(QStringLiteral("convert"),
+                            {stored, QStringLiteral("-orient"), QLatin1String(c.tiffName),
+                             QStringLiteral("-compress"), QStringLiteral("none"), tiff}));
+        ASSERT_TRUE(Execute(QStringLiteral("cwebp"),
+                            {QStringLiteral("-quiet"), QStringLiteral("-lossless"),
+                             QStringLiteral("-exact"), stored, QStringLiteral("-o"), plainWebp}));
+        ASSERT_TRUE(
+            Execute(QStringLiteral("webpmux"), {QStringLiteral("-set"), QStringLiteral("exif"),
+                                                exif, plainWebp, QStringLiteral("-o"), webp}));
+        for (const QString& file : {tiff, webp}) {
+            SCOPED_TRACE(file.toStdString());
+            EXPECT_EQ(Difference(Decode(file), want), 0);
+            // The size the program is told before it decodes is the upright one too.
+            TPicture picture;
+            picture.LoadFile(file);
+            EXPECT_EQ(QSize(picture.Width(), picture.Height()), QSize(37, 23));
+        }
+    }
+}
+
+TEST_F(ModernPlugins, RealTiffOrientationsLikeImageMagick) {
+    // The same fax page stored in the eight orientations (G4, one bit a pixel); each
+    // compared with ImageMagick's decode turned upright by -auto-orient.
+    const QDir dir(QStringLiteral(SOROWA_SHARED_DATA "/../modern"));
+    if (!QFile::exists(dir.filePath(QStringLiteral("pil-g4_orientation_1.tif"))))
+        GTEST_SKIP() << "no orientation files in " << dir.path().toStdString();
+    for (int orientation = 1; orientation <= 8; ++orientation) {
+        SCOPED_TRACE(orientation);
+        const QString file =
+            dir.filePath(QStringLiteral("pil-g4_orientation_%1.tif").arg(orientation));
+        const QString upright = folder.File(QStringLiteral("g4-%1.png").arg(orientation));
+        ASSERT_TRUE(
+            Execute(QStringLiteral("convert"), {file, QStringLiteral("-auto-orient"), upright}));
+        const Raster want = ReadPng(upright);
+        ASSERT_GT(want.width, 0);
+        EXPECT_EQ(QSize(want.width, want.height), QSize(590, 88)); // stored 88 x 590 for 5 to 8
+        EXPECT_EQ(Difference(Decode(file), want), 0);
+    }
+}
+
+TEST_F(ModernPlugins, HeifTakesItsTurnFromTheContainerNotFromExif) {
+    // An iPhone photo held in landscape by the camera: the container turns it a quarter
+    // round (irot) and its Exif says orientation 6 as well. Turned once, it is portrait;
+    // heif-convert, which reads no Exif, shows the same pixels (compared with all real
+    // files above).
+    const QString photo = QStringLiteral(SOROWA_SHARED_DATA "/../modern/ath-iphone-991825f7.HEIC");
+    if (!QFile::exists(photo)) GTEST_SKIP() << "no " << photo.toStdString();
+    TPicture picture;
+    picture.LoadFile(photo);
+    EXPECT_EQ(QSize(picture.Width(), picture.Height()), QSize(3024, 4032));
+}
+
 } // namespace
 } // namespace sorowa::test
