@@ -224,6 +224,66 @@ TEST_F(ModernPlugins, DecodeLikeTheLibrariesOwnDecoders) {
         const int worst = Difference(Decode(file), want);
         EXPECT_GE(worst, 0);
         EXPECT_LE(worst, c.tolerance);
+        // Cut in half, the file is refused, and nothing is left allocated.
+        const std::size_t blocks = spi::LiveLocalBlocks();
+        const QByteArray whole = ReadFileBytes(file);
+        TPicture cut;
+        EXPECT_THROW(cut.LoadFile(folder.Write(QStringLiteral("cut-") + QLatin1String(c.file),
+                                               whole.left(whole.size() / 2))),
+                     EInvalidGraphic);
+        EXPECT_EQ(spi::LiveLocalBlocks(), blocks);
+    }
+}
+
+TEST_F(ModernPlugins, ReportProgressByBandsAndStopWhenAsked) {
+    // 40 x 300: five bands of 64 rows, reported as the rows are put.
+    const QString source = folder.File(QStringLiteral("tall.png"));
+    ASSERT_TRUE(Execute(QStringLiteral("convert"),
+                        {QStringLiteral("-size"), QStringLiteral("40x300"),
+                         QStringLiteral("gradient:red-blue"), QStringLiteral("-depth"),
+                         QStringLiteral("8"), source}));
+    const QString heic = folder.File(QStringLiteral("tall.heic"));
+    const QString webp = folder.File(QStringLiteral("tall.webp"));
+    const QString jxl = folder.File(QStringLiteral("tall.jxl"));
+    ASSERT_TRUE(Execute(QStringLiteral("heif-enc"), {source, QStringLiteral("-o"), heic}));
+    ASSERT_TRUE(Execute(QStringLiteral("cwebp"),
+                        {QStringLiteral("-quiet"), source, QStringLiteral("-o"), webp}));
+    ASSERT_TRUE(Execute(QStringLiteral("cjxl"), {source, jxl, QStringLiteral("--quiet")}));
+    for (const QString& path : {heic, webp, jxl}) {
+        SCOPED_TRACE(path.toStdString());
+        for (bool abort : {false, true}) {
+            const std::size_t blocks = spi::LiveLocalBlocks();
+            std::vector<int> percents;
+            {
+                TPicture picture;
+                picture.SetOnProgress([&](TGraphic&, const TProgressReport& r) {
+                    percents.push_back(r.percent);
+                    if (abort && r.stage == TProgressStage::Running) throw EAbort();
+                });
+                if (abort)
+                    EXPECT_THROW(picture.LoadFile(path), EInvalidGraphic);
+                else
+                    picture.LoadFile(path);
+            }
+            // Plug-ins tried before (or, once stopped, after) the one that decodes refuse the
+            // data: 0 and 100 each. Stopped, the load goes on through all five.
+            std::vector<int> decoding;
+            int attempts = 0;
+            for (std::size_t i = 0; i < percents.size(); ++i) {
+                attempts += percents[i] == 0 ? 1 : 0;
+                if (percents[i] == 0 && i + 1 < percents.size() && percents[i + 1] == 100)
+                    ++i;
+                else
+                    decoding.push_back(percents[i]);
+            }
+            if (abort) {
+                EXPECT_EQ(decoding, (std::vector<int>{0, 22, 100}));
+                EXPECT_EQ(attempts, 5);
+            } else {
+                EXPECT_EQ(decoding, (std::vector<int>{0, 22, 43, 64, 85, 99, 100}));
+            }
+            EXPECT_EQ(spi::LiveLocalBlocks(), blocks);
+        }
     }
 }
 
