@@ -19,7 +19,7 @@ constexpr PluginPattern kPluginPatterns[] = {
 
 // An extension that makes a pattern of one extension. A plug-in pattern such as "*.*" or
 // "*" registers "*", which would list every file of the folder, pictures or not; a pattern
-// with ";" would split into others.
+// with ";" would split into others (tests/spi/spi_startup_test.cpp).
 bool IsPlainExtension(const QString& extension) {
     if (extension.isEmpty()) return false;
     for (const QChar c : extension)
