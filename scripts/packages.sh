@@ -6,6 +6,7 @@ sorowa_packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjpeg62-turbo-dev libgif-dev
   libpng-dev libtiff-dev imagemagick
+  libheif-dev libheif-examples libwebp-dev webp libjxl-dev libjxl-tools
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-ipafont-gothic fontconfig
   xvfb xauth openbox wmctrl x11-utils

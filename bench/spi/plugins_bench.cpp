@@ -1,7 +1,9 @@
 // Load and first draw of a 12-megapixel PNG and LZW TIFF through the plug-in path, against
 // libpng's and libtiff's own decode of the same files into a buffer; the same TIFF in one
 // strip; and TIFFs of a few hundred bytes claiming hundreds of megapixels in one strip (one
-// found by fuzzing, one made so that its missing rows would be white).
+// found by fuzzing, one made so that its missing rows would be white). And a real 12-megapixel
+// iPhone HEIC (../shared/modern, skipped when absent) through ifheif.spi against libheif's own
+// decode of it to interleaved RGB.
 //
 // Run: bench/spi/plugins_bench   (makes its pictures with ImageMagick in /tmp on first use)
 #include "picture/picture.h"
@@ -14,6 +16,7 @@
 #include <QPainter>
 #include <QProcess>
 #include <benchmark/benchmark.h>
+#include <libheif/heif.h>
 #include <png.h>
 #include <tiffio.h>
 #include <vector>
@@ -100,6 +103,33 @@ void LibtiffOwn(benchmark::State& state) {
     }
 }
 
+const QString kIphoneHeic =
+    QStringLiteral(SOROWA_SOURCE_DIR "/../shared/modern/ath-iphone-3e12e195.HEIC");
+
+void LibheifOwn(benchmark::State& state) {
+    if (!QFileInfo::exists(kIphoneHeic)) return state.SkipWithError("no iPhone HEIC");
+    for (auto _ : state) {
+        heif_context* context = heif_context_alloc();
+        heif_context_read_from_file(context, kIphoneHeic.toLocal8Bit().constData(), nullptr);
+        heif_image_handle* handle = nullptr;
+        heif_context_get_primary_image_handle(context, &handle);
+        heif_image* image = nullptr;
+        heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGB,
+                          nullptr);
+        benchmark::DoNotOptimize(image);
+        heif_image_release(image);
+        heif_image_handle_release(handle);
+        heif_context_free(context);
+    }
+}
+
+void HeicPluginPath(benchmark::State& state) {
+    if (!QFileInfo::exists(kIphoneHeic)) return state.SkipWithError("no iPhone HEIC");
+    PluginPath(state, kIphoneHeic);
+}
+
+BENCHMARK(LibheifOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(HeicPluginPath)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(LibpngOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, png, Png())->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(LibtiffOwn)->Unit(benchmark::kMillisecond)->MinTime(3);

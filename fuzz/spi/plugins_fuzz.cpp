@@ -1,6 +1,8 @@
-// Feeds arbitrary bytes to the PNG and TIFF plug-ins' GetPictureInfo and GetPicture (loaded
-// by the real host), checking what the host relies on: a failure leaves no block behind, a
-// success hands back two live blocks whose header describes a picture the blocks hold.
+// Feeds arbitrary bytes to decoder plug-ins' GetPictureInfo and GetPicture (loaded by the
+// real host), checking what the host relies on: a failure leaves no block behind, a success
+// hands back two live blocks whose header describes a picture the blocks hold. Which
+// plug-ins: SOROWA_FUZZ_PLUGINS, file names separated by "," (one target per group, each
+// with its own corpus).
 #include "spi/local_memory.h"
 #include "spi/spi.h"
 
@@ -18,9 +20,9 @@ void Check(bool condition) {
 std::vector<std::unique_ptr<sorowa::TSPI>>& Plugins() {
     static std::vector<std::unique_ptr<sorowa::TSPI>> plugins = [] {
         std::vector<std::unique_ptr<sorowa::TSPI>> list;
-        for (const char* name : {"/ifpng.spi", "/iftiff.spi"})
+        for (const QString& name : QStringLiteral(SOROWA_FUZZ_PLUGINS).split(u','))
             list.push_back(sorowa::TSPI::Create<sorowa::TInSPI>(
-                QString::fromUtf8(SOROWA_BUILT_PLUGINS) + QString::fromLatin1(name)));
+                QString::fromUtf8(SOROWA_BUILT_PLUGINS "/") + name));
         return list;
     }();
     return plugins;

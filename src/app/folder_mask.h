@@ -15,7 +15,16 @@ QString PluginSearchPath();
 // (";"-separated, runs of ";" skipped). Returns the path found, or empty.
 QString FileSearch(const QString& fileName, const QString& pathList);
 
-// The base mask followed by ";pattern" for each plug-in file found on pathList.
+// The base mask followed by ";pattern" for each of the seven plug-in files found on
+// pathList: what the options dialog shows as found.
+QString BuildPluginFileMask(const QString& pathList);
+
+// The plug-in file mask of pathList, then
+// ";*.ext" for every other extension the picture registry holds: those of the built-in
+// readers (jpeg) and every pattern of every picture plug-in loaded (tiff, heic, webp ...),
+// in registration order, each once whatever its letter case.
 QString BuildFolderMask(const QString& pathList);
+// The same, from a plug-in file mask already built.
+QString FolderMaskFrom(const QString& pluginFileMask);
 
 } // namespace sorowa

@@ -223,7 +223,8 @@ void TForm_Main::FormShow() {
     if (const QList<TForm_Grp*> children = ChildWindows(mdiArea_); !children.isEmpty())
         children.first()->close();
     // 6-8
-    fileListBox1_.SetMask(BuildFolderMask(PluginSearchPath()));
+    pluginFileMask_ = BuildPluginFileMask(PluginSearchPath());
+    fileListBox1_.SetMask(FolderMaskFrom(pluginFileMask_));
     // 9: the stored settings. The placement is applied as a whole once all four values
     // are read, fitted to the desktop.
     settingsPath_ = settings::SettingsFileLocation(platform::ProgramFilePath());

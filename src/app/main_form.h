@@ -36,6 +36,9 @@ public:
     TMdiFrame* MdiFrame() const { return mdiArea_; }
     bool KeyPreview() const { return keyPreview_; }
     TFileList& FileListBox1() { return fileListBox1_; }
+    // The base mask and the patterns of the seven plug-in files found at the first show:
+    // the plug-ins the options dialog shows as found (the folder listing takes more).
+    const QString& PluginFileMask() const { return pluginFileMask_; }
 
     // The rename dialog, created once at start-up.
     TForm_Henkou* Form_Henkou = nullptr;
@@ -124,6 +127,7 @@ private:
 
     TMdiFrame* mdiArea_;
     TFileList fileListBox1_;
+    QString pluginFileMask_;
     QString settingsPath_;
     bool keyPreview_ = false;
     bool shown_ = false;

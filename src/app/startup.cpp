@@ -41,7 +41,7 @@ TProgramForms CreateForms() {
     forms.mainForm->Form_About = forms.aboutBox;
     forms.optionDialog = new TForm_Option(forms.mainForm.get());
     forms.optionDialog->SetFolderMaskSource(
-        [main = forms.mainForm.get()] { return main->FileListBox1().Mask(); });
+        [main = forms.mainForm.get()] { return main->PluginFileMask(); });
     forms.mainForm->Form_Option = forms.optionDialog;
     return forms;
 }

@@ -105,9 +105,32 @@ TEST_F(Commands, OptionsShowThePluginsTheMaskFound) {
             EXPECT_FALSE(label->isEnabled());
         EXPECT_FALSE(dialog->Lb_Jpg->isVisible());
     });
-    // The dialog reads the main window's own mask.
+    // A pattern the folder listing takes from a loaded plug-in is not a plug-in file found.
     main->FileListBox1().SetMask(main->FileListBox1().Mask() + ";*.png");
-    RunOptions([](TForm_Option* dialog) { EXPECT_TRUE(dialog->Lb_Png->isEnabled()); });
+    RunOptions([](TForm_Option* dialog) { EXPECT_FALSE(dialog->Lb_Png->isEnabled()); });
+}
+
+namespace {
+// Started with an (empty) ifpng.spi in the Windows directory.
+class CommandsWithPluginFile : public Commands {
+protected:
+    void BeforeStart() override {
+        windows.Write("ifpng.spi", "");
+        platform::SetWindowsDirectory(windows.Path());
+    }
+    void TearDown() override {
+        Commands::TearDown();
+        platform::SetWindowsDirectory("/usr/local/lib/sorowa");
+    }
+    test::TempFolder windows;
+};
+} // namespace
+
+TEST_F(CommandsWithPluginFile, OptionsShowThePluginFilesFound) {
+    RunOptions([](TForm_Option* dialog) {
+        EXPECT_TRUE(dialog->Lb_Png->isEnabled());
+        EXPECT_FALSE(dialog->Lb_Pi->isEnabled());
+    });
 }
 
 TEST_F(Commands, HelpOpensTheProgramsOwnHelpFileInTheViewer) {

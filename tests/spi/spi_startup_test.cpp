@@ -1,4 +1,5 @@
 // The real program start with decoder plug-ins in the searched folders.
+#include "app/folder_mask.h"
 #include "app/main_window_fixture.h"
 #include "picture/picture.h"
 #include "plugin_files.h"
@@ -6,6 +7,8 @@
 #include "spi/spi_bitmap.h"
 
 #include <QSettings>
+#include <cstdio>
+#include <cstring>
 
 namespace sorowa::test {
 namespace {
@@ -66,6 +69,38 @@ TEST_F(StartupWithJunk, NonPluginsChangeNothing) {
     EXPECT_EQ(main->SPIs1->Count(), 0);
     for (const TFileFormat& format : PictureFormats())
         EXPECT_NE(format.graphicClass, &TSPIBitmap::Class) << format.extension.toStdString();
+}
+
+TEST_F(StartupWithPlugins, TheFolderListingTakesTheLoadedPluginsPatterns) {
+    // ifppm.spi, beside the program, is none of the seven plug-in file names.
+    const QStringList mask = main->FileListBox1().Mask().split(u';');
+    EXPECT_TRUE(mask.contains(QStringLiteral("*.ppm")));
+    EXPECT_TRUE(mask.contains(QStringLiteral("*.pgm")));
+    EXPECT_FALSE(main->PluginFileMask().contains(QStringLiteral("ppm")));
+}
+
+TEST(FolderMask, PatternsThatMatchMoreThanOneExtensionAreNotListed) {
+    // A plug-in claiming "*.*" or "*" registers "*": listed, it would take every file.
+    RegisterSPIBitmap();
+    SetInfoScript([](std::int32_t index, char* buffer, std::int32_t length) -> std::int32_t {
+        const char* texts[] = {"00IN", "wide", "*.*;*.xyz;*;*.a?c", "everything"};
+        if (index < 0 || index > 3) return 0;
+        std::snprintf(buffer, static_cast<std::size_t>(length), "%s", texts[index]);
+        return static_cast<std::int32_t>(std::strlen(buffer));
+    });
+    {
+        TempFolder folder;
+        CopyPlugin(QStringLiteral("tpscripted"), folder.Path());
+        TSPIs set;
+        set.Search(folder.Path() + QStringLiteral("/*.spi"));
+        ASSERT_EQ(set.Count(), 1);
+        const QStringList mask = FolderMaskFrom(QString::fromLatin1(kBaseFolderMask)).split(u';');
+        EXPECT_TRUE(mask.contains(QStringLiteral("*.xyz")));
+        EXPECT_FALSE(mask.contains(QStringLiteral("*.*")));
+        EXPECT_FALSE(mask.contains(QStringLiteral("*.a?c")));
+    }
+    SetInfoScript({});
+    UnregisterSPIBitmap();
 }
 
 } // namespace

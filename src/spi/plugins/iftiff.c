@@ -2,7 +2,8 @@
  *
  * Decodes the first page of a file through libtiff's RGBA interface (strips and tiles;
  * every compression, photometric interpretation and sample layout that interface reads)
- * into a bottom-up 24-bit BGR bitmap, transparency composited over white. */
+ * into a bottom-up 24-bit BGR bitmap, transparency composited over white, turned upright as
+ * the orientation tag says (the bitmap has the turned size). */
 #include "sorowa/spi.h"
 
 #include <stdio.h>
@@ -34,6 +35,12 @@ static int signature(const unsigned char* p) {
     /* "II" or "MM", then 42 (classic TIFF) or 43 (BigTIFF) in that byte order. */
     return (p[0] == 'I' && p[1] == 'I' && (p[2] == 42 || p[2] == 43) && p[3] == 0) ||
            (p[0] == 'M' && p[1] == 'M' && p[2] == 0 && (p[3] == 42 || p[3] == 43));
+}
+
+/* Whether the orientation turns the picture a quarter round (or mirrors it along a
+ * diagonal): rows become columns. */
+static int transposed(uint16_t orientation) {
+    return orientation >= ORIENTATION_LEFTTOP && orientation <= ORIENTATION_LEFTBOT;
 }
 
 int32_t IsSupported(const char* file_name, const void* data) {
@@ -140,7 +147,7 @@ int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct P
     struct source s;
     TIFF* tif;
     uint32_t width = 0, height = 0;
-    uint16_t bits = 1, samples = 1;
+    uint16_t bits = 1, samples = 1, orientation = ORIENTATION_TOPLEFT;
     if (flag != SPI_INPUT_MEMORY) return SPI_NOT_SUPPORTED;
     tif = open_tiff(&s, data, length);
     if (!tif) return SPI_NOT_SUPPORTED;
@@ -148,12 +155,14 @@ int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct P
     TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
     TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
     TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     TIFFClose(tif);
     if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX)
         return SPI_BROKEN_DATA;
     memset(info, 0, sizeof *info);
-    info->width = (int32_t)width;
-    info->height = (int32_t)height;
+    /* The size of the picture turned upright. */
+    info->width = (int32_t)(transposed(orientation) ? height : width);
+    info->height = (int32_t)(transposed(orientation) ? width : height);
     info->colour_depth = (int16_t)(bits * samples);
     return SPI_SUCCESS;
 }
@@ -354,6 +363,46 @@ static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
     return result;
 }
 
+/* libtiff's RGBA interface flips rows and columns as an orientation asks but never swaps
+ * them: it reads LEFTTOP as TOPLEFT, RIGHTTOP as TOPRIGHT, RIGHTBOT as BOTRIGHT and LEFTBOT
+ * as BOTLEFT. What it gave is the upright picture mirrored along a diagonal: the main one
+ * for LEFTTOP and RIGHTBOT, the other one for RIGHTTOP and LEFTBOT. Replaces *pixel_handle
+ * (width x height) with the picture turned upright (height x width). */
+static int32_t swap_rows_and_columns(uint16_t orientation, uint32_t* pixel_handle, uint32_t width,
+                                     uint32_t height) {
+    const int main_diagonal =
+        orientation == ORIENTATION_LEFTTOP || orientation == ORIENTATION_RIGHTBOT;
+    const uint32_t stride = (width * 3 + 3) / 4 * 4, turned_stride = (height * 3 + 3) / 4 * 4;
+    /* Zeroed: the rows' padding. */
+    const uint32_t turned = LocalAlloc(LMEM_MOVEABLE | LMEM_ZEROINIT, turned_stride * width);
+    const unsigned char* from;
+    unsigned char* to;
+    uint32_t x, y;
+    if (!turned) return SPI_NO_MEMORY;
+    from = (const unsigned char*)LocalLock(*pixel_handle);
+    to = (unsigned char*)LocalLock(turned);
+    if (!from || !to) {
+        if (from) LocalUnlock(*pixel_handle);
+        LocalFree(turned);
+        return SPI_MEMORY_ERROR;
+    }
+    /* Upright row y, column x, from row and column of the given picture; both bottom-up. */
+    for (y = 0; y < width; ++y) {
+        unsigned char* row = to + (size_t)(width - 1 - y) * turned_stride;
+        for (x = 0; x < height; ++x) {
+            const uint32_t sx = main_diagonal ? y : width - 1 - y;
+            const uint32_t sy = main_diagonal ? x : height - 1 - x;
+            memcpy(row + (size_t)x * 3, from + (size_t)(height - 1 - sy) * stride + (size_t)sx * 3,
+                   3);
+        }
+    }
+    LocalUnlock(*pixel_handle);
+    LocalUnlock(turned);
+    LocalFree(*pixel_handle);
+    *pixel_handle = turned;
+    return SPI_SUCCESS;
+}
+
 static int32_t decode(TIFF* tif, struct source* s, uint32_t* info_handle, uint32_t* pixel_handle,
                       ProgressCallback progress, int32_t user) {
     char message[1024];
@@ -393,6 +442,13 @@ static int32_t decode(TIFF* tif, struct source* s, uint32_t* info_handle, uint32
     /* Not one row of the picture in the file: broken, not a black picture. */
     if (result == SPI_SUCCESS && out.read == 0) result = SPI_BROKEN_DATA;
     if (out.pixels) LocalUnlock(*pixel_handle);
+    if (result == SPI_SUCCESS && transposed(image.orientation)) {
+        const uint32_t stored_width = width;
+        /* A copy without progress reports: the decode's have reached the end already. */
+        result = swap_rows_and_columns(image.orientation, pixel_handle, width, height);
+        width = height;
+        height = stored_width;
+    }
     if (result == SPI_SUCCESS) {
         header = (unsigned char*)LocalLock(*info_handle);
         header[0] = 40;
