@@ -20,6 +20,19 @@
 /* Most bytes of libtiff's RGBA rows held at once. */
 #define MAX_BAND_BYTES ((uint64_t)64 << 20)
 
+/* Working memory from the program's local memory, so that it counts against the program's
+ * budget of decoded bytes like the bitmap itself; NULL when there is none. */
+static void* working_block(uint32_t* handle, uint64_t bytes) {
+    *handle = bytes <= 0xFFFFFFFFu ? LocalAlloc(LMEM_MOVEABLE, (uint32_t)bytes) : 0;
+    return *handle ? LocalLock(*handle) : NULL;
+}
+
+static void release_block(uint32_t handle) {
+    if (!handle) return;
+    LocalUnlock(handle);
+    LocalFree(handle);
+}
+
 static const char* const info_texts[] = {"00IN", "Sorowa TIFF decoder (libtiff)", "*.tif;*.tiff",
                                          "TIFF picture"};
 
@@ -282,6 +295,7 @@ static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* 
     unsigned char good[BAND];
     unsigned char* raw;
     uint32_t* rgba;
+    uint32_t raw_handle = 0, rgba_handle = 0;
     int32_t result = SPI_SUCCESS;
     if (scanline <= 0) return SPI_BROKEN_DATA;
     /* No real picture has rows this long (a header claiming thousands of samples a pixel). */
@@ -290,8 +304,8 @@ static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* 
         strip_rows = out->height;
     /* Rows read at once: BAND, fewer when the file's rows are long (many samples). */
     if ((uint64_t)scanline * BAND > MAX_BAND_BYTES) chunk = (uint32_t)(MAX_BAND_BYTES / scanline);
-    raw = (unsigned char*)malloc((size_t)scanline * chunk);
-    rgba = (uint32_t*)malloc((size_t)out->width * chunk * 4);
+    raw = (unsigned char*)working_block(&raw_handle, (uint64_t)scanline * chunk);
+    rgba = (uint32_t*)working_block(&rgba_handle, (uint64_t)out->width * chunk * 4);
     if (!raw || !rgba) result = SPI_NO_MEMORY;
     for (y = 0; result == SPI_SUCCESS && y < out->height; y += rows) {
         rows = out->height - y < chunk ? out->height - y : chunk;
@@ -324,8 +338,8 @@ static int32_t decode_scanlines(TIFF* tif, TIFFRGBAImage* image, struct source* 
             if (row_done(out)) result = SPI_ABORTED;
         }
     }
-    free(raw);
-    free(rgba);
+    release_block(raw_handle);
+    release_block(rgba_handle);
     return result;
 }
 
@@ -335,7 +349,8 @@ static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
                             struct rows_out* out) {
     const uint32_t band_height = band_rows(tif, image);
     const int bottom_up = stored_bottom_up(image);
-    uint32_t* band = (uint32_t*)malloc((size_t)out->width * band_height * 4);
+    uint32_t band_handle = 0;
+    uint32_t* band = (uint32_t*)working_block(&band_handle, (uint64_t)out->width * band_height * 4);
     uint32_t y, i, rows;
     int32_t result = band ? SPI_SUCCESS : SPI_NO_MEMORY;
     for (y = 0; result == SPI_SUCCESS && y < out->height; y += rows) {
@@ -359,7 +374,7 @@ static int32_t decode_bands(TIFF* tif, TIFFRGBAImage* image, struct source* s,
             break;
         }
     }
-    free(band);
+    release_block(band_handle);
     return result;
 }
 
