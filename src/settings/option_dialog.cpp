@@ -76,7 +76,7 @@ TForm_Option::TForm_Option(QWidget* parent)
     ChBx_Position = Make<QCheckBox>(this, "ChBx_Position", {8, 288, 233, 17},
                                     QStringLiteral("ﾒｲﾝｳｨﾝﾄﾞｳの位置ｻｲｽﾞを記憶"));
     ChBx_Companions = Make<QCheckBox>(this, "ChBx_Companions", {8, 304, 260, 17},
-                                      QStringLiteral("関連ﾌｧｲﾙ(RAW・XMP等)も一緒に名前変更"));
+                                      QStringLiteral("関連ﾌｧｲﾙ(RAW･XMP等)も名前変更"));
     Bt_OK = Make<QPushButton>(this, "Bt_OK", {272, 288, 83, 25}, QStringLiteral("OK"));
     Bt_Cancel =
         Make<QPushButton>(this, "Bt_Cancel", {360, 288, 83, 25}, QStringLiteral("キャンセル"));

@@ -26,7 +26,8 @@ class PluginDecode : public ::testing::Test {
 protected:
     void SetUp() override {
         RegisterSPIBitmap();
-        set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/if*.spi"));
+        set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/ifpng.spi"));
+        set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/iftiff.spi"));
         ASSERT_EQ(set.Count(), 2) << "the built PNG and TIFF plug-ins";
         SetThumbnailSize({100, 100});
     }
