@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include "app/arrangement_keeper.h"
 #include "app/folder_mask.h"
 #include "platform/directories.h"
 #include "platform/error_display.h"
@@ -66,6 +67,14 @@ QString UserSizeCaption(QSize size) {
 
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
     renameHistory_ = std::make_unique<TRenameHistory>();
+    arrangement_ = std::make_unique<TArrangementKeeper>(this, [this] {
+        const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
+        const TNumberIndex index(windows);
+        QStringList names;
+        for (int n = 1; n <= windows.size(); ++n)
+            if (TForm_Grp* window = index.Find(n)) names << window->FileName();
+        return names;
+    });
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Sorowa"));
     setFont(platform::DesignFont());
@@ -327,6 +336,7 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
 }
 
 void TForm_Main::FormClose() {
+    arrangement_->Flush();
     // A minimised window stores where it will come back; a maximised one its present edges.
     const QRect inner = isMinimized() ? normalGeometry() : geometry();
     const QRect outer = inner.marginsAdded(FrameMargins());
@@ -403,7 +413,7 @@ void TForm_Main::Bt_OpenClick() {
     RecoverInterruptedRename(*folder, this,
                              [this](const QString& text) { platform::ShowMessage(text, this); });
     fileListBox1_.SetDirectory(*folder);
-    const QStringList names = fileListBox1_.Items();
+    const QStringList names = arrangement_->Opened(*folder, fileListBox1_.Items());
     if (names.isEmpty()) {
         platform::ShowMessage(QStringLiteral("取り扱えるグラフィックファイルがありません"), this);
         return;
@@ -423,6 +433,7 @@ void TForm_Main::Bt_OpenClick() {
 }
 
 void TForm_Main::MF_CloseClick() {
+    arrangement_->Closed();
     const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
         (*it)->close();
@@ -433,6 +444,20 @@ void TForm_Main::Bt_UpDownClick(QObject* sender) {
     const QString name = sender != nullptr ? sender->objectName() : QString();
     if (name != QStringLiteral("Bt_Up") && name != QStringLiteral("Bt_Down")) return;
     ExchangeWithNeighbour(mdiArea_, name == QStringLiteral("Bt_Up"));
+    ArrangementChanged();
+}
+
+void TForm_Main::ArrangementChanged() {
+    arrangement_->Changed();
+}
+
+// Files renamed in sequence order list in that order: nothing is left to keep. When some
+// kept their old names, the windows still show the user's order under the names they have.
+void TForm_Main::Renamed(bool failed) {
+    if (failed)
+        arrangement_->Changed();
+    else
+        arrangement_->Forget();
 }
 
 void TForm_Main::Bt_SaveClick() {
@@ -443,23 +468,34 @@ void TForm_Main::Bt_SaveClick() {
     params.startNumber = Form_Henkou->SpEd_FNSN->Value();
     params.folder = Lb_Fol2->text();
     const std::vector<TCaptionName> before = CaptureFileNames(ChildWindows(mdiArea_));
-    RunBatchRename(params, ChildWindows(mdiArea_),
-                   [this](const QString& text) { platform::ShowMessage(text, this); });
+    bool failed = false;
+    RunBatchRename(params, ChildWindows(mdiArea_), [this, &failed](const QString& text) {
+        failed = true;
+        platform::ShowMessage(text, this);
+    });
     renameHistory_->RecordChanges(params.folder, before);
+    Renamed(failed);
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_RenumberClick() {
     if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
     const TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
+    bool failed = false;
     RunRenumber(params, ChildWindows(mdiArea_), *renameHistory_,
-                [this](const QString& text) { platform::ShowMessage(text, this); });
+                [this, &failed](const QString& text) {
+                    failed = true;
+                    platform::ShowMessage(text, this);
+                });
+    Renamed(failed);
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_UndoClick() {
     RunUndo(Lb_Fol2->text(), *renameHistory_,
             [this](const QString& text) { platform::ShowMessage(text, this); });
+    // The old names are back, under the order the windows show.
+    ArrangementChanged();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 

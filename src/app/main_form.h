@@ -26,6 +26,7 @@ class TRenameHistory;
 class TForm_Option;
 class TForm_About;
 class TSPIs;
+class TArrangementKeeper;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -101,6 +102,9 @@ public:
     void MH_KeyClick();
     void MH_AboutClick();
 
+    // The order of the thumbnails changed: it is saved a moment later.
+    void ArrangementChanged();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -121,6 +125,7 @@ private:
     void FinishPlacement();
     QMargins FrameMargins() const;
     void RunHelp(int command);
+    void Renamed(bool failed);
 
     TMdiFrame* mdiArea_;
     TFileList fileListBox1_;
@@ -128,6 +133,7 @@ private:
     bool keyPreview_ = false;
     bool shown_ = false;
     std::unique_ptr<TRenameHistory> renameHistory_;
+    std::unique_ptr<TArrangementKeeper> arrangement_;
     // A stored frame whose inner size waits for the window manager's frame to be known.
     std::optional<QRect> pendingFrame_;
 };
