@@ -29,7 +29,7 @@ TArrangementKeeper::TArrangementKeeper(QWidget* owner, OrderSource currentOrder)
     : owner_(owner), currentOrder_(std::move(currentOrder)) {
     timer_.setSingleShot(true);
     timer_.setInterval(kSaveDelayMs);
-    connect(&timer_, &QTimer::timeout, this, [this] { Save(); });
+    connect(&timer_, &QTimer::timeout, this, [this] { SaveNow(); });
 }
 
 QStringList TArrangementKeeper::Opened(const QString& folder, const QStringList& names) {
@@ -57,7 +57,7 @@ void TArrangementKeeper::Changed() {
 }
 
 void TArrangementKeeper::Flush() {
-    if (timer_.isActive()) Save();
+    if (timer_.isActive()) SaveNow();
 }
 
 void TArrangementKeeper::Closed() {
@@ -66,15 +66,10 @@ void TArrangementKeeper::Closed() {
     listedFolder_.clear();
 }
 
-void TArrangementKeeper::Forget() {
-    timer_.stop();
-    if (!folder_.isEmpty()) arrangement::ForgetArrangement(folder_);
-}
-
 // Failures to write are not shown: keeping the arrangement is a safety net under the user's
 // work, and a message at every move would stop the work it protects. The next change tries
 // again.
-void TArrangementKeeper::Save() {
+void TArrangementKeeper::SaveNow() {
     timer_.stop();
     if (folder_.isEmpty()) return;
     const QStringList order = currentOrder_();

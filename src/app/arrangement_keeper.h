@@ -3,9 +3,9 @@
 // when the folder is opened again.
 //
 // States: no folder (folder_ empty) -> Opened -> folder open, nothing pending -> Changed ->
-// save pending (the timer runs) -> the timer fires, or Flush -> folder open, nothing pending.
-// Closed and Forget go back to no folder and folder open respectively, dropping a pending
-// save (Closed writes it first). Changed without an open folder does nothing.
+// save pending (the timer runs) -> the timer fires, Flush or SaveNow -> folder open, nothing
+// pending. Closed writes a pending save and goes back to no folder. Changed and SaveNow
+// without an open folder do nothing.
 
 #include <QObject>
 #include <QString>
@@ -36,15 +36,14 @@ public:
     void Changed();
     // Writes a pending change now.
     void Flush();
+    // Writes the order now, pending or not; an order that is the name order (as a rename in
+    // sequence order leaves it) removes the saved arrangement instead, since any opening
+    // gives that order anyway.
+    void SaveNow();
     // The folder is being closed: a pending change is written, then nothing is kept open.
     void Closed();
-    // The saved arrangement no longer says anything (the files were renamed in sequence
-    // order): it is removed and a pending change dropped.
-    void Forget();
 
 private:
-    void Save();
-
     QWidget* owner_;
     OrderSource currentOrder_;
     QString folder_;       // the canonical path of the open folder, empty when none is open

@@ -451,15 +451,6 @@ void TForm_Main::ArrangementChanged() {
     arrangement_->Changed();
 }
 
-// Files renamed in sequence order list in that order: nothing is left to keep. When some
-// kept their old names, the windows still show the user's order under the names they have.
-void TForm_Main::Renamed(bool failed) {
-    if (failed)
-        arrangement_->Changed();
-    else
-        arrangement_->Forget();
-}
-
 void TForm_Main::Bt_SaveClick() {
     if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
     TBatchRenameParams params;
@@ -468,34 +459,27 @@ void TForm_Main::Bt_SaveClick() {
     params.startNumber = Form_Henkou->SpEd_FNSN->Value();
     params.folder = Lb_Fol2->text();
     const std::vector<TCaptionName> before = CaptureFileNames(ChildWindows(mdiArea_));
-    bool failed = false;
-    RunBatchRename(params, ChildWindows(mdiArea_), [this, &failed](const QString& text) {
-        failed = true;
-        platform::ShowMessage(text, this);
-    });
+    RunBatchRename(params, ChildWindows(mdiArea_),
+                   [this](const QString& text) { platform::ShowMessage(text, this); });
     renameHistory_->RecordChanges(params.folder, before);
-    Renamed(failed);
+    // The arrangement under the new names: gone when they list in sequence order.
+    arrangement_->SaveNow();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_RenumberClick() {
     if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
     const TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
-    bool failed = false;
     RunRenumber(params, ChildWindows(mdiArea_), *renameHistory_,
-                [this, &failed](const QString& text) {
-                    failed = true;
-                    platform::ShowMessage(text, this);
-                });
-    Renamed(failed);
+                [this](const QString& text) { platform::ShowMessage(text, this); });
+    arrangement_->SaveNow();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_UndoClick() {
     RunUndo(Lb_Fol2->text(), *renameHistory_,
             [this](const QString& text) { platform::ShowMessage(text, this); });
-    // The old names are back, under the order the windows show.
-    ArrangementChanged();
+    arrangement_->SaveNow(); // the old names are back, in the order the windows show
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 

@@ -125,7 +125,6 @@ private:
     void FinishPlacement();
     QMargins FrameMargins() const;
     void RunHelp(int command);
-    void Renamed(bool failed);
 
     TMdiFrame* mdiArea_;
     TFileList fileListBox1_;

@@ -1,12 +1,14 @@
 // The arrangement outlives the folder's windows: arranged with Page Down, the folder closed (or
 // the program ended) and opened again, the question comes and the order comes back; name order
-// forgets it; a renumbering leaves nothing to restore.
+// forgets it; a renumbering keeps only an order its new names do not give.
 #include "arrangement/arrangement_store.h"
 #include "main_window_fixture.h"
+#include "platform/spin_edit.h"
 #include "rename/rename_dialog.h"
 
 #include <QAbstractButton>
 #include <QAction>
+#include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -144,16 +146,44 @@ TEST_F(ArrangementRestore, APendingChangeIsSavedAtExit) {
               (QStringList{"p01.bmp", "p03.bmp", "p02.bmp", "p04.bmp"}));
 }
 
-TEST_F(ArrangementRestore, ARenumberingLeavesNothingToRestore) {
-    OpenAnswering({});
-    PageDown(2);
-    QTRY_VERIFY_WITH_TIMEOUT(Saved(), 1000);
-    QTimer::singleShot(0, main, [this] {
-        main->Form_Henkou->Ed_FName->setText(QStringLiteral("q"));
-        QTest::mouseClick(main->Form_Henkou->Bt_OK, Qt::LeftButton);
-    });
-    main->MF_Renumber->trigger();
-    ASSERT_EQ(Sequence(), (QStringList{"1;q1.bmp", "2;q2.bmp", "3;q3.bmp", "4;q4.bmp"}));
-    EXPECT_FALSE(Saved());
+// Renamed in sequence order, the files list in that order and nothing is kept; unless the
+// numbers do not sort as names (q8, q9, q10, q11 list as q10, q11, q8, q9): then the order is
+// kept under the new names.
+TEST_F(ArrangementRestore, ARenumberingKeepsOnlyAnOrderTheNamesDoNotGive) {
+    struct Case {
+        int start;
+        QStringList sequence;
+        bool kept;
+    };
+    const Case cases[] = {
+        {1, {"1;q1.bmp", "2;q2.bmp", "3;q3.bmp", "4;q4.bmp"}, false},
+        {8, {"1;q8.bmp", "2;q9.bmp", "3;q10.bmp", "4;q11.bmp"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.start);
+        OpenAnswering({});
+        PageDown(2);
+        QTRY_VERIFY_WITH_TIMEOUT(Saved(), 1000);
+        QTimer::singleShot(0, main, [this, start = c.start] {
+            main->Form_Henkou->Ed_FName->setText(QStringLiteral("q"));
+            main->Form_Henkou->SpEd_FNSN->SetValue(start);
+            QTest::mouseClick(main->Form_Henkou->Bt_OK, Qt::LeftButton);
+        });
+        main->MF_Renumber->trigger();
+        ASSERT_EQ(Sequence(), c.sequence);
+        EXPECT_EQ(Saved(), c.kept);
+        main->MF_Close->trigger();
+        ASSERT_TRUE(test::WaitFor([&] { return Windows().isEmpty(); }));
+        OpenAnswering({});
+        EXPECT_EQ(question.has_value(), c.kept);
+        EXPECT_EQ(Sequence(), c.sequence);
+        main->MF_Close->trigger();
+        ASSERT_TRUE(test::WaitFor([&] { return Windows().isEmpty(); }));
+        // The next round starts from the files in name order again.
+        for (int n = 0; n < 4; ++n)
+            ASSERT_TRUE(QFile::rename(
+                folder.File(c.sequence[n].section(u';', 1)),
+                folder.File(QStringLiteral("p%1.bmp").arg(n + 1, 2, 10, QChar(u'0')))));
+    }
     EXPECT_TRUE(messages.Messages().isEmpty());
 }
