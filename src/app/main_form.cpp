@@ -1,5 +1,6 @@
 #include "app/main_form.h"
 
+#include "app/arrangement_keeper.h"
 #include "app/folder_mask.h"
 #include "platform/directories.h"
 #include "platform/error_display.h"
@@ -66,6 +67,14 @@ QString UserSizeCaption(QSize size) {
 
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
     renameHistory_ = std::make_unique<TRenameHistory>();
+    arrangement_ = std::make_unique<TArrangementKeeper>(this, [this] {
+        const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
+        const TNumberIndex index(windows);
+        QStringList names;
+        for (int n = 1; n <= windows.size(); ++n)
+            if (TForm_Grp* window = index.Find(n)) names << window->FileName();
+        return names;
+    });
     setObjectName(QStringLiteral("Form_Main"));
     setWindowTitle(QStringLiteral("Sorowa"));
     setFont(platform::DesignFont());
@@ -331,6 +340,7 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
 }
 
 void TForm_Main::FormClose() {
+    arrangement_->Flush();
     // A minimised window stores where it will come back; a maximised one its present edges.
     const QRect inner = isMinimized() ? normalGeometry() : geometry();
     const QRect outer = inner.marginsAdded(FrameMargins());
@@ -407,7 +417,7 @@ void TForm_Main::Bt_OpenClick() {
     RecoverInterruptedRename(*folder, this,
                              [this](const QString& text) { platform::ShowMessage(text, this); });
     fileListBox1_.SetDirectory(*folder);
-    const QStringList names = fileListBox1_.Items();
+    const QStringList names = arrangement_->Opened(*folder, fileListBox1_.Items());
     if (names.isEmpty()) {
         platform::ShowMessage(QStringLiteral("取り扱えるグラフィックファイルがありません"), this);
         return;
@@ -427,6 +437,7 @@ void TForm_Main::Bt_OpenClick() {
 }
 
 void TForm_Main::MF_CloseClick() {
+    arrangement_->Closed();
     const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
     for (auto it = windows.rbegin(); it != windows.rend(); ++it)
         (*it)->close();
@@ -437,6 +448,11 @@ void TForm_Main::Bt_UpDownClick(QObject* sender) {
     const QString name = sender != nullptr ? sender->objectName() : QString();
     if (name != QStringLiteral("Bt_Up") && name != QStringLiteral("Bt_Down")) return;
     ExchangeWithNeighbour(mdiArea_, name == QStringLiteral("Bt_Up"));
+    ArrangementChanged();
+}
+
+void TForm_Main::ArrangementChanged() {
+    arrangement_->Changed();
 }
 
 void TForm_Main::Bt_SaveClick() {
@@ -452,6 +468,8 @@ void TForm_Main::Bt_SaveClick() {
         RunBatchRename(params, ChildWindows(mdiArea_),
                        [this](const QString& text) { platform::ShowMessage(text, this); });
     renameHistory_->RecordChanges(params.folder, before, companions);
+    // The arrangement under the new names: gone when they list in sequence order.
+    arrangement_->SaveNow();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
@@ -463,12 +481,14 @@ void TForm_Main::MF_RenumberClick() {
         params, ChildWindows(mdiArea_), *renameHistory_,
         [this](const QString& text) { platform::ShowMessage(text, this); },
         [this](const QString& text) { return AskToGoOnWithout(text, this); });
+    arrangement_->SaveNow();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 
 void TForm_Main::MF_UndoClick() {
     RunUndo(Lb_Fol2->text(), *renameHistory_,
             [this](const QString& text) { platform::ShowMessage(text, this); });
+    arrangement_->SaveNow(); // the old names are back, in the order the windows show
     MF_Undo->setEnabled(renameHistory_->CanUndo());
 }
 

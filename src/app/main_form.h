@@ -26,6 +26,7 @@ class TRenameHistory;
 class TForm_Option;
 class TForm_About;
 class TSPIs;
+class TArrangementKeeper;
 
 class TForm_Main : public QMainWindow {
     Q_OBJECT
@@ -104,6 +105,9 @@ public:
     void MH_KeyClick();
     void MH_AboutClick();
 
+    // The order of the thumbnails changed: it is saved a moment later.
+    void ArrangementChanged();
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -132,6 +136,7 @@ private:
     bool keyPreview_ = false;
     bool shown_ = false;
     std::unique_ptr<TRenameHistory> renameHistory_;
+    std::unique_ptr<TArrangementKeeper> arrangement_;
     // A stored frame whose inner size waits for the window manager's frame to be known.
     std::optional<QRect> pendingFrame_;
 };

@@ -27,6 +27,8 @@ protected:
         platform::SetProgramFilePath(programFolder.File("sorowa"));
         // Where the settings go when the program's folder cannot take them.
         qputenv("XDG_CONFIG_HOME", configFolder.Path().toUtf8());
+        // Where the arrangements of folders are kept: never the user's own.
+        qputenv("XDG_STATE_HOME", stateFolder.Path().toUtf8());
         BeforeStart();
         SetFolderChooserHook([this](const QString& start) {
             chooserStarts << start;
@@ -45,6 +47,7 @@ protected:
         SetFolderChooserHook({});
         platform::SetCurrentDirectory(previousDirectory_);
         qunsetenv("XDG_CONFIG_HOME");
+        qunsetenv("XDG_STATE_HOME");
         ExpectNoWindowsLeft();
     }
 
@@ -74,6 +77,7 @@ protected:
     bool keepWindowSizeAtStart = true; // the layout tests expect a 449 pixel wide window
     TempFolder programFolder;
     TempFolder configFolder;
+    TempFolder stateFolder;
     TProgramForms forms;
     TForm_Main* main = nullptr;
     MessageRecorder messages;
