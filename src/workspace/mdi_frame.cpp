@@ -70,6 +70,10 @@ void TMdiFrame::MakeActive(TForm_Grp* child) {
     }
 }
 
+bool TMdiFrame::InView(const QWidget* child) const {
+    return child->geometry().intersects(QRect(-canvas_->pos(), viewport()->size()));
+}
+
 void TMdiFrame::AppendToSequence(TForm_Grp* child) {
     sequence_->Append(child);
     if (child == active_) sequence_->SelectOnly(child);

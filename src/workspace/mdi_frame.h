@@ -56,6 +56,13 @@ public:
     // in the grid; extend keeps the range from the anchor selected.
     void MoveActive(int columns, int rows, bool extend);
 
+    // Whether child stands, at least in part, in the visible part of the frame. Only those
+    // are asked to repaint when their caption or selection changes: Qt keeps every widget
+    // asked to repaint until the next paint and then weighs it against all its siblings,
+    // so renumbering thousands of windows would cost time growing with the square of
+    // their number; a window scrolled into view is painted whole anyway.
+    bool InView(const QWidget* child) const;
+
     // The frame shrinks with the main window as far as the user likes; thumbnails that do
     // not fit are reached with the scroll bars.
     QSize minimumSizeHint() const override { return {0, 0}; }

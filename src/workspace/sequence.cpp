@@ -1,5 +1,6 @@
 #include "workspace/sequence.h"
 
+#include "workspace/mdi_frame.h"
 #include "workspace/reorder.h"
 #include "workspace/sequence_caption.h"
 #include "workspace/thumbnail_window.h"
@@ -49,7 +50,7 @@ std::vector<int> TSequence::SelectedNumbers() const {
 }
 
 void TSequence::Repaint(TForm_Grp* window) const {
-    if (window != nullptr) window->update();
+    if (window != nullptr && window->Frame()->InView(window)) window->update();
 }
 
 void TSequence::SelectOnly(TForm_Grp* window) {

@@ -157,7 +157,7 @@ bool TForm_Grp::event(QEvent* event) {
     if (event->type() == QEvent::WindowTitleChange) {
         const auto caption = ReadSequenceCaption(windowTitle());
         number_ = caption ? caption->Number() : std::nullopt;
-        update();
+        if (frame_->InView(this)) update();
     }
     return QWidget::event(event);
 }
