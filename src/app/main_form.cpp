@@ -22,7 +22,9 @@
 #include "workspace/folder_chooser.h"
 #include "workspace/grid_layout.h"
 #include "workspace/mdi_frame.h"
+#include "workspace/move_place_dialog.h"
 #include "workspace/reorder.h"
+#include "workspace/sequence.h"
 #include "workspace/thumbnail_size.h"
 #include "workspace/thumbnail_window.h"
 
@@ -98,6 +100,7 @@ TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdi
     layout->addWidget(mdiArea_, 1);
     setCentralWidget(central);
 
+    Form_Place = new TMovePlaceDialog(this);
     BuildPanel();
     BuildMenu();
     ConnectHandlers();
@@ -114,6 +117,8 @@ TForm_Main::~TForm_Main() {
     // Pictures decode through the plug-ins on the frame's pool: none may still run when the
     // plug-ins are unloaded, which happens before the frame goes with the window's children.
     mdiArea_->Decodes().CancelAll();
+    // The frame outlives this part of the window: what it tells must not reach it.
+    disconnect(&mdiArea_->Sequence(), nullptr, this, nullptr);
 }
 
 void TForm_Main::BuildPanel() {
@@ -158,6 +163,23 @@ void TForm_Main::BuildMenu() {
     MR_Up = MakeAction(M_Run, "MR_Up", QStringLiteral("上移動(&U)"));
     MR_Down = MakeAction(M_Run, "MR_Down", QStringLiteral("下移動(&D)"));
     MR_Open = MakeAction(M_Run, "MR_Open", QStringLiteral("選択画像を開く(&O)"));
+    M_Run->addSeparator();
+    MR_Top = MakeAction(M_Run, "MR_Top", QStringLiteral("先頭へ移動(&T)"));
+    MR_Top->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Home));
+    MR_End = MakeAction(M_Run, "MR_End", QStringLiteral("末尾へ移動(&E)"));
+    MR_End->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_End));
+    MR_Place = MakeAction(M_Run, "MR_Place", QStringLiteral("位置を指定して移動(&M)..."));
+    MR_Reverse = MakeAction(M_Run, "MR_Reverse", QStringLiteral("並びを逆にする(&V)"));
+    M_Run->addSeparator();
+    MR_SelectAll = MakeAction(M_Run, "MR_SelectAll", QStringLiteral("すべて選択(&A)"));
+    MR_SelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+    // The File menu's 元に戻す takes back renames and has no shortcut; Ctrl+Z here takes
+    // back only changes of order.
+    MR_UndoOrder = MakeAction(M_Run, "MR_UndoOrder", QStringLiteral("並べ替えを元に戻す(&Z)"));
+    MR_UndoOrder->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    MR_RedoOrder = MakeAction(M_Run, "MR_RedoOrder", QStringLiteral("並べ替えをやり直す(&Y)"));
+    MR_RedoOrder->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::Key_Y), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
 
     M_View = bar->addMenu(QStringLiteral("表示(&V)"));
     M_View->setObjectName(QStringLiteral("M_View"));
@@ -206,6 +228,18 @@ void TForm_Main::ConnectHandlers() {
     on(MR_Up, &QAction::triggered, [](M* m, QObject*) { m->MR_UpClick(); });
     on(MR_Down, &QAction::triggered, [](M* m, QObject*) { m->MR_DownClick(); });
     on(MR_Open, &QAction::triggered, [](M* m, QObject*) { m->MR_OpenClick(); });
+    on(MR_Top, &QAction::triggered, [](M* m, QObject*) { m->MR_TopClick(); });
+    on(MR_End, &QAction::triggered, [](M* m, QObject*) { m->MR_EndClick(); });
+    on(MR_Place, &QAction::triggered, [](M* m, QObject*) { m->MR_PlaceClick(); });
+    on(MR_Reverse, &QAction::triggered, [](M* m, QObject*) { m->MR_ReverseClick(); });
+    on(MR_SelectAll, &QAction::triggered, [](M* m, QObject*) { m->MR_SelectAllClick(); });
+    on(MR_UndoOrder, &QAction::triggered, [](M* m, QObject*) { m->MR_UndoOrderClick(); });
+    on(MR_RedoOrder, &QAction::triggered, [](M* m, QObject*) { m->MR_RedoOrderClick(); });
+    connect(&mdiArea_->Sequence(), &TSequence::HistoryChanged, this,
+            [this] { UpdateOrderHistory(); });
+    // Every change of order the user makes (drag, command, Page Up/Down, undo, redo) is saved.
+    connect(&mdiArea_->Sequence(), &TSequence::OrderChanged, this,
+            [this] { ArrangementChanged(); });
     for (QAction* item : {MVS_80, MVS_100, MVS_120, MVS_150, MVS_User})
         on(item, &QAction::triggered, [](M* m, QObject* s) { m->MVS_Click(s); });
     on(MV_Option, &QAction::triggered, [](M* m, QObject*) { m->MV_OptionClick(); });
@@ -314,6 +348,9 @@ void TForm_Main::EnterNoFolderState() {
     renameHistory_->Clear();
     MF_Close->setEnabled(false);
     M_Run->menuAction()->setEnabled(false);
+    for (QAction* item : {MR_Top, MR_End, MR_Place, MR_Reverse, MR_SelectAll})
+        item->setEnabled(false);
+    UpdateOrderHistory();
     Lb_Fol2->clear();
     keyPreview_ = false;
 }
@@ -329,9 +366,18 @@ void TForm_Main::EnterFolderOpenState(const QString& folder) {
     MF_Undo->setEnabled(false);
     MF_Close->setEnabled(true);
     M_Run->menuAction()->setEnabled(true);
+    for (QAction* item : {MR_Top, MR_End, MR_Place, MR_Reverse, MR_SelectAll})
+        item->setEnabled(true);
+    UpdateOrderHistory();
     Lb_Fol2->setText(folder);
     Lb_Fol2->adjustSize();
     keyPreview_ = true;
+}
+
+void TForm_Main::UpdateOrderHistory() {
+    const bool open = M_Run->menuAction()->isEnabled();
+    MR_UndoOrder->setEnabled(open && mdiArea_->Sequence().CanUndo());
+    MR_RedoOrder->setEnabled(open && mdiArea_->Sequence().CanRedo());
 }
 
 void TForm_Main::closeEvent(QCloseEvent* event) {
@@ -358,10 +404,10 @@ void TForm_Main::FormResize() {
     if (windows.size() < 2) return;
     const QSize size = ThumbnailSize();
     TGridPlacer placer(size, WrapLimit(frameGeometry().width(), size));
-    const TNumberIndex index(windows);
+    const TSequence& sequence = mdiArea_->Sequence();
     for (int i = 1; i <= windows.size(); ++i) {
         const QPoint position = placer.Next();
-        if (TForm_Grp* window = index.Find(i)) {
+        if (TForm_Grp* window = sequence.At(i)) {
             window->move(position);
             window->SetClientSize(size);
         }
@@ -432,6 +478,7 @@ void TForm_Main::Bt_OpenClick() {
         // the first thumbnail.
         window->move(placer.Next());
         window->LoadPicture(QString::number(n), *folder + u'/' + names[n - 1]);
+        mdiArea_->AppendToSequence(window);
     }
     EnterFolderOpenState(*folder);
 }
@@ -447,8 +494,7 @@ void TForm_Main::MF_CloseClick() {
 void TForm_Main::Bt_UpDownClick(QObject* sender) {
     const QString name = sender != nullptr ? sender->objectName() : QString();
     if (name != QStringLiteral("Bt_Up") && name != QStringLiteral("Bt_Down")) return;
-    ExchangeWithNeighbour(mdiArea_, name == QStringLiteral("Bt_Up"));
-    ArrangementChanged();
+    MoveSelectionOnePlace(mdiArea_, name == QStringLiteral("Bt_Up"));
 }
 
 void TForm_Main::ArrangementChanged() {
@@ -471,6 +517,7 @@ void TForm_Main::Bt_SaveClick() {
     // The arrangement under the new names: gone when they list in sequence order.
     arrangement_->SaveNow();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
+    mdiArea_->Sequence().ClearHistory();
 }
 
 void TForm_Main::MF_RenumberClick() {
@@ -483,6 +530,7 @@ void TForm_Main::MF_RenumberClick() {
         [this](const QString& text) { return AskToGoOnWithout(text, this); });
     arrangement_->SaveNow();
     MF_Undo->setEnabled(renameHistory_->CanUndo());
+    mdiArea_->Sequence().ClearHistory();
 }
 
 void TForm_Main::MF_UndoClick() {
@@ -490,6 +538,7 @@ void TForm_Main::MF_UndoClick() {
             [this](const QString& text) { platform::ShowMessage(text, this); });
     arrangement_->SaveNow(); // the old names are back, in the order the windows show
     MF_Undo->setEnabled(renameHistory_->CanUndo());
+    mdiArea_->Sequence().ClearHistory();
 }
 
 void TForm_Main::MF_ExitClick() {
@@ -506,6 +555,44 @@ void TForm_Main::MR_DownClick() {
 
 void TForm_Main::MR_OpenClick() {
     if (TForm_Grp* window = mdiArea_->ActiveChild()) platform::ShellOpen(window->FileName());
+}
+
+void TForm_Main::ShowActiveChild() {
+    if (TForm_Grp* window = mdiArea_->ActiveChild()) mdiArea_->ensureWidgetVisible(window, 0, 0);
+}
+
+void TForm_Main::MR_TopClick() {
+    if (mdiArea_->Sequence().MoveSelectionToPlace(1)) ShowActiveChild();
+}
+
+void TForm_Main::MR_EndClick() {
+    TSequence& sequence = mdiArea_->Sequence();
+    if (sequence.MoveSelectionToGap(sequence.Size())) ShowActiveChild();
+}
+
+void TForm_Main::MR_PlaceClick() {
+    TSequence& sequence = mdiArea_->Sequence();
+    const std::vector<int> selected = sequence.SelectedNumbers();
+    if (selected.empty()) return;
+    Form_Place->Prepare(sequence.Size(), selected.front());
+    if (Form_Place->exec() != QDialog::Accepted) return;
+    if (sequence.MoveSelectionToPlace(Form_Place->Place())) ShowActiveChild();
+}
+
+void TForm_Main::MR_ReverseClick() {
+    mdiArea_->Sequence().ReverseSelection();
+}
+
+void TForm_Main::MR_SelectAllClick() {
+    mdiArea_->SelectAll();
+}
+
+void TForm_Main::MR_UndoOrderClick() {
+    if (mdiArea_->Sequence().Undo()) ShowActiveChild();
+}
+
+void TForm_Main::MR_RedoOrderClick() {
+    if (mdiArea_->Sequence().Redo()) ShowActiveChild();
 }
 
 void TForm_Main::MVS_Click(QObject* sender) {

@@ -25,6 +25,7 @@ class TForm_Henkou;
 class TRenameHistory;
 class TForm_Option;
 class TForm_About;
+class TMovePlaceDialog;
 class TSPIs;
 class TArrangementKeeper;
 
@@ -46,6 +47,8 @@ public:
     // The options dialog and the About box, created once at start-up.
     TForm_Option* Form_Option = nullptr;
     TForm_About* Form_About = nullptr;
+    // The dialog of 位置を指定して移動, made with the window.
+    TMovePlaceDialog* Form_Place;
     // The decoder plug-ins, found and loaded while the window is made.
     std::unique_ptr<TSPIs> SPIs1;
 
@@ -70,6 +73,13 @@ public:
     QAction* MR_Up;
     QAction* MR_Down;
     QAction* MR_Open;
+    QAction* MR_Top;
+    QAction* MR_End;
+    QAction* MR_Place;
+    QAction* MR_Reverse;
+    QAction* MR_SelectAll;
+    QAction* MR_UndoOrder;
+    QAction* MR_RedoOrder;
     QMenu* M_View;
     QMenu* MV_Size;
     QActionGroup* MVS_Group;
@@ -99,6 +109,13 @@ public:
     void MR_UpClick();
     void MR_DownClick();
     void MR_OpenClick();
+    void MR_TopClick();
+    void MR_EndClick();
+    void MR_PlaceClick();
+    void MR_ReverseClick();
+    void MR_SelectAllClick();
+    void MR_UndoOrderClick();
+    void MR_RedoOrderClick();
     void MVS_Click(QObject* sender);
     void MV_OptionClick();
     void MH_HelpClick();
@@ -121,6 +138,10 @@ private:
     void ConnectHandlers();
     void EnterNoFolderState();
     void EnterFolderOpenState(const QString& folder);
+    // Undo and redo of the order are offered while there is something to take back.
+    void UpdateOrderHistory();
+    // After a command that moved the selection: its active window is brought into view.
+    void ShowActiveChild();
     QString SettingsPath();
     QAction* SizeItemAction(int item) const;
     settings::MainWindowHooks SettingsHooks();

@@ -3,6 +3,7 @@
 #include "workspace/thumbnail_window.h"
 
 #include <QResizeEvent>
+#include <algorithm>
 
 namespace sorowa {
 
@@ -19,12 +20,17 @@ TMdiFrame::TMdiFrame(QWidget* parent)
     setWidget(canvas_);
     viewport()->setBackgroundRole(QPalette::Dark);
     viewport()->setAutoFillBackground(true);
+    sequence_ = std::make_unique<TSequence>();
+    drag_ = new TReorderDrag(this);
     FitCanvas();
 }
 
 TMdiFrame::~TMdiFrame() {
     // Stopped while the windows still exist: no decode outlives the frame.
     decodes_.reset();
+    // Nobody is told: the windows that listen may be half destroyed by now.
+    sequence_->blockSignals(true);
+    sequence_->Clear();
 }
 
 QList<TForm_Grp*> TMdiFrame::Children() const {
@@ -45,6 +51,12 @@ void TMdiFrame::AddChild(TForm_Grp* child) {
 }
 
 void TMdiFrame::SetActiveChild(TForm_Grp* child) {
+    sequence_->SelectOnly(child);
+    anchor_ = child;
+    MakeActive(child);
+}
+
+void TMdiFrame::MakeActive(TForm_Grp* child) {
     if (child == active_) {
         if (child != nullptr && !child->hasFocus()) child->setFocus(Qt::OtherFocusReason);
         return;
@@ -56,6 +68,84 @@ void TMdiFrame::SetActiveChild(TForm_Grp* child) {
         child->update();
         child->setFocus(Qt::OtherFocusReason);
     }
+}
+
+bool TMdiFrame::InView(const QWidget* child) const {
+    return child->geometry().intersects(QRect(-canvas_->pos(), viewport()->size()));
+}
+
+void TMdiFrame::AppendToSequence(TForm_Grp* child) {
+    sequence_->Append(child);
+    if (child == active_) sequence_->SelectOnly(child);
+}
+
+void TMdiFrame::SelectByClick(TForm_Grp* child, Qt::KeyboardModifiers modifiers) {
+    const int number = sequence_->NumberOf(child);
+    if (number == 0) {
+        SetActiveChild(child);
+        return;
+    }
+    if (modifiers & Qt::ShiftModifier) {
+        const int from = sequence_->NumberOf(anchor_);
+        sequence_->SelectRange(from != 0 ? from : number, number);
+        MakeActive(child);
+        return;
+    }
+    if (!(modifiers & Qt::ControlModifier)) {
+        SetActiveChild(child);
+        return;
+    }
+    if (!sequence_->IsSelected(child)) {
+        sequence_->SetSelected(child, true);
+        anchor_ = child;
+        MakeActive(child);
+        return;
+    }
+    // Ctrl+click on a selected one takes it out, unless it is the only one: one is always
+    // selected, and the active one is the selected one nearest to it.
+    if (sequence_->SelectedCount() <= 1) return;
+    sequence_->SetSelected(child, false);
+    const std::vector<int> numbers = sequence_->SelectedNumbers();
+    const auto after = std::lower_bound(numbers.begin(), numbers.end(), number);
+    const int nearest = after == numbers.end() ? numbers.back() : *after;
+    anchor_ = sequence_->At(nearest);
+    MakeActive(anchor_);
+}
+
+void TMdiFrame::SelectAll() {
+    sequence_->SelectAll();
+    if (active_) active_->update();
+}
+
+int TMdiFrame::RowLength() const {
+    const int count = sequence_->Size();
+    const int top = count > 0 ? sequence_->At(1)->y() : 0;
+    int length = 1;
+    while (length < count && sequence_->At(length + 1)->y() == top)
+        ++length;
+    return length;
+}
+
+void TMdiFrame::MoveActive(int columns, int rows, bool extend) {
+    const int count = sequence_->Size();
+    const int number = sequence_->NumberOf(active_);
+    if (number == 0) return;
+    int target = number + columns;
+    if (rows != 0) {
+        target = number + rows * RowLength();
+        // Down onto a last row that is shorter: its last window.
+        if (rows > 0 && target > count && sequence_->At(count)->y() > active_->y()) target = count;
+    }
+    if (target < 1 || target > count) return;
+    TForm_Grp* next = sequence_->At(target);
+    if (extend) {
+        const int from = sequence_->NumberOf(anchor_);
+        sequence_->SelectRange(from != 0 ? from : number, target);
+        MakeActive(next);
+    } else {
+        SetActiveChild(next);
+    }
+    ensureWidgetVisible(next, 0, 0);
 }
 
 void TMdiFrame::ChildGeometryChanged(const QRect& geometry) {
@@ -72,6 +162,9 @@ void TMdiFrame::ChildGeometryChanged(const QRect& geometry) {
 
 void TMdiFrame::ChildClosed(TForm_Grp* child) {
     if (child == active_) active_ = nullptr;
+    // Only closing the folder closes thumbnails: its order and history go with it.
+    drag_->Cancel();
+    sequence_->Clear();
     // The folder is closed: nothing of it is decoded any more.
     if (--openChildren_ <= 0) {
         openChildren_ = 0;

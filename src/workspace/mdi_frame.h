@@ -12,6 +12,8 @@
 // frame waits for what runs; destroying the frame stops the pool before the windows go.
 
 #include "picture/decode_pool.h"
+#include "workspace/reorder_drag.h"
+#include "workspace/sequence.h"
 
 #include <QList>
 #include <QPointer>
@@ -33,8 +35,33 @@ public:
     // they are destroyed.
     QList<TForm_Grp*> Children() const;
     TForm_Grp* ActiveChild() const;
-    // Makes child the active one (nullptr: none) and gives it the keyboard focus.
+    // Makes child the active one (nullptr: none), the only one selected, and gives it the
+    // keyboard focus.
     void SetActiveChild(TForm_Grp* child);
+    // Makes child (a selected one) the active one and leaves the selection as it is.
+    void MakeActive(TForm_Grp* child);
+
+    // The open folder's order, selection and history of changes of order.
+    TSequence& Sequence() { return *sequence_; }
+    const TSequence& Sequence() const { return *sequence_; }
+    // Gives child, whose caption carries the next number, its place in the sequence.
+    void AppendToSequence(TForm_Grp* child);
+    TReorderDrag& Drag() { return *drag_; }
+
+    // A click on child: alone it selects only child; with Ctrl it adds or removes child;
+    // with Shift it selects the range from the last plain or Ctrl click (the anchor).
+    void SelectByClick(TForm_Grp* child, Qt::KeyboardModifiers modifiers);
+    void SelectAll();
+    // An arrow key: the active child becomes the neighbour columns across and rows down
+    // in the grid; extend keeps the range from the anchor selected.
+    void MoveActive(int columns, int rows, bool extend);
+
+    // Whether child stands, at least in part, in the visible part of the frame. Only those
+    // are asked to repaint when their caption or selection changes: Qt keeps every widget
+    // asked to repaint until the next paint and then weighs it against all its siblings,
+    // so renumbering thousands of windows would cost time growing with the square of
+    // their number; a window scrolled into view is painted whole anyway.
+    bool InView(const QWidget* child) const;
 
     // The frame shrinks with the main window as far as the user likes; thumbnails that do
     // not fit are reached with the scroll bars.
@@ -52,11 +79,16 @@ public:
 private:
     void FitCanvas();
     void Remeasure();
+    // How many windows stand in the first row of the grid.
+    int RowLength() const;
 
     std::unique_ptr<TDecodePool> decodes_;
     int openChildren_ = 0;
     QWidget* canvas_;
     QPointer<TForm_Grp> active_;
+    QPointer<TForm_Grp> anchor_; // where a Shift selection starts
+    std::unique_ptr<TSequence> sequence_;
+    TReorderDrag* drag_;
     QSize extent_; // right and bottom edge of all child windows
     bool remeasurePending_ = false;
     bool fitPending_ = false;

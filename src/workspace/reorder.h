@@ -14,4 +14,8 @@ int TemporaryMarker(int windowCount);
 // (down). Does nothing at either end of the sequence.
 void ExchangeWithNeighbour(TMdiFrame* frame, bool up);
 
+// The command of the Up and Down buttons and keys: a selection of several moves one place
+// as a block (each selected window one place); a single one is exchanged as above.
+void MoveSelectionOnePlace(TMdiFrame* frame, bool up);
+
 } // namespace sorowa

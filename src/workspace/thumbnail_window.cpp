@@ -8,6 +8,7 @@
 #include "workspace/thumbnail_size.h"
 
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 
 namespace sorowa {
@@ -85,20 +86,34 @@ void TForm_Grp::closeEvent(QCloseEvent* event) {
 
 void TForm_Grp::paintEvent(QPaintEvent*) {
     // A tool-window frame: a thin raised border and a small caption bar, in the selection
-    // colours while this is the frame's active window.
+    // colours while this is the frame's active window. A selected window's border is drawn
+    // thick in the selection colour, and its caption bar in a pale shade of it, so that a
+    // selection of many shows at a glance across the grid.
     QPainter painter(this);
     const bool active = frame_->ActiveChild() == this;
+    const bool selected = frame_->Sequence().IsSelected(this);
+    const QPalette& colours = palette();
     const QRect outer = rect();
-    painter.fillRect(outer, palette().color(QPalette::Button));
-    painter.setPen(palette().color(QPalette::Light));
-    painter.drawLine(outer.topLeft(), outer.topRight());
-    painter.drawLine(outer.topLeft(), outer.bottomLeft());
-    painter.setPen(palette().color(QPalette::Shadow));
-    painter.drawLine(outer.bottomLeft(), outer.bottomRight());
-    painter.drawLine(outer.topRight(), outer.bottomRight());
+    painter.fillRect(outer, colours.color(QPalette::Button));
+    if (selected) {
+        painter.fillRect(outer, colours.color(QPalette::Highlight));
+    } else {
+        painter.setPen(colours.color(QPalette::Light));
+        painter.drawLine(outer.topLeft(), outer.topRight());
+        painter.drawLine(outer.topLeft(), outer.bottomLeft());
+        painter.setPen(colours.color(QPalette::Shadow));
+        painter.drawLine(outer.bottomLeft(), outer.bottomRight());
+        painter.drawLine(outer.topRight(), outer.bottomRight());
+    }
     const QRect bar(kBorder, kBorder - 1, width() - 2 * kBorder, kCaptionHeight - kBorder);
-    painter.fillRect(bar, palette().color(active ? QPalette::Highlight : QPalette::Mid));
-    painter.setPen(palette().color(active ? QPalette::HighlightedText : QPalette::ButtonText));
+    QColor barColour = colours.color(active ? QPalette::Highlight : QPalette::Mid);
+    QColor textColour = colours.color(active ? QPalette::HighlightedText : QPalette::ButtonText);
+    if (selected && !active) {
+        barColour = colours.color(QPalette::Highlight).lighter(170);
+        textColour = colours.color(QPalette::ButtonText);
+    }
+    painter.fillRect(bar, barColour);
+    painter.setPen(textColour);
     const QRect textArea = bar.adjusted(3, 0, -2, 0);
     painter.drawText(textArea, Qt::AlignVCenter | Qt::AlignLeft,
                      fontMetrics().elidedText(windowTitle(), Qt::ElideRight, textArea.width()));
@@ -110,28 +125,46 @@ void TForm_Grp::Image1DblClick() {
 }
 
 bool TForm_Grp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == image_) {
-        if (event->type() == QEvent::MouseButtonDblClick) {
-            Image1DblClick();
-            return true;
-        }
-        if (event->type() == QEvent::MouseButtonPress) frame_->SetActiveChild(this);
+    if (watched != image_) return QWidget::eventFilter(watched, event);
+    // The picture is where a drag starts; the mouse stays with it until the button is up.
+    const auto mouse = [event] { return static_cast<QMouseEvent*>(event); };
+    switch (event->type()) {
+    case QEvent::MouseButtonDblClick:
+        Image1DblClick();
+        return true;
+    case QEvent::MouseButtonPress:
+        if (mouse()->button() == Qt::LeftButton)
+            frame_->Drag().Press(this, PointInViewport(mouse()), mouse()->modifiers());
+        else
+            frame_->SelectByClick(this, mouse()->modifiers());
+        return true;
+    case QEvent::MouseMove:
+        if (mouse()->buttons() & Qt::LeftButton) frame_->Drag().Move(PointInViewport(mouse()));
+        return true;
+    case QEvent::MouseButtonRelease:
+        if (mouse()->button() == Qt::LeftButton) frame_->Drag().Release(PointInViewport(mouse()));
+        return true;
+    default:
+        return QWidget::eventFilter(watched, event);
     }
-    return QWidget::eventFilter(watched, event);
+}
+
+QPoint TForm_Grp::PointInViewport(const QMouseEvent* event) const {
+    return image_->mapTo(frame_->viewport(), event->position().toPoint());
 }
 
 bool TForm_Grp::event(QEvent* event) {
     if (event->type() == QEvent::WindowTitleChange) {
         const auto caption = ReadSequenceCaption(windowTitle());
         number_ = caption ? caption->Number() : std::nullopt;
-        update();
+        if (frame_->InView(this)) update();
     }
     return QWidget::event(event);
 }
 
-// A click selects the window; nothing drags or resizes it.
+// A click on the caption bar or the border selects the window; nothing drags or resizes it.
 void TForm_Grp::mousePressEvent(QMouseEvent* event) {
-    frame_->SetActiveChild(this);
+    frame_->SelectByClick(this, event->modifiers());
     event->accept();
 }
 
@@ -143,10 +176,28 @@ void TForm_Grp::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 void TForm_Grp::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_PageUp || event->key() == Qt::Key_PageDown) {
-        emit MoveKeyPressed(event->key() == Qt::Key_PageUp);
+    const int key = event->key();
+    if (frame_->Drag().Dragging()) {
+        if (key == Qt::Key_Escape) frame_->Drag().Cancel();
         event->accept();
         return;
+    }
+    if (key == Qt::Key_PageUp || key == Qt::Key_PageDown) {
+        emit MoveKeyPressed(key == Qt::Key_PageUp);
+        event->accept();
+        return;
+    }
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
+    const struct {
+        int key, columns, rows;
+    } arrows[] = {
+        {Qt::Key_Left, -1, 0}, {Qt::Key_Right, 1, 0}, {Qt::Key_Up, 0, -1}, {Qt::Key_Down, 0, 1}};
+    for (const auto& arrow : arrows) {
+        if (key == arrow.key) {
+            frame_->MoveActive(arrow.columns, arrow.rows, extend);
+            event->accept();
+            return;
+        }
     }
     QWidget::keyPressEvent(event);
 }

@@ -2,11 +2,15 @@
 // A thumbnail window: one picture file of the open folder, scaled to the thumbnail size,
 // inside the main window's frame. A small caption bar shows its place in the sequence
 // (number;file name); a thin border surrounds the picture. The user selects it with a
-// click, opens its file with a double click and moves it in the sequence with Page Up and
-// Page Down; it cannot be moved, resized, minimised, maximised or closed by the user.
+// click (Ctrl and Shift widen the selection, the arrow keys walk the grid), opens its
+// file with a double click, moves it in the sequence with Page Up and Page Down or drags
+// it by its picture to another place; the window itself cannot be moved, resized,
+// minimised, maximised or closed by the user.
 
 #include <QWidget>
 #include <optional>
+
+class QMouseEvent;
 
 namespace sorowa {
 
@@ -57,6 +61,7 @@ protected:
 private:
     void FormResize();
     void Image1DblClick();
+    QPoint PointInViewport(const QMouseEvent* event) const;
 
     TMdiFrame* frame_;
     TImage* image_;

@@ -14,8 +14,11 @@ namespace {
 std::unique_ptr<TMdiFrame> FrameWith(int count) {
     SetThumbnailSize({20, 20});
     auto frame = std::make_unique<TMdiFrame>();
-    for (int n = 1; n <= count; ++n)
-        (new TForm_Grp(frame.get()))->setWindowTitle(QString("%1;f%1").arg(n));
+    for (int n = 1; n <= count; ++n) {
+        auto* window = new TForm_Grp(frame.get());
+        window->setWindowTitle(QString("%1;f%1").arg(n));
+        frame->AppendToSequence(window);
+    }
     return frame;
 }
 QStringList Numbers(const TMdiFrame* frame) {
