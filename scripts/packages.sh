@@ -27,3 +27,8 @@ sorowa_install_packages() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# What scripts/package needs besides: icons rendered from the SVG, the package's checkers.
+sorowa_packaging_packages=(
+  librsvg2-bin file desktop-file-utils appstream lintian
+)
