@@ -345,13 +345,12 @@ TEST_F(GifAnimation, RendererGoesWhilePaintersWaitInside) {
     constexpr int kPainters = 8;
     auto renderer = std::make_unique<gif::TRenderer>(gif::TRenderer::Limits{1, 60000, 60000, 10});
     gif::TRenderer* shared = renderer.get();
-    std::vector<std::unique_ptr<gif::TWakeEvent>> wakes;
+    std::vector<gif::TWakeEvent> wakes(kPainters);
     std::atomic<int> left{0};
     std::vector<std::thread> painters;
     for (int i = 0; i < kPainters; ++i) {
-        wakes.push_back(std::make_unique<gif::TWakeEvent>());
         painters.emplace_back([&, i] {
-            shared->Request([] {}, *wakes[i]);
+            shared->Request([] {}, wakes[i]);
             left.fetch_add(1);
         });
     }
