@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -25,6 +26,24 @@ FolderHandle::FolderHandle(const QString& path) : path_(path) {
 
 FolderHandle::~FolderHandle() {
     if (fd_ >= 0) ::close(fd_);
+}
+
+std::vector<std::string> EntryNames(const FolderHandle& folder) {
+    std::vector<std::string> names;
+    if (!folder.IsOpen()) return names;
+    // A descriptor of its own: reading a folder moves the descriptor's position.
+    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return names;
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(fd), ::closedir);
+    if (!listing) {
+        ::close(fd);
+        return names;
+    }
+    while (const dirent* entry = ::readdir(listing.get())) {
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    return names;
 }
 
 bool IsPlainEntryName(const QString& name) {

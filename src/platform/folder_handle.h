@@ -5,6 +5,8 @@
 // a symbolic link to somewhere else put in its place).
 
 #include <QString>
+#include <string>
+#include <vector>
 
 namespace sorowa::platform {
 
@@ -28,6 +30,9 @@ private:
     int fd_ = -1;
     int error_ = 0;
 };
+
+// The raw names of every entry of folder but "." and ".."; empty when it cannot be read.
+std::vector<std::string> EntryNames(const FolderHandle& folder);
 
 // An entry name that can only ever mean an entry of the folder itself: not empty, not "." or
 // "..", no "/" and no NUL byte (checked on the bytes the name is stored as).

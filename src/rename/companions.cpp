@@ -5,11 +5,8 @@
 
 #include <QHash>
 #include <QSet>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace sorowa {
 namespace {
@@ -63,20 +60,11 @@ QString CompanionNewName(const QString& oldPicture, const TCompanion& companion,
 
 QStringList OtherFiles(const platform::FolderHandle& folder, const QStringList& pictures) {
     QStringList names;
-    if (!folder.IsOpen()) return names;
-    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return names;
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(fd), ::closedir);
-    if (!listing) {
-        ::close(fd);
-        return names;
-    }
     const QSet<QString> listed(pictures.begin(), pictures.end());
-    while (const dirent* entry = ::readdir(listing.get())) {
-        const std::string_view raw(entry->d_name);
-        if (raw == "." || raw == ".." || raw.starts_with(".sorowa-")) continue;
+    for (const std::string& raw : platform::EntryNames(folder)) {
+        if (raw.starts_with(".sorowa-")) continue;
         struct stat info {};
-        if (::fstatat(folder.Fd(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        if (::fstatat(folder.Fd(), raw.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
             !S_ISREG(info.st_mode))
             continue;
         const QString name = platform::DecodeFileName(raw);

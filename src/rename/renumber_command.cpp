@@ -17,11 +17,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace sorowa {
@@ -130,18 +127,10 @@ QString FailureMessage(const std::vector<TMoveOutcome>& outcomes, const QStringL
 namespace {
 
 // Every name of the folder, of any kind of entry: what a new name could collide with.
-QSet<QString> EntryNames(const platform::FolderHandle& folder) {
+QSet<QString> NamesOfEntries(const platform::FolderHandle& folder) {
     QSet<QString> names;
-    if (!folder.IsOpen()) return names;
-    const int fd = ::openat(folder.Fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return names;
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::fdopendir(fd), ::closedir);
-    if (!listing) {
-        ::close(fd);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(listing.get()))
-        names.insert(platform::DecodeFileName(entry->d_name));
+    for (const std::string& raw : platform::EntryNames(folder))
+        names.insert(platform::DecodeFileName(raw));
     return names;
 }
 
@@ -180,7 +169,7 @@ std::vector<TPlannedMove> PlanRenumber(const TBatchRenameParams& params,
 // and says which, once, before anything moves; false when the user would rather cancel.
 bool LeaveOutClashes(std::vector<TPlannedMove>& plan, const platform::FolderHandle& folder,
                      const ClashQuestion& goOnWithout) {
-    QSet<QString> outside = EntryNames(folder);
+    QSet<QString> outside = NamesOfEntries(folder);
     for (const TPlannedMove& planned : plan)
         outside.remove(planned.move.from);
     QSet<int> clashing;
