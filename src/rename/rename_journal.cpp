@@ -252,6 +252,9 @@ TJournalParse ParseRenameJournal(std::span<const char> bytes) {
         }
         text.entries.push_back(std::move(entry));
     }
+    // The plan is synced whole under another name before it becomes the journal, so a journal
+    // without its end line was never this program's.
+    if (!text.planEnded) return Refuse(QStringLiteral("記録の計画が最後まで書かれていません"));
     if (const QString problem = CheckPlan(text.entries); !problem.isEmpty()) return Refuse(problem);
     const int count = static_cast<int>(text.entries.size());
     for (; n < lines.size(); ++n) {
@@ -269,7 +272,6 @@ TJournalParse ParseRenameJournal(std::span<const char> bytes) {
             return RefuseLine(n);
         }
     }
-    if (!text.planEnded) text.entries.clear(); // nothing was moved before the plan was synced
     parse.ok = true;
     return parse;
 }

@@ -91,8 +91,8 @@ struct TPendingRename {
 // What a journal's bytes say, before anything in the folder is looked at. The journal is a
 // stranger's data when the folder came from elsewhere, so the parse is strict: every name is
 // a plain entry name of the folder, every temporary name one this program makes, no name
-// twice, every intent about an entry of the plan. A plan cut off before its end line
-// announced no move (plan empty, planEnded false).
+// twice, every intent about an entry of the plan, and the plan complete up to its end line
+// (it is synced whole under another name before it becomes the journal).
 struct TJournalText {
     std::vector<TJournalEntry> entries;
     bool rollingBack = false;

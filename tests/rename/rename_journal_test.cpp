@@ -172,6 +172,8 @@ const std::vector<HostileCase>& HostileCases() {
              f.WriteJournal(kHeader + Move("a.jpg", "z.jpg", 0) + "E\nT 0 7\n");
          }},
         {"unknown line", [](HostileFolder& f) { f.WriteJournal(RotationJournal() + "X 1\n"); }},
+        {"plan without its end",
+         [](HostileFolder& f) { f.WriteJournal(kHeader + Move("a.jpg", "z.jpg", 0)); }},
         {"not a journal", [](HostileFolder& f) { f.WriteJournal("hello\n"); }},
         {"file that is not there",
          [](HostileFolder& f) {
