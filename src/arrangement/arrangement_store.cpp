@@ -1,5 +1,6 @@
 #include "arrangement/arrangement_store.h"
 
+#include "platform/file_io.h"
 #include "platform/file_names.h"
 
 #include <QByteArray>
@@ -19,27 +20,12 @@
 namespace sorowa::arrangement {
 namespace {
 
+using platform::FileDescriptor;
+using platform::SyncFolder;
+using platform::WriteAll;
+
 constexpr char kSuffix[] = ".arrangement";
 constexpr char kTemporarySuffix[] = ".tmp";
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    int Close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
 
 std::string Encoded(const QString& path) {
     return platform::EncodeFileName(path);
@@ -56,22 +42,6 @@ int MakeFolders(const std::string& folder) {
     struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) return errno;
     return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
-}
-
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return errno;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return 0;
-}
-
-int SyncFolder(const std::string& folder) {
-    const Descriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Get() < 0) return errno;
-    return ::fsync(fd.Get()) == 0 ? 0 : errno;
 }
 
 std::string TemporaryName(const std::string& base, pid_t pid) {
@@ -102,7 +72,7 @@ void RemoveStaleTemporaries(const std::string& folder, const std::string& base) 
 // The whole file, or nullopt for anything but a regular file of at most kMaxStateFileBytes.
 std::optional<std::string> ReadBounded(const std::string& path) {
     // O_NONBLOCK: a FIFO put in the file's place must not hang the program.
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW));
     if (fd.Get() < 0) return std::nullopt;
     struct stat info {};
     if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
@@ -171,7 +141,7 @@ int SaveArrangement(const TArrangement& arrangement) {
     // One temporary name per process: only the GUI thread saves, so it is never written by
     // two writers at once.
     const std::string temporary = TemporaryName(target, ::getpid());
-    Descriptor fd(
+    FileDescriptor fd(
         ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd.Get() < 0) return errno;
     const auto fail = [&](int code) {

@@ -1,6 +1,7 @@
 #include "platform/profile.h"
 
 #include "platform/directories.h"
+#include "platform/file_io.h"
 #include "platform/file_names.h"
 
 #include <algorithm>
@@ -166,26 +167,6 @@ struct FileText {
     struct stat info {};
 };
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now and reports the result; close can be where a delayed write error shows.
-    int Close() {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
-
 // Reads the whole regular file; returns 0 or the system's error number.
 int ReadWholeFile(const std::string& path, FileText& out) {
     // O_NONBLOCK: a FIFO put where the settings file should be must not hang the program.
@@ -203,26 +184,10 @@ int ReadWholeFile(const std::string& path, FileText& out) {
     }
 }
 
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-        if (count < 0 && errno == EINTR) continue;
-        if (count < 0) return errno;
-        bytes.remove_prefix(static_cast<std::size_t>(count));
-    }
-    return 0;
-}
-
 std::string TemporaryName(const std::string& folderPrefix, const std::string& base) {
     static std::atomic<unsigned> counter{0};
     return folderPrefix + '.' + base + '.' + std::to_string(getpid()) + '.' +
            std::to_string(counter++) + ".tmp";
-}
-
-int SyncFolder(const std::string& folder) {
-    FileDescriptor fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.Get() < 0) return errno;
-    return fsync(fd.Get()) == 0 ? 0 : errno;
 }
 
 // Writes bytes to a new file beside target and renames it over target; returns 0 or the

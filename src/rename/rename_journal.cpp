@@ -1,6 +1,7 @@
 #include "rename/rename_journal.h"
 
 #include "platform/errors.h"
+#include "platform/file_io.h"
 #include "platform/file_names.h"
 #include "platform/folder_handle.h"
 #include "platform/rename.h"
@@ -47,13 +48,7 @@ std::string Bytes(const QString& name) {
 }
 
 void WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) Fail(n < 0 ? errno : ENOSPC);
-        done += static_cast<std::size_t>(n);
-    }
+    if (const int code = platform::WriteAll(fd, bytes); code != 0) Fail(code);
 }
 
 // Makes the folder's entries (the journal's name, the moves) last. Some file systems (FAT
