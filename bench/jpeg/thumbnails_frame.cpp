@@ -10,7 +10,7 @@
 // 100 x 100, ten to a row; windows are made and loaded inside one event, as the folder
 // chooser's OK makes them.
 #include "bench_photos.h"
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "picture/jpeg/jpeg_image.h"
 #include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_size.h"

@@ -9,7 +9,7 @@
 // thumbnail kept when photos were decoded at full size (use a small COUNT). --camera uses the
 // same photos as a camera writes them, with a thumbnail in their Exif segment.
 #include "bench_photos.h"
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "picture/jpeg/jpeg_image.h"
 
 #include <QApplication>

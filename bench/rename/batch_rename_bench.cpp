@@ -3,7 +3,7 @@
 // the same run, on the same disk. Every round renames every file once to a free name.
 //   build-rel/bench/rename/batch_rename_bench
 // per_file is the wall-clock time per file; the goal is a ratio under 2.
-#include "platform/error_display.h"
+#include "platform/ui/error_display.h"
 #include "platform/file_names.h"
 #include "rename/batch_rename.h"
 #include "workspace/child_windows.h"

@@ -1,7 +1,7 @@
 #include "app/arrangement_keeper.h"
 
 #include "arrangement/arrangement_store.h"
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 #include "workspace/folder_listing.h"
 
 #include <QMessageBox>

@@ -3,11 +3,14 @@
 #include "picture/stream.h"
 #include "platform/display.h"
 
+#include <QPalette>
+
 namespace sorowa {
 
-TCanvas::TCanvas(QPainter& painter, int bitsPerPixel)
+TCanvas::TCanvas(QPainter& painter, int bitsPerPixel, QColor background)
     : painter_(painter),
-      bitsPerPixel_(bitsPerPixel > 0 ? bitsPerPixel : platform::ScreenBitsPerPixel()) {}
+      bitsPerPixel_(bitsPerPixel > 0 ? bitsPerPixel : platform::ScreenBitsPerPixel()),
+      background_(background.isValid() ? background : QPalette().color(QPalette::Window)) {}
 
 bool TGraphicClass::InheritsFrom(const TGraphicClass& other) const {
     for (const TGraphicClass* c = this; c != nullptr; c = c->parent)

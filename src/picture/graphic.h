@@ -4,6 +4,7 @@
 
 #include "platform/errors.h"
 
+#include <QColor>
 #include <QList>
 #include <QRect>
 #include <QRgb>
@@ -30,17 +31,22 @@ public:
     using Exception::Exception;
 };
 
-// A drawing surface: a painter and the colour depth of what it paints on.
+// A drawing surface: a painter, the colour depth of what it paints on and the colour under
+// what is drawn (what a picture's transparent pixels show where the painter cannot be read
+// back, as on a window).
 class TCanvas {
 public:
-    // bitsPerPixel 0 takes the screen's depth.
-    explicit TCanvas(QPainter& painter, int bitsPerPixel = 0);
+    // bitsPerPixel 0 takes the screen's depth; an invalid background takes the palette's
+    // window colour.
+    explicit TCanvas(QPainter& painter, int bitsPerPixel = 0, QColor background = {});
     QPainter& Painter() const { return painter_; }
     int BitsPerPixel() const { return bitsPerPixel_; }
+    QColor Background() const { return background_; }
 
 private:
     QPainter& painter_;
     int bitsPerPixel_;
+    QColor background_;
 };
 
 // A picture class as the format registry knows it: a name, its base class and a way to

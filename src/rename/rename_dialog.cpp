@@ -1,8 +1,8 @@
 #include "rename/rename_dialog.h"
 
 #include "platform/fonts.h"
-#include "platform/message_box.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/message_box.h"
+#include "platform/ui/spin_edit.h"
 
 #include <QGuiApplication>
 #include <QKeyEvent>

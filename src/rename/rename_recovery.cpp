@@ -2,7 +2,7 @@
 
 #include "platform/errors.h"
 #include "platform/folder_handle.h"
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 #include "rename/renumber_command.h"
 #include "rename/two_phase_rename.h"
 

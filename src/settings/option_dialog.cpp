@@ -1,10 +1,10 @@
 #include "settings/option_dialog.h"
 
 #include "platform/directories.h"
-#include "platform/error_display.h"
-#include "platform/folder_browser.h"
+#include "platform/ui/error_display.h"
+#include "platform/ui/folder_browser.h"
 #include "platform/fonts.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 #include "settings/settings_file.h"
 
 #include <QCheckBox>

@@ -1,7 +1,7 @@
 #include "workspace/move_place_dialog.h"
 
 #include "platform/fonts.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 
 #include <QLabel>
 #include <QPushButton>

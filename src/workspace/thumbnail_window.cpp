@@ -1,7 +1,7 @@
 #include "workspace/thumbnail_window.h"
 
-#include "picture/image.h"
-#include "platform/message_box.h"
+#include "workspace/image.h"
+#include "platform/ui/message_box.h"
 #include "platform/shell.h"
 #include "workspace/mdi_frame.h"
 #include "workspace/sequence_caption.h"

@@ -3,7 +3,7 @@
 #include "main_window_fixture.h"
 #include "picture/gif/gif_anim_util.h"
 #include "picture/gif/gif_painter.h"
-#include "picture/image.h"
+#include "workspace/image.h"
 
 namespace sorowa {
 namespace {

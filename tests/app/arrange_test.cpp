@@ -6,8 +6,8 @@
 #define QTEST_QPA_MOUSE_HANDLING
 
 #include "main_window_fixture.h"
-#include "picture/image.h"
-#include "platform/spin_edit.h"
+#include "workspace/image.h"
+#include "platform/ui/spin_edit.h"
 #include "rename/rename_dialog.h"
 #include "workspace/move_place_dialog.h"
 #include "workspace/sequence.h"

@@ -3,7 +3,7 @@
 // forgets it; a renumbering keeps only an order its new names do not give.
 #include "arrangement/arrangement_store.h"
 #include "main_window_fixture.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 #include "rename/rename_dialog.h"
 
 #include <QAbstractButton>

@@ -1,9 +1,9 @@
 // The options, help, About, open and exit commands of the main window, and settings that
 // keep working where the program's own folder cannot be written.
 #include "main_window_fixture.h"
-#include "platform/help_viewer.h"
+#include "platform/ui/help_viewer.h"
 #include "platform/shell.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 #include "rename/rename_dialog.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"

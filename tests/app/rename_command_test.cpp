@@ -1,5 +1,5 @@
 #include "main_window_fixture.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 #include "rename/rename_dialog.h"
 
 #include <QAction>

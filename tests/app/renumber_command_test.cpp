@@ -3,7 +3,7 @@
 // folder holds the same contents as before.
 #include "main_window_fixture.h"
 #include "platform/file_names.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 #include "rename/rename_dialog.h"
 #include "rename/rename_journal.h"
 #include "rename/rename_recovery.h"

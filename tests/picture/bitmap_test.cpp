@@ -1,7 +1,7 @@
 // The bitmap picture: loading (errors as the user sees them), its palette facts, and drawing
 // stretched with the mode the display depth calls for.
 #include "picture/bitmap.h"
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "picture/stream.h"
 #include "platform/display.h"
 #include "support/temp_folder.h"

@@ -1,6 +1,6 @@
 // The help viewer over the program's own help file: every link of its contents and index
 // leads to a topic, and the topic search narrows the index as the user types.
-#include "platform/help_viewer.h"
+#include "platform/ui/help_viewer.h"
 #include "support/temp_folder.h"
 #include "support/widgets.h"
 

@@ -1,8 +1,8 @@
 #include "platform/directories.h"
-#include "platform/error_display.h"
+#include "platform/ui/error_display.h"
 #include "platform/errors.h"
 #include "platform/file_names.h"
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 #include "support/message_recorder.h"
 #include "support/temp_folder.h"
 

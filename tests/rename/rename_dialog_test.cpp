@@ -1,4 +1,4 @@
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 #include "rename/rename_dialog.h"
 #include "support/message_recorder.h"
 #include "support/widgets.h"

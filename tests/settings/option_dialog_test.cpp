@@ -1,8 +1,8 @@
 // The options dialog and the About box, driven as a user would: shown modally, clicked,
 // confirmed or cancelled; checked by what they show and what they leave in the file.
 #include "platform/directories.h"
-#include "platform/folder_browser.h"
-#include "platform/spin_edit.h"
+#include "platform/ui/folder_browser.h"
+#include "platform/ui/spin_edit.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
 #include "settings/settings_file.h"

@@ -2,7 +2,7 @@
 // Records the message boxes a test provokes instead of showing them, and checks at the
 // end of the test that no window is left over.
 
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 
 #include <QList>
 #include <functional>

@@ -1,5 +1,5 @@
 // Test entry point: one QApplication for the whole run, headless unless told otherwise.
-#include "platform/error_display.h"
+#include "platform/ui/error_display.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>

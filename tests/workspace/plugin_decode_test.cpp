@@ -2,7 +2,7 @@
 // and give what a load without the pool gives, a decode that fails is shown once, and closing
 // the folder while they run cancels what waits, waits for what runs and leaves no plug-in
 // memory behind.
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "platform/memory_budget.h"
 #include "spi/local_memory.h"
 #include "spi/spi.h"

@@ -2,7 +2,7 @@
 // puts the newly visible ones ahead, a decode error is shown once, and closing the folder
 // cancels what waits and waits for what runs.
 #include "../picture/jpeg/jpeg_test_files.h"
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "picture/jpeg/jpeg_image.h"
 #include "support/message_recorder.h"
 #include "support/temp_folder.h"

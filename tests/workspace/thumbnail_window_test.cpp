@@ -1,4 +1,4 @@
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "platform/directories.h"
 #include "platform/shell.h"
 #include "support/message_recorder.h"

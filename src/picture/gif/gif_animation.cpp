@@ -6,7 +6,6 @@
 
 #include <QPainter>
 #include <QPixmap>
-#include <QWidget>
 
 namespace sorowa {
 namespace {
@@ -16,7 +15,7 @@ namespace {
 constexpr std::int64_t kMaxComposedPixels = std::int64_t{16} * 1024 * 1024;
 
 // What the canvas holds in rect, stretched to size: the background under transparent
-// pixels. A widget's content under the picture is the background its parent fills it with.
+// pixels. Where the device cannot be read back (a window), the canvas's background colour.
 QImage TargetContent(TCanvas& canvas, const QRect& rect, QSize size) {
     QPainter& painter = canvas.Painter();
     QPaintDevice* device = painter.device();
@@ -29,16 +28,8 @@ QImage TargetContent(TCanvas& canvas, const QRect& rect, QSize size) {
     if (!content.isNull())
         return content.scaled(size, Qt::IgnoreAspectRatio, Qt::FastTransformation)
             .convertToFormat(QImage::Format_RGB32);
-    QColor color = QPalette().color(QPalette::Window);
-    if (device != nullptr && device->devType() == QInternal::Widget) {
-        const auto* widget = static_cast<const QWidget*>(device);
-        const QWidget* under = widget->autoFillBackground() || widget->parentWidget() == nullptr
-                                   ? widget
-                                   : widget->parentWidget();
-        color = under->palette().color(under->backgroundRole());
-    }
     QImage filled(size, QImage::Format_RGB32);
-    if (!filled.isNull()) filled.fill(color);
+    if (!filled.isNull()) filled.fill(canvas.Background());
     return filled;
 }
 

@@ -2,7 +2,7 @@
 // files decode to the same indices as giflib, and drawing shows the colours giflib gives.
 #include "gif_oracle.h"
 #include "picture/gif/gif_image.h"
-#include "picture/image.h"
+#include "workspace/image.h"
 #include "picture/stream.h"
 #include "platform/display.h"
 

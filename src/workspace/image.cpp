@@ -1,4 +1,4 @@
-#include "picture/image.h"
+#include "workspace/image.h"
 
 #include <QPainter>
 
@@ -39,7 +39,9 @@ void TImage::paintEvent(QPaintEvent*) {
     TGraphic* graphic = picture_.Graphic();
     if (graphic == nullptr) return;
     QPainter painter(this);
-    TCanvas canvas(painter);
+    // Under the picture is what this control's parent fills it with, unless it fills itself.
+    const QWidget* under = autoFillBackground() || parentWidget() == nullptr ? this : parentWidget();
+    TCanvas canvas(painter, 0, under->palette().color(under->backgroundRole()));
     graphic->Draw(canvas, DestinationRect());
 }
 

@@ -1,7 +1,7 @@
-#include "platform/error_display.h"
+#include "platform/ui/error_display.h"
 
 #include "platform/errors.h"
-#include "platform/message_box.h"
+#include "platform/ui/message_box.h"
 
 #include <QEvent>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "platform/spin_edit.h"
+#include "platform/ui/spin_edit.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>

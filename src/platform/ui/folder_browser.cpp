@@ -1,4 +1,4 @@
-#include "platform/folder_browser.h"
+#include "platform/ui/folder_browser.h"
 
 #include <QFileSystemModel>
 #include <QHeaderView>

@@ -1,4 +1,4 @@
-#include "platform/help_viewer.h"
+#include "platform/ui/help_viewer.h"
 
 #include "platform/file_names.h"
 #include "platform/program_icon.h"
