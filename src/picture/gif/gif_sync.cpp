@@ -78,6 +78,7 @@ struct TGuiCalls::Request {
 
 TGuiCalls& TGuiCalls::Instance() {
     static TGuiCalls calls;
+    if (!calls.notifierMade_.load(std::memory_order_acquire)) calls.MakeNotifier();
     return calls;
 }
 
@@ -88,18 +89,33 @@ bool TGuiCalls::OnGuiThread() {
 
 TGuiCalls::TGuiCalls() {
     // The event loop learns of waiting calls through an eventfd, so that worker threads never
-    // call into Qt.
+    // call into Qt for each call.
     wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wakeFd_ >= 0 && OnGuiThread()) {
-        notifier_ =
-            new QSocketNotifier(wakeFd_, QSocketNotifier::Read, QCoreApplication::instance());
-        QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] {
-            std::uint64_t count = 0;
-            [[maybe_unused]] const auto got = read(wakeFd_, &count, sizeof count);
-            wakeWritten_.store(false);
-            RunPending();
-        });
+}
+
+void TGuiCalls::MakeNotifier() {
+    if (wakeFd_ < 0) return;
+    if (OnGuiThread()) {
+        MakeNotifierHere();
+        return;
     }
+    // A worker came first: the notifier belongs to the GUI thread, so the GUI thread makes it
+    // when it next runs its loop (posting to the application object is safe from any thread).
+    // Calls enqueued until then wait in the eventfd, which stays readable.
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app != nullptr && !notifierAsked_.exchange(true))
+        QMetaObject::invokeMethod(app, [this] { MakeNotifierHere(); }, Qt::QueuedConnection);
+}
+
+void TGuiCalls::MakeNotifierHere() {
+    if (notifierMade_.exchange(true, std::memory_order_acq_rel)) return;
+    notifier_ = new QSocketNotifier(wakeFd_, QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier_, &QSocketNotifier::activated, notifier_, [this] {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const auto got = read(wakeFd_, &count, sizeof count);
+        wakeWritten_.store(false);
+        RunPending();
+    });
 }
 
 TGuiCalls::~TGuiCalls() {

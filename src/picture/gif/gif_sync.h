@@ -55,7 +55,8 @@ TAnimationClock& SteadyClock();
 // processes any other event, so no wait re-enters arbitrary event handling.
 class TGuiCalls {
 public:
-    // The process's queue; the first use must be on the GUI thread.
+    // The process's queue. Whichever thread uses it first, the GUI thread's event loop runs
+    // its calls (from its next round on when a worker came first).
     static TGuiCalls& Instance();
     ~TGuiCalls();
 
@@ -77,13 +78,18 @@ private:
     struct Request;
     TGuiCalls();
     void Enqueue(std::shared_ptr<Request> request);
+    // Has the GUI thread make the notifier that runs calls from its event loop.
+    void MakeNotifier();
+    void MakeNotifierHere();
 
     std::mutex mutex_;
     std::condition_variable arrived_;
     std::deque<std::shared_ptr<Request>> queue_;
     bool poked_ = false;
     int wakeFd_ = -1;
-    QPointer<QSocketNotifier> notifier_; // owned by the application object
+    QPointer<QSocketNotifier> notifier_; // owned by the application object; GUI thread only
+    std::atomic<bool> notifierMade_{false};
+    std::atomic<bool> notifierAsked_{false};
     std::atomic<bool> wakeWritten_{false};
 };
 

@@ -5,9 +5,11 @@
 #include "picture/gif/gif_renderer.h"
 #include "platform/display.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPainter>
 #include <atomic>
+#include <cstdlib>
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <memory>
@@ -365,6 +367,24 @@ TEST_F(GifAnimation, RendererGoesWhilePaintersWaitInside) {
     EXPECT_EQ(left.load(), kPainters);
     for (std::thread& painter : painters)
         painter.join();
+}
+
+// The queue works whoever uses it first: a call a worker posts before the GUI thread ever
+// touched the queue still runs from the event loop. In a process of its own, where the queue
+// is new.
+TEST(GuiCallsDeathTest, FirstUseOnAWorkerStillRunsFromTheEventLoop) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            std::atomic<bool> ran{false};
+            std::thread([&] { gif::TGuiCalls::Instance().Post([&] { ran = true; }); }).join();
+            QElapsedTimer timer;
+            timer.start();
+            while (!ran && timer.elapsed() < 10000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            std::_Exit(ran ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "");
 }
 
 // A render thread waiting for the GUI thread to make a frame bitmap, while the picture goes.
