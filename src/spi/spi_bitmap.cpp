@@ -162,17 +162,25 @@ void TInSPIAble::LoadFromStream(TStream& stream) {
     }
     const bool nativeFirst =
         extension_.isEmpty() || SameAsciiCase(extension_.mid(1), nativeExtension_);
-    const bool loaded = nativeFirst ? LoadNative(*image) || LoadBySPIs(*image)
-                                    : LoadBySPIs(*image) || LoadNative(*image);
-    if (!loaded) throw EInvalidGraphic(QStringLiteral("認識できない画像形式です"));
+    QString nativeError;
+    const bool loaded = nativeFirst ? LoadNative(*image, nativeError) || LoadBySPIs(*image)
+                                    : LoadBySPIs(*image) || LoadNative(*image, nativeError);
+    if (loaded) return;
+    // A file of the native format that no plug-in reads either keeps the native decoder's own
+    // account of what is wrong with it.
+    if (nativeFirst && !nativeError.isEmpty()) throw EInvalidGraphic(nativeError);
+    throw EInvalidGraphic(QStringLiteral("認識できない画像形式です"));
 }
 
-bool TInSPIAble::LoadNative(TMemoryStream& image) {
+bool TInSPIAble::LoadNative(TMemoryStream& image, QString& error) {
+    // Only the program's own errors mean "not this format, try the plug-ins"; anything else
+    // (memory, a fault in the code) is not a question of format and goes to the caller.
     try {
         image.SetPosition(0);
         streamLoader_(image);
         return true;
-    } catch (...) {
+    } catch (const Exception& e) {
+        error = e.Message();
         return false;
     }
 }

@@ -77,7 +77,8 @@ public:
                                  std::int32_t user);
 
 private:
-    bool LoadNative(TMemoryStream& image);
+    // False, with the native decoder's message in error, when it cannot read image.
+    bool LoadNative(TMemoryStream& image, QString& error);
     bool LoadBySPIs(const TMemoryStream& image);
     bool LoadBySPI(TInSPI& spi, const TMemoryStream& image);
     bool DecodeBuffer(TInSPI& spi, const std::uint8_t* data, std::size_t length);

@@ -144,6 +144,16 @@ TEST_F(SPIBitmapTest, HostileResultsFailTheAttemptAndAreReleased) {
     }
 }
 
+// A file that no plug-in reads either keeps the native reader's own account of it when it
+// has the native extension; under a plug-in's extension it gets the general one.
+TEST_F(SPIBitmapTest, TheNativeReadersMessageStaysForItsOwnFiles) {
+    const QByteArray broken = "BM" + QByteArray(60, 'x');
+    for (const auto& [name, message] : {std::pair{"broken.bmp", "ストリームからの読み込みエラー"},
+                                        std::pair{"broken.tpi", "認識できない画像形式です"}}) {
+        EXPECT_EQ(Load(QString::fromLatin1(name), broken), QString::fromUtf8(message)) << name;
+    }
+}
+
 TEST_F(SPIBitmapTest, AnAbortRequestStopsThePlugin) {
     abortAt = 50;
     EXPECT_EQ(Load(QStringLiteral("a.tpi"), Tpic(10, 100, 24)),
