@@ -270,7 +270,9 @@ void TGIFPainter::PrepareFrameBitmap() {
                 break;
             }
         if (!pending) return;
-        TRenderer& renderer = renderer_ != nullptr ? *renderer_ : TRenderer::Instance();
+        const std::shared_ptr<TRenderer> shared =
+            renderer_ != nullptr ? nullptr : TRenderer::Instance();
+        TRenderer& renderer = renderer_ != nullptr ? *renderer_ : *shared;
         renderer.Request(
             [this, active] {
                 if (Terminated()) return;

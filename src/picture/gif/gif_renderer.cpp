@@ -9,8 +9,8 @@ TRenderThread::TRenderThread(TRenderer& owner) : renderer(owner) {}
 
 namespace {
 
-std::unique_ptr<TRenderer>& ProcessRenderer() {
-    static std::unique_ptr<TRenderer> renderer;
+std::shared_ptr<TRenderer>& ProcessRenderer() {
+    static std::shared_ptr<TRenderer> renderer;
     return renderer;
 }
 
@@ -21,15 +21,15 @@ std::mutex& ProcessRendererMutex() {
 
 } // namespace
 
-TRenderer& TRenderer::Instance() {
+std::shared_ptr<TRenderer> TRenderer::Instance() {
     std::lock_guard lock(ProcessRendererMutex());
     auto& renderer = ProcessRenderer();
-    if (!renderer) renderer = std::make_unique<TRenderer>();
-    return *renderer;
+    if (!renderer) renderer = std::make_shared<TRenderer>();
+    return renderer;
 }
 
 void TRenderer::Shutdown() {
-    std::unique_ptr<TRenderer> renderer;
+    std::shared_ptr<TRenderer> renderer;
     {
         std::lock_guard lock(ProcessRendererMutex());
         renderer = std::move(ProcessRenderer());
