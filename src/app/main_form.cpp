@@ -9,11 +9,10 @@
 #include "platform/ui/message_box.h"
 #include "platform/profile.h"
 #include "platform/shell.h"
-#include "platform/ui/spin_edit.h"
-#include "rename/batch_rename.h"
-#include "rename/rename_dialog.h"
 #include "rename/rename_recovery.h"
-#include "rename/renumber_command.h"
+#include "rename/ui/recovery_dialog.h"
+#include "rename/ui/rename_dialog.h"
+#include "rename/ui/window_rename.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
 #include "settings/settings_file.h"
@@ -35,7 +34,6 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScreen>
@@ -68,7 +66,7 @@ QString UserSizeCaption(QSize size) {
 } // namespace
 
 TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
-    renameHistory_ = std::make_unique<TRenameHistory>();
+    renamer_ = std::make_unique<TWindowRenamer>(this);
     arrangement_ = std::make_unique<TArrangementKeeper>(this, [this] {
         const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
         const TNumberIndex index(windows);
@@ -345,7 +343,7 @@ void TForm_Main::EnterNoFolderState() {
     MF_Save->setEnabled(false);
     MF_Renumber->setEnabled(false);
     MF_Undo->setEnabled(false);
-    renameHistory_->Clear();
+    renamer_->Clear();
     MF_Close->setEnabled(false);
     M_Run->menuAction()->setEnabled(false);
     for (QAction* item : {MR_Top, MR_End, MR_Place, MR_Reverse, MR_SelectAll})
@@ -460,8 +458,7 @@ void TForm_Main::Bt_OpenClick() {
     const QString start = DefaultFolder();
     const std::optional<QString> folder = ChooseFolder(this, start);
     if (!folder) return;
-    RecoverInterruptedRename(*folder, this,
-                             [this](const QString& text) { platform::ShowMessage(text, this); });
+    RecoverInterruptedRename(*folder, RecoveryDialogs(this));
     fileListBox1_.SetDirectory(*folder);
     const QStringList names = arrangement_->Opened(*folder, fileListBox1_.Items());
     if (names.isEmpty()) {
@@ -503,20 +500,12 @@ void TForm_Main::ArrangementChanged() {
 
 void TForm_Main::Bt_SaveClick() {
     if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
-    TBatchRenameParams params;
-    params.baseName = Form_Henkou->Ed_FName->text();
-    params.digitCount = Form_Henkou->SpEd_FNK->Value();
-    params.startNumber = Form_Henkou->SpEd_FNSN->Value();
-    params.folder = Lb_Fol2->text();
+    TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
     params.companions = settings::ReadRenameCompanions(platform::ProfileFile(SettingsPath()));
-    const std::vector<TCaptionName> before = CaptureFileNames(ChildWindows(mdiArea_));
-    const std::vector<TRenamedFile> companions =
-        RunBatchRename(params, ChildWindows(mdiArea_),
-                       [this](const QString& text) { platform::ShowMessage(text, this); });
-    renameHistory_->RecordChanges(params.folder, before, companions);
+    renamer_->BatchRename(params, ChildWindows(mdiArea_));
     // The arrangement under the new names: gone when they list in sequence order.
     arrangement_->SaveNow();
-    MF_Undo->setEnabled(renameHistory_->CanUndo());
+    MF_Undo->setEnabled(renamer_->CanUndo());
     mdiArea_->Sequence().ClearHistory();
 }
 
@@ -524,20 +513,16 @@ void TForm_Main::MF_RenumberClick() {
     if (Form_Henkou == nullptr || Form_Henkou->exec() != QDialog::Accepted) return;
     TBatchRenameParams params = ParamsFromDialog(*Form_Henkou, Lb_Fol2->text());
     params.companions = settings::ReadRenameCompanions(platform::ProfileFile(SettingsPath()));
-    RunRenumber(
-        params, ChildWindows(mdiArea_), *renameHistory_,
-        [this](const QString& text) { platform::ShowMessage(text, this); },
-        [this](const QString& text) { return AskToGoOnWithout(text, this); });
+    renamer_->Renumber(params, ChildWindows(mdiArea_));
     arrangement_->SaveNow();
-    MF_Undo->setEnabled(renameHistory_->CanUndo());
+    MF_Undo->setEnabled(renamer_->CanUndo());
     mdiArea_->Sequence().ClearHistory();
 }
 
 void TForm_Main::MF_UndoClick() {
-    RunUndo(Lb_Fol2->text(), *renameHistory_,
-            [this](const QString& text) { platform::ShowMessage(text, this); });
+    renamer_->Undo(Lb_Fol2->text());
     arrangement_->SaveNow(); // the old names are back, in the order the windows show
-    MF_Undo->setEnabled(renameHistory_->CanUndo());
+    MF_Undo->setEnabled(renamer_->CanUndo());
     mdiArea_->Sequence().ClearHistory();
 }
 

@@ -22,7 +22,7 @@ namespace sorowa {
 class TForm_Grp;
 class TMdiFrame;
 class TForm_Henkou;
-class TRenameHistory;
+class TWindowRenamer;
 class TForm_Option;
 class TForm_About;
 class TMovePlaceDialog;
@@ -156,7 +156,7 @@ private:
     QString settingsPath_;
     bool keyPreview_ = false;
     bool shown_ = false;
-    std::unique_ptr<TRenameHistory> renameHistory_;
+    std::unique_ptr<TWindowRenamer> renamer_;
     std::unique_ptr<TArrangementKeeper> arrangement_;
     // A stored frame whose inner size waits for the window manager's frame to be known.
     std::optional<QRect> pendingFrame_;

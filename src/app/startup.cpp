@@ -8,7 +8,7 @@
 #include "platform/ui/help_viewer.h"
 #include "platform/ui/message_box.h"
 #include "platform/program_icon.h"
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
 #include "spi/spi_bitmap.h"

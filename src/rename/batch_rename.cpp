@@ -4,9 +4,6 @@
 #include "platform/folder_handle.h"
 #include "platform/rename.h"
 #include "rename/companions.h"
-#include "workspace/child_windows.h"
-#include "workspace/sequence_caption.h"
-#include "workspace/thumbnail_window.h"
 
 namespace sorowa {
 
@@ -24,63 +21,63 @@ QString NewFileName(const QString& baseName, const QString& numberText, const QS
     return dot < 0 ? stem : stem + u'.' + oldName.mid(dot + 1);
 }
 
-std::vector<TRenamedFile> RunBatchRename(const TBatchRenameParams& params,
-                                         const QList<TForm_Grp*>& windows,
-                                         const RenameFailureReport& reportFailure) {
-    const TNumberIndex index(windows);
-    const int count = static_cast<int>(windows.size());
-    std::vector<TForm_Grp*> sequence;
+TBatchRenameResult RunBatchRename(const TBatchRenameParams& params,
+                                  const std::vector<TNumberedName>& files,
+                                  const TBatchRenameUi& ui) {
+    const std::vector<int> sequence = SequenceOrder(files);
+    const int count = static_cast<int>(files.size());
+    TBatchRenameResult result;
     QStringList pictures;
-    for (int i = 1; i <= count; ++i) {
-        TForm_Grp* window = index.Find(i);
-        if (window == nullptr)
-            throw Exception(QStringLiteral("番号 %1 のサムネイルが見つかりません").arg(i));
-        sequence.push_back(window);
-        pictures << ReadSequenceCaption(window->windowTitle())->fileName;
-    }
+    for (const TNumberedName& file : files)
+        result.names << file.name;
+    for (const int i : sequence)
+        pictures << files[i].name;
     // Opened once: every rename reaches this folder, whatever its path names meanwhile.
     const platform::FolderHandle folder(params.folder);
     const auto rename = [&](const QString& from, const QString& to) {
         return folder.IsOpen() ? platform::RenameEntryNoReplace(folder.Fd(), from, to)
                                : platform::RenameResult{false, folder.Error(), false, {}};
     };
+    const auto report = [&](const QString& text) {
+        if (ui.failed) ui.failed(text);
+    };
     const std::vector<std::vector<TCompanion>> companions =
         params.companions ? FindCompanions(pictures, OtherFiles(folder, pictures))
                           : std::vector<std::vector<TCompanion>>(pictures.size());
-    std::vector<TRenamedFile> renamed;
     for (int i = 0; i < count; ++i) {
         const QString numberText = PaddedNumber(params.startNumber + i, params.digitCount);
         const QString& oldName = pictures[i];
         const QString newName = NewFileName(params.baseName, numberText, oldName);
-        const platform::RenameResult result = rename(oldName, newName);
-        if (result.ok) {
-            const auto caption = ReadSequenceCaption(sequence[i]->windowTitle());
-            sequence[i]->setWindowTitle(BuildSequenceCaption(caption->numberText, newName));
+        const platform::RenameResult renamed = rename(oldName, newName);
+        if (renamed.ok) {
+            const int file = sequence[i];
+            result.names[file] = newName;
+            if (ui.renamed) ui.renamed(file, newName);
             QString stayed;
             for (const TCompanion& companion : companions[i]) {
                 const QString to = CompanionNewName(oldName, companion, newName);
                 const platform::RenameResult moved = rename(companion.name, to);
                 if (moved.ok && companion.name != to)
-                    renamed.push_back({sequence[i], companion.name, to});
+                    result.companions.push_back({file, companion.name, to});
                 if (!moved.ok)
                     stayed += QStringLiteral("\n%1 → %2（%3）")
                                   .arg(companion.name, to, SystemErrorText(moved.error));
             }
             if (!stayed.isEmpty())
-                reportFailure(QStringLiteral("ファイル名変更失敗！\n%1 と組になる次のファイルは"
-                                             "名前を変えられませんでした。")
-                                  .arg(newName) +
-                              stayed);
+                report(QStringLiteral("ファイル名変更失敗！\n%1 と組になる次のファイルは"
+                                      "名前を変えられませんでした。")
+                           .arg(newName) +
+                       stayed);
             continue;
         }
         QString text = QStringLiteral("ファイル名変更失敗！");
         // A rename that fails must never lose the file; if the old name has gone all the
         // same, say so, since the user's file is then where no caption points.
-        if (result.sourceMissing)
+        if (renamed.sourceMissing)
             text += QStringLiteral("\n%1 が見つかりません").arg(params.folder + u'/' + oldName);
-        reportFailure(text);
+        report(text);
     }
-    return renamed;
+    return result;
 }
 
 } // namespace sorowa

@@ -3,15 +3,14 @@
 // number + its own extension. Each file is renamed once, straight to its new name; a file
 // whose new name is taken keeps its old name and the loop goes on.
 
-#include <QList>
-#include <QPointer>
+#include "rename/numbered_name.h"
+
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
 namespace sorowa {
-
-class TForm_Grp;
 
 struct TBatchRenameParams {
     QString baseName;
@@ -21,9 +20,9 @@ struct TBatchRenameParams {
     bool companions = true; // files that belong to a picture go with it (companions.h)
 };
 
-// A file renamed along with the picture of window.
+// A file renamed along with the picture files[file] of the rename.
 struct TRenamedFile {
-    QPointer<TForm_Grp> window;
+    int file = -1;
     QString from;
     QString to;
 };
@@ -33,16 +32,24 @@ QString PaddedNumber(int number, int digitCount);
 // base name + number text + "." + the text after the last "." of oldName.
 QString NewFileName(const QString& baseName, const QString& numberText, const QString& oldName);
 
-// Called once per file whose rename failed, with the text to show.
-using RenameFailureReport = std::function<void(const QString& text)>;
+// What the caller hears while the rename goes, file by file.
+struct TBatchRenameUi {
+    // A picture, files[file], has its new name; may be empty.
+    std::function<void(int file, const QString& newName)> renamed;
+    // Once per file whose rename failed, with the text to show.
+    std::function<void(const QString& text)> failed;
+};
 
-// Renames the files of windows (the thumbnail windows of the frame, in frame order) and
-// writes each new name into its window's caption; a picture renamed takes its companion files
+struct TBatchRenameResult {
+    QStringList names;                    // each file's name afterwards, in the order of files
+    std::vector<TRenamedFile> companions; // the companion files renamed
+};
+
+// Renames files (a picture each) in sequence order; a picture renamed takes its companion files
 // along (params.companions), and a companion that cannot follow is named in the picture's
-// message. Returns the companions renamed. Throws Exception when no window carries one of the
-// numbers 1..N.
-std::vector<TRenamedFile> RunBatchRename(const TBatchRenameParams& params,
-                                         const QList<TForm_Grp*>& windows,
-                                         const RenameFailureReport& reportFailure);
+// message. Throws Exception when no file carries one of the numbers 1..N.
+TBatchRenameResult RunBatchRename(const TBatchRenameParams& params,
+                                  const std::vector<TNumberedName>& files,
+                                  const TBatchRenameUi& ui);
 
 } // namespace sorowa

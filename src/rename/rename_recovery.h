@@ -9,21 +9,21 @@
 #include <QString>
 #include <functional>
 
-class QWidget;
-
 namespace sorowa {
 
 enum class TRecoveryChoice { kFinish, kRollBack, kLeave };
-// text: the question followed by the list of moves.
-using RecoveryQuestion = std::function<TRecoveryChoice(const QString& text)>;
-// Tests answer the question instead of the user; an empty hook restores the box.
-void SetRecoveryQuestionHook(RecoveryQuestion hook);
 
-// Looks for the journal of an unfinished rename in folder and resumes it as the user chooses.
+// Who answers for the user: the program's dialogs, or a test.
+struct TRecoveryUi {
+    // Asked with the question and the moves, one "old → new" a line; without it, kLeave.
+    std::function<TRecoveryChoice(const QString& question, const QString& moves)> ask;
+    // Told every failure (files that could not be moved, a folder that cannot be written).
+    std::function<void(const QString& text)> report;
+};
+
+// Looks for the journal of an unfinished rename in folder and resumes it as ui's answer says.
 // A journal whose rename had not moved anything yet, or had moved everything, is removed
-// without a question. Failures (files that could not be moved, a folder that cannot be
-// written) go to report; the folder can be opened all the same.
-void RecoverInterruptedRename(const QString& folder, QWidget* parent,
-                              const std::function<void(const QString&)>& report);
+// without a question. The folder can be opened all the same, whatever failed.
+void RecoverInterruptedRename(const QString& folder, const TRecoveryUi& ui);
 
 } // namespace sorowa

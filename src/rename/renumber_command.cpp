@@ -3,19 +3,10 @@
 #include "platform/errors.h"
 #include "platform/file_names.h"
 #include "platform/folder_handle.h"
-#include "platform/ui/message_box.h"
-#include "platform/ui/spin_edit.h"
 #include "rename/companions.h"
-#include "rename/rename_dialog.h"
 #include "rename/two_phase_rename.h"
-#include "workspace/child_windows.h"
-#include "workspace/sequence_caption.h"
-#include "workspace/thumbnail_window.h"
 
 #include <QHash>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QPushButton>
 #include <QSet>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,53 +29,24 @@ std::optional<platform::FileIdentity> Identify(const platform::FolderHandle& fol
                                   info.st_mtim.tv_sec * 1'000'000'000LL + info.st_mtim.tv_nsec};
 }
 
-void SetCaptionName(TForm_Grp* window, const QString& fileName) {
-    const auto caption = ReadSequenceCaption(window->windowTitle());
-    window->setWindowTitle(
-        BuildSequenceCaption(caption ? caption->numberText : QString(), fileName));
-}
-
-QString CaptionName(const TForm_Grp* window) {
-    const auto caption = ReadSequenceCaption(window->windowTitle());
-    return caption ? caption->fileName : QString();
-}
-
 } // namespace
 
-TBatchRenameParams ParamsFromDialog(const TForm_Henkou& dialog, const QString& folder) {
-    TBatchRenameParams params;
-    params.baseName = dialog.Ed_FName->text();
-    params.digitCount = dialog.SpEd_FNK->Value();
-    params.startNumber = dialog.SpEd_FNSN->Value();
-    params.folder = folder;
-    return params;
-}
-
-std::vector<TCaptionName> CaptureFileNames(const QList<TForm_Grp*>& windows) {
-    std::vector<TCaptionName> names;
-    for (TForm_Grp* window : windows)
-        names.push_back({window, CaptionName(window)});
-    return names;
-}
-
-void TRenameHistory::RecordChanges(const QString& folder, const std::vector<TCaptionName>& before,
+void TRenameHistory::RecordChanges(const QString& folder, const QStringList& before,
+                                   const QStringList& after,
                                    const std::vector<TRenamedFile>& companions) {
     Clear();
     folder_ = folder;
     const platform::FolderHandle handle(folder);
-    for (const TCaptionName& name : before) {
-        if (name.window.isNull()) continue;
-        const QString now = CaptionName(name.window);
-        if (now != name.fileName) Record(handle, name.window, name.fileName, now);
-    }
+    for (int i = 0; i < before.size() && i < after.size(); ++i)
+        if (after[i] != before[i]) Record(handle, i, before[i], after[i]);
     for (const TRenamedFile& companion : companions)
-        Record(handle, companion.window, companion.from, companion.to, true);
+        Record(handle, companion.file, companion.from, companion.to, true);
 }
 
-void TRenameHistory::Record(const platform::FolderHandle& folder, TForm_Grp* window,
+void TRenameHistory::Record(const platform::FolderHandle& folder, int owner,
                             const QString& previous, const QString& given, bool companion) {
     folder_ = folder.Path();
-    entries_.push_back({window, previous, given, Identify(folder, given), companion});
+    entries_.push_back({owner, previous, given, Identify(folder, given), companion});
 }
 
 std::vector<TRenameHistory::Entry> TRenameHistory::Take() {
@@ -136,18 +98,19 @@ QSet<QString> NamesOfEntries(const platform::FolderHandle& folder) {
 
 struct TPlannedMove {
     TMove move;
-    TForm_Grp* window = nullptr;
+    int file = -1; // the picture's index in the files given
     bool companion = false;
 };
 
 // The moves of a renumbering: each picture to its place's name and, where asked, every file
 // that belongs to it along with it, in one group.
 std::vector<TPlannedMove> PlanRenumber(const TBatchRenameParams& params,
-                                       const std::vector<TForm_Grp*>& sequence,
+                                       const std::vector<TNumberedName>& files,
+                                       const std::vector<int>& sequence,
                                        const platform::FolderHandle& folder) {
     QStringList pictures;
-    for (TForm_Grp* window : sequence)
-        pictures << CaptionName(window);
+    for (const int file : sequence)
+        pictures << files[file].name;
     const std::vector<std::vector<TCompanion>> companions =
         params.companions ? FindCompanions(pictures, OtherFiles(folder, pictures))
                           : std::vector<std::vector<TCompanion>>(pictures.size());
@@ -191,33 +154,19 @@ bool LeaveOutClashes(std::vector<TPlannedMove>& plan, const platform::FolderHand
 
 } // namespace
 
-bool AskToGoOnWithout(const QString& text, QWidget* parent) {
-    QMessageBox box(QMessageBox::Question, platform::ApplicationTitle(), text,
-                    QMessageBox::NoButton, parent);
-    QPushButton* goOn = box.addButton(QStringLiteral("除いて続ける(&C)"), QMessageBox::AcceptRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("キャンセル"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    box.setWindowModality(Qt::ApplicationModal);
-    box.exec();
-    return box.clickedButton() == goOn;
-}
-
-void RunRenumber(const TBatchRenameParams& params, const QList<TForm_Grp*>& windows,
-                 TRenameHistory& history, const RenumberReport& report,
-                 const ClashQuestion& goOnWithout) {
-    const TNumberIndex index(windows);
-    const int count = static_cast<int>(windows.size());
-    std::vector<TForm_Grp*> sequence;
-    for (int i = 1; i <= count; ++i) {
-        TForm_Grp* window = index.Find(i);
-        if (window == nullptr)
-            throw Exception(QStringLiteral("番号 %1 のサムネイルが見つかりません").arg(i));
-        sequence.push_back(window);
-    }
+TRenumberResult RunRenumber(const TBatchRenameParams& params,
+                            const std::vector<TNumberedName>& files, TRenameHistory& history,
+                            const ClashQuestion& goOnWithout) {
+    const std::vector<int> sequence = SequenceOrder(files);
+    TRenumberResult result;
+    for (const TNumberedName& file : files)
+        result.names << file.name;
     const platform::FolderHandle folder(params.folder);
-    std::vector<TPlannedMove> plan = PlanRenumber(params, sequence, folder);
-    if (!LeaveOutClashes(plan, folder, goOnWithout)) return;
+    std::vector<TPlannedMove> plan = PlanRenumber(params, files, sequence, folder);
+    if (!LeaveOutClashes(plan, folder, goOnWithout)) {
+        result.cancelled = true;
+        return result;
+    }
     std::vector<TMove> moves;
     QStringList wanted;
     for (const TPlannedMove& planned : plan) {
@@ -227,51 +176,53 @@ void RunRenumber(const TBatchRenameParams& params, const QList<TForm_Grp*>& wind
     const std::vector<TMoveOutcome> outcomes = RunTwoPhaseRename(folder, moves);
     history.Clear();
     for (std::size_t i = 0; i < outcomes.size(); ++i) {
-        if (!plan[i].companion) SetCaptionName(plan[i].window, outcomes[i].nameNow);
+        if (!plan[i].companion) result.names[plan[i].file] = outcomes[i].nameNow;
         if (outcomes[i].place == TPlace::kTarget && moves[i].from != moves[i].to)
-            history.Record(folder, plan[i].window, moves[i].from, moves[i].to, plan[i].companion);
+            history.Record(folder, plan[i].file, moves[i].from, moves[i].to, plan[i].companion);
     }
-    if (const QString text = FailureMessage(outcomes, wanted); !text.isEmpty()) report(text);
+    result.message = FailureMessage(outcomes, wanted);
+    return result;
 }
 
-void RunUndo(const QString& folderPath, TRenameHistory& history, const RenumberReport& report) {
+TUndoResult RunUndo(const QString& folderPath, TRenameHistory& history, const QStringList& shown) {
     std::vector<TRenameHistory::Entry> entries = history.Take();
     const platform::FolderHandle folder(folderPath);
     std::vector<const TRenameHistory::Entry*> undone;
     std::vector<TMove> moves;
     QStringList wanted;
     QString changed;
-    QHash<const TForm_Grp*, int> groups;
+    QHash<int, int> groups;
     for (const TRenameHistory::Entry& entry : entries) {
         // Only the file that the rename named so, unchanged, and for a picture still shown
         // under that name.
-        const bool shown =
-            entry.companion || (!entry.window.isNull() && CaptionName(entry.window) == entry.given);
+        const bool stillShown =
+            entry.companion ||
+            (entry.owner >= 0 && entry.owner < shown.size() && shown[entry.owner] == entry.given);
         const bool same =
-            shown && entry.identity && Identify(folder, entry.given) == entry.identity;
+            stillShown && entry.identity && Identify(folder, entry.given) == entry.identity;
         if (!same) {
             changed += u'\n' + entry.given;
             continue;
         }
         // A picture and its companions move back together.
-        const TForm_Grp* owner = entry.window.data();
-        if (!groups.contains(owner)) groups.insert(owner, static_cast<int>(groups.size()));
+        if (!groups.contains(entry.owner))
+            groups.insert(entry.owner, static_cast<int>(groups.size()));
         undone.push_back(&entry);
-        moves.push_back({entry.given, entry.previous, {}, groups.value(owner)});
+        moves.push_back({entry.given, entry.previous, {}, groups.value(entry.owner)});
         wanted << entry.previous;
     }
     const std::vector<TMoveOutcome> outcomes = RunTwoPhaseRename(folder, moves);
+    TUndoResult result;
     for (std::size_t i = 0; i < outcomes.size(); ++i)
-        if (!undone[i]->companion && !undone[i]->window.isNull())
-            SetCaptionName(undone[i]->window, outcomes[i].nameNow);
-    QString text = FailureMessage(outcomes, wanted);
+        if (!undone[i]->companion) result.names.push_back({undone[i]->owner, outcomes[i].nameNow});
+    result.message = FailureMessage(outcomes, wanted);
     if (!changed.isEmpty()) {
-        if (!text.isEmpty()) text += u'\n';
-        text +=
+        if (!result.message.isEmpty()) result.message += u'\n';
+        result.message +=
             QStringLiteral("名前変更の後で変わったか無くなったため、元に戻さなかったファイル：") +
             changed;
     }
-    if (!text.isEmpty()) report(text);
+    return result;
 }
 
 } // namespace sorowa

@@ -10,47 +10,35 @@
 #include "platform/file_identity.h"
 #include "rename/batch_rename.h"
 
-#include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 #include <vector>
-
-class QWidget;
 
 namespace sorowa {
 
 namespace platform {
 class FolderHandle;
 }
-class TForm_Grp;
-class TForm_Henkou;
 struct TMoveOutcome;
 
-// The rename dialog's three values and the open folder.
-TBatchRenameParams ParamsFromDialog(const TForm_Henkou& dialog, const QString& folder);
-
-// A window and the file name its caption carries.
-struct TCaptionName {
-    QPointer<TForm_Grp> window;
-    QString fileName;
-};
-std::vector<TCaptionName> CaptureFileNames(const QList<TForm_Grp*>& windows);
-
+// What the history knows of a picture is its index in the list of files the rename was given
+// (its owner); the caller keeps what that index stands for.
 class TRenameHistory {
 public:
     bool CanUndo() const { return !entries_.empty(); }
     void Clear() { entries_.clear(); }
-    // Notes the files whose caption names changed between before and now (a batch rename).
-    // and the companion files it renamed along with them.
-    void RecordChanges(const QString& folder, const std::vector<TCaptionName>& before,
+    // Notes the pictures whose names differ between before and after (the list given to a
+    // batch rename and its result's names) and the companion files it renamed along with them.
+    void RecordChanges(const QString& folder, const QStringList& before, const QStringList& after,
                        const std::vector<TRenamedFile>& companions = {});
-    // companion: a file that went with window's picture (shown by no caption).
-    void Record(const platform::FolderHandle& folder, TForm_Grp* window, const QString& previous,
+    // companion: a file that went with owner's picture (the name of no picture).
+    void Record(const platform::FolderHandle& folder, int owner, const QString& previous,
                 const QString& given, bool companion = false);
 
     struct Entry {
-        QPointer<TForm_Grp> window;
+        int owner = -1;
         QString previous;                               // the name before the rename
         QString given;                                  // the name the rename gave
         std::optional<platform::FileIdentity> identity; // of the file right after it
@@ -64,27 +52,39 @@ private:
     std::vector<Entry> entries_;
 };
 
-// Called with the text of one message for the user.
-using RenumberReport = std::function<void(const QString& text)>;
 // Asked with the list of new names that files outside the renumbering hold, before anything
 // moves: true to go on without those files (and the files that go with them).
 using ClashQuestion = std::function<bool(const QString& text)>;
-// The question as a box over parent, with "go on without them" and Cancel (the default).
-bool AskToGoOnWithout(const QString& text, QWidget* parent);
 
-// Renames the files of windows (a frame's thumbnail windows) to the names of the batch rename,
-// in sequence order, through the two phases, each picture together with its companion files
-// (params.companions); writes each file's name into its caption and records the renames in
-// history. New names held by files outside the renumbering are asked about first (without a
-// question they are tried, and refused by the moves). Failures, of any number of files, give one
-// message. Throws Exception when no window carries one of the numbers 1..N, or the folder cannot be
-// written.
-void RunRenumber(const TBatchRenameParams& params, const QList<TForm_Grp*>& windows,
-                 TRenameHistory& history, const RenumberReport& report,
-                 const ClashQuestion& goOnWithout = {});
+struct TRenumberResult {
+    bool cancelled = false; // the user chose not to go on: nothing moved
+    QStringList names;      // each file's name afterwards, in the order of files
+    QString message;        // for the user; empty when every file reached its new name
+};
 
-// Takes back what history recorded, in folder; empties history.
-void RunUndo(const QString& folder, TRenameHistory& history, const RenumberReport& report);
+// Renames files (a picture each) to the names of the batch rename, in sequence order, through
+// the two phases, each picture together with its companion files (params.companions), and
+// records the renames in history (owner: the index in files). New names held by files outside
+// the renumbering are asked about first (without a question they are tried, and refused by the
+// moves). Failures, of any number of files, give one message. Throws Exception when no file
+// carries one of the numbers 1..N, or the folder cannot be written.
+TRenumberResult RunRenumber(const TBatchRenameParams& params,
+                            const std::vector<TNumberedName>& files, TRenameHistory& history,
+                            const ClashQuestion& goOnWithout = {});
+
+// The name a picture got back from an undo.
+struct TNameChange {
+    int owner = -1;
+    QString name;
+};
+struct TUndoResult {
+    std::vector<TNameChange> names;
+    QString message; // for the user; empty when everything went back
+};
+// Takes back what history recorded, in folder; empties history. shown[owner] is the name the
+// owner's picture shows now (empty when it is shown no more): a picture is taken back only
+// while it still shows the name the rename gave it.
+TUndoResult RunUndo(const QString& folder, TRenameHistory& history, const QStringList& shown);
 
 // The message text for the files of a two-phase rename that did not reach their new names;
 // empty when all did. wanted[i] is the name move i was to give.

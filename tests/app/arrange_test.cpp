@@ -8,7 +8,7 @@
 #include "main_window_fixture.h"
 #include "workspace/image.h"
 #include "platform/ui/spin_edit.h"
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 #include "workspace/move_place_dialog.h"
 #include "workspace/sequence.h"
 

@@ -4,7 +4,7 @@
 #include "arrangement/arrangement_store.h"
 #include "main_window_fixture.h"
 #include "platform/ui/spin_edit.h"
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 
 #include <QAbstractButton>
 #include <QAction>

@@ -4,7 +4,7 @@
 #include "platform/ui/help_viewer.h"
 #include "platform/shell.h"
 #include "platform/ui/spin_edit.h"
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
 #include "support/unwritable_file.h"

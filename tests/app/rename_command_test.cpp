@@ -1,6 +1,6 @@
 #include "main_window_fixture.h"
 #include "platform/ui/spin_edit.h"
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 
 #include <QAction>
 #include <QLineEdit>

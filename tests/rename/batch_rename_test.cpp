@@ -3,11 +3,6 @@
 #include "platform/file_names.h"
 #include "rename/batch_rename.h"
 #include "support/temp_folder.h"
-#include "support/widgets.h"
-#include "workspace/child_windows.h"
-#include "workspace/mdi_frame.h"
-#include "workspace/thumbnail_size.h"
-#include "workspace/thumbnail_window.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -39,21 +34,16 @@ TEST(BatchRenameNames, ExtensionAfterTheLastDotKeepsItsCase) {
 
 namespace {
 
-// A folder of files, each holding its own name as content, and a frame of thumbnail windows
-// whose captions give the sequence.
+// A folder of files, each holding its own name as content, and the numbered list that gives
+// the sequence.
 class BatchRename : public ::testing::Test {
 protected:
-    void SetUp() override { SetThumbnailSize({20, 20}); }
-    void TearDown() override {
-        frame.reset();
-        test::ExpectNoWindowsLeft();
-    }
     void Sequence(const QStringList& names) {
         int n = 0;
         for (const QString& name : names) {
             if (!platform::FileExists(folder.File(name)))
                 folder.Write(name, ("content of " + name).toUtf8());
-            (new TForm_Grp(frame.get()))->setWindowTitle(QString("%1;%2").arg(++n).arg(name));
+            files.push_back({++n, name});
         }
         before = Contents();
     }
@@ -72,20 +62,31 @@ protected:
         std::sort(is.begin(), is.end());
         return was == is;
     }
-    QStringList Run(const QString& base, int digits, int start) {
+    // Renames and takes each new name into files as it is announced, as the windows do.
+    QStringList Run(const QString& base, int digits, int start, QString folderText = {}) {
         QStringList failures;
-        RunBatchRename({base, digits, start, folder.Path()}, ChildWindows(frame.get()),
-                       [&](const QString& text) { failures << text; });
+        const TBatchRenameUi ui{[&](int file, const QString& name) { files[file].name = name; },
+                                [&](const QString& text) { failures << text; }};
+        const TBatchRenameResult result = RunBatchRename(
+            {base, digits, start, folderText.isEmpty() ? folder.Path() : folderText}, files, ui);
+        EXPECT_EQ(result.names, Names());
         return failures;
     }
+    QStringList Names() const {
+        QStringList names;
+        for (const TNumberedName& file : files)
+            names << file.name;
+        return names;
+    }
+    // The list as "number;name", in list order.
     QStringList Captions() const {
         QStringList captions;
-        for (TForm_Grp* w : ChildWindows(frame.get()))
-            captions << w->windowTitle();
+        for (const TNumberedName& file : files)
+            captions << QString("%1;%2").arg(file.number).arg(file.name);
         return captions;
     }
     test::TempFolder folder;
-    std::unique_ptr<TMdiFrame> frame = std::make_unique<TMdiFrame>();
+    std::vector<TNumberedName> files;
     QMap<QString, QByteArray> before;
 };
 
@@ -99,12 +100,11 @@ TEST_F(BatchRename, WorkedExample) {
     EXPECT_EQ(test::ReadFileBytes(folder.File("photo003.jpeg")), "content of my.trip.jpeg");
 }
 
-TEST_F(BatchRename, FollowsTheSequenceNotTheWindowOrder) {
+TEST_F(BatchRename, FollowsTheSequenceNotTheListOrder) {
     Sequence({"x.bmp", "y.bmp"});
-    // Exchange on screen: window 1 now carries number 2.
-    auto windows = ChildWindows(frame.get());
-    windows[0]->setWindowTitle("2;x.bmp");
-    windows[1]->setWindowTitle("1;y.bmp");
+    // Exchanged: the first of the list now carries number 2.
+    files[0].number = 2;
+    files[1].number = 1;
     EXPECT_TRUE(Run("", 2, 99).isEmpty());
     EXPECT_EQ(test::ReadFileBytes(folder.File("99.bmp")), "content of y.bmp");
     EXPECT_EQ(test::ReadFileBytes(folder.File("100.bmp")), "content of x.bmp");
@@ -203,7 +203,7 @@ TEST_F(BatchRename, NamesThatAreNotUtf8AreRenamed) {
 
 TEST_F(BatchRename, AMissingNumberStopsWithAnError) {
     Sequence({"a.bmp", "b.bmp"});
-    ChildWindows(frame.get())[1]->setWindowTitle("5;b.bmp");
+    files[1].number = 5;
     EXPECT_THROW(Run("q", 1, 1), Exception);
 }
 
@@ -211,10 +211,7 @@ TEST_F(BatchRename, AFolderTextEndingInASeparatorGivesDoubleSlashPaths) {
     // The file-system root's folder text is "/", so its paths read "//name"; any folder text
     // that ends in "/" gives the same kind of path, and the system takes it as it stands.
     Sequence({"a.bmp", "b.bmp"});
-    QStringList failures;
-    RunBatchRename({"r", 1, 1, folder.Path() + "/"}, ChildWindows(frame.get()),
-                   [&](const QString& text) { failures << text; });
-    EXPECT_TRUE(failures.isEmpty());
+    EXPECT_TRUE(Run("r", 1, 1, folder.Path() + "/").isEmpty());
     EXPECT_EQ(Contents().keys(), (QStringList{"r1.bmp", "r2.bmp"}));
     EXPECT_TRUE(NothingLost());
 }

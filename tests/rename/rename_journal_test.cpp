@@ -10,13 +10,8 @@
 #include "rename/two_phase_rename.h"
 #include "support/temp_folder.h"
 
-#include <QApplication>
-#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
-#include <QTest>
-#include <QTimer>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
@@ -221,16 +216,14 @@ TEST(HostileJournal, IsRefusedAndChangesNothingWhateverTheAnswer) {
             hostile.plant(f);
             const auto before = f.Snapshot();
             bool asked = false;
-            SetRecoveryQuestionHook([&](const QString&) {
-                asked = true;
-                return answer;
-            });
             QStringList reports;
             QElapsedTimer timer;
             timer.start();
-            RecoverInterruptedRename(f.Folder(), nullptr,
-                                     [&](const QString& text) { reports << text; });
-            SetRecoveryQuestionHook({});
+            RecoverInterruptedRename(f.Folder(), {[&](const QString&, const QString&) {
+                                                      asked = true;
+                                                      return answer;
+                                                  },
+                                                  [&](const QString& text) { reports << text; }});
             EXPECT_LT(timer.elapsed(), 5000);
             EXPECT_FALSE(asked);
             EXPECT_EQ(f.Snapshot(), before);
@@ -254,33 +247,28 @@ TEST(HostileJournal, HugeJournalIsNotRead) {
     EXPECT_LT(usage.ru_maxrss, 300 * 1024) << "kB";
 }
 
-// What the user is shown before answering: every move, and leaving everything alone is what
-// Return and Escape do.
-TEST(RecoveryQuestion, ListsTheMovesAndLeavesAllAloneOnReturnAndEscape) {
-    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Escape)}) {
-        HostileFolder f;
-        // The first file reached its new name, which the second file left: a rotation cut short.
-        ASSERT_EQ(::rename(f.Bytes("pics/b.jpg").c_str(), f.Bytes("pics/" + Temporary(1)).c_str()),
-                  0);
-        ASSERT_EQ(::rename(f.Bytes("pics/a.jpg").c_str(), f.Bytes("pics/b.jpg").c_str()), 0);
-        ASSERT_EQ(::rename(f.Bytes("pics/c.jpg").c_str(), f.Bytes("pics/" + Temporary(2)).c_str()),
-                  0);
-        f.WriteJournal(RotationJournal());
-        const auto before = f.Snapshot();
-        QString shown;
-        QTimer::singleShot(0, [&] {
-            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            shown = box->findChild<QPlainTextEdit*>(QStringLiteral("Moves"))->toPlainText();
-            QTest::keyClick(box, Qt::Key(key));
-        });
-        QStringList reports;
-        RecoverInterruptedRename(f.Folder(), nullptr,
-                                 [&](const QString& text) { reports << text; });
-        EXPECT_EQ(shown, QStringLiteral("a.jpg → b.jpg\nb.jpg → c.jpg\nc.jpg → a.jpg"));
-        EXPECT_TRUE(reports.isEmpty());
-        EXPECT_EQ(f.Snapshot(), before);
-    }
+// What the user is asked about: every move of the rename cut short; leaving it changes nothing.
+TEST(RecoveryQuestion, ListsEveryMoveAndLeavingChangesNothing) {
+    HostileFolder f;
+    // The first file reached its new name, which the second file left: a rotation cut short.
+    ASSERT_EQ(::rename(f.Bytes("pics/b.jpg").c_str(), f.Bytes("pics/" + Temporary(1)).c_str()), 0);
+    ASSERT_EQ(::rename(f.Bytes("pics/a.jpg").c_str(), f.Bytes("pics/b.jpg").c_str()), 0);
+    ASSERT_EQ(::rename(f.Bytes("pics/c.jpg").c_str(), f.Bytes("pics/" + Temporary(2)).c_str()), 0);
+    f.WriteJournal(RotationJournal());
+    const auto before = f.Snapshot();
+    QString question;
+    QString shown;
+    QStringList reports;
+    RecoverInterruptedRename(f.Folder(), {[&](const QString& text, const QString& moves) {
+                                              question = text;
+                                              shown = moves;
+                                              return TRecoveryChoice::kLeave;
+                                          },
+                                          [&](const QString& text) { reports << text; }});
+    EXPECT_TRUE(question.contains(QStringLiteral("3 個のファイル"))) << question.toStdString();
+    EXPECT_EQ(shown, QStringLiteral("a.jpg → b.jpg\nb.jpg → c.jpg\nc.jpg → a.jpg"));
+    EXPECT_TRUE(reports.isEmpty());
+    EXPECT_EQ(f.Snapshot(), before);
 }
 
 // A FIFO left where the journal is first written would block the open for ever.

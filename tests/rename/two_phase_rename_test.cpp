@@ -226,14 +226,14 @@ template <typename Folder> void CheckCrashAfterAnyStep() {
             };
             EXPECT_THROW(RunTwoPhaseRename(f.folder.Path(), f.moves, crashing), SimulatedCrash);
             int questions = 0;
-            SetRecoveryQuestionHook([&](const QString&) {
-                ++questions;
-                return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;
-            });
             QStringList reports;
-            RecoverInterruptedRename(f.folder.Path(), nullptr,
-                                     [&](const QString& text) { reports << text; });
-            SetRecoveryQuestionHook({});
+            RecoverInterruptedRename(f.folder.Path(),
+                                     {[&](const QString&, const QString&) {
+                                          ++questions;
+                                          return finish ? TRecoveryChoice::kFinish
+                                                        : TRecoveryChoice::kRollBack;
+                                      },
+                                      [&](const QString& text) { reports << text; }});
             const auto after = Contents(f.folder.Path());
             EXPECT_EQ(Checksums(after), Checksums(original));
             const bool nothingMoved = crashAt == 0;
@@ -287,11 +287,12 @@ TEST(TwoPhaseRename, RecoveryCutShortIsRecoveredTheSameWay) {
             } catch (const SimulatedCrash&) {
                 cut = true;
             }
-            SetRecoveryQuestionHook([&](const QString&) {
-                return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;
-            });
-            RecoverInterruptedRename(f.folder.Path(), nullptr, [](const QString&) {});
-            SetRecoveryQuestionHook({});
+            RecoverInterruptedRename(f.folder.Path(), {[&](const QString&, const QString&) {
+                                                           return finish
+                                                                      ? TRecoveryChoice::kFinish
+                                                                      : TRecoveryChoice::kRollBack;
+                                                       },
+                                                       [](const QString&) {}});
             const auto after = Contents(f.folder.Path());
             EXPECT_EQ(Checksums(after), Checksums(original));
             if (finish) {
@@ -357,13 +358,12 @@ TEST(KilledRenumbering, RecoveredAtNextOpening) {
         ASSERT_EQ(ReadRenameJournal(platform::FolderHandle(folder.Path())).status,
                   TJournalRead::Status::kFound);
 
-        SetRecoveryQuestionHook([finish = finish](const QString&) {
-            return finish ? TRecoveryChoice::kFinish : TRecoveryChoice::kRollBack;
-        });
         QStringList reports;
-        RecoverInterruptedRename(folder.Path(), nullptr,
-                                 [&](const QString& text) { reports << text; });
-        SetRecoveryQuestionHook({});
+        RecoverInterruptedRename(folder.Path(), {[finish = finish](const QString&, const QString&) {
+                                                     return finish ? TRecoveryChoice::kFinish
+                                                                   : TRecoveryChoice::kRollBack;
+                                                 },
+                                                 [&](const QString& text) { reports << text; }});
         EXPECT_TRUE(reports.isEmpty());
         const auto after = Contents(folder.Path());
         EXPECT_EQ(after, finish ? Expected(before, ReversalOf(names)) : before);

@@ -1,4 +1,4 @@
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 
 #include "platform/fonts.h"
 #include "platform/ui/message_box.h"
@@ -104,7 +104,7 @@ void TForm_Henkou::Bt_OKClick() {
         return;
     }
     // A leading "." would make every renamed file a hidden file, which the folder listing
-    // skips: the folder would seem emptied. tests/rename/rename_dialog_test.cpp shows it.
+    // skips: the folder would seem emptied. tests/rename/ui/rename_dialog_test.cpp shows it.
     if (Ed_FName->text().startsWith(u'.')) {
         platform::ShowWarning(QStringLiteral("ファイル名の先頭に「.」は使えません。\n"
                                              "「.」で始まる名前のファイルは隠しファイルになり、"

@@ -1,5 +1,5 @@
 #include "platform/ui/spin_edit.h"
-#include "rename/rename_dialog.h"
+#include "rename/ui/rename_dialog.h"
 #include "support/message_recorder.h"
 #include "support/widgets.h"
 
