@@ -19,6 +19,9 @@
 // at another size, is an error, never shown as if it were the one loaded), and a 24-bit bitmap
 // larger than the rectangle drawn is cut down to what that draw shows. A folder of large
 // photos thus costs about one thumbnail's pixels per photo.
+//
+// The picture's bitmap is in one of the states of jpeg_state.h (Loaded, Waiting, StandingIn,
+// Decoding, Decoded, Enlarging, Failed), which lists their legal changes.
 
 #include "picture/bitmap.h"
 #include "picture/decode_pool.h"
