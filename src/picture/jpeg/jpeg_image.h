@@ -19,79 +19,34 @@
 // at another size, is an error, never shown as if it were the one loaded), and a 24-bit bitmap
 // larger than the rectangle drawn is cut down to what that draw shows. A folder of large
 // photos thus costs about one thumbnail's pixels per photo.
+//
+// The picture's bitmap is in one of the states of jpeg_state.h (Loaded, Waiting, StandingIn,
+// Decoding, Decoded, Enlarging, Failed), which lists their legal changes.
 
 #include "picture/bitmap.h"
 #include "picture/decode_pool.h"
 #include "picture/graphic.h"
-#include "platform/file_identity.h"
+#include "picture/jpeg/jpeg_source.h"
+#include "picture/jpeg/jpeg_state.h"
+#include "picture/jpeg/jpeg_status.h"
 
 #include <QImage>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
-#include <vector>
 
 namespace sorowa {
-
-// A JPEG that cannot be decoded. Code() is libjpeg's message code, 0 for the program's own
-// refusals (too many scans, too many pixels).
-class EJPEG : public EInvalidGraphic {
-public:
-    explicit EJPEG(int code);
-    explicit EJPEG(QString message, int code = 0)
-        : EInvalidGraphic(std::move(message)), code_(code) {}
-    int Code() const noexcept { return code_; }
-
-private:
-    int code_;
-};
-
-// The file that holds a picture's bytes, from offset to its end.
-struct TJPEGFile {
-    QString path;
-    platform::FileIdentity identity;
-    platform::FileFingerprint fingerprint; // of the bytes the load read
-    std::int64_t offset = 0;
-};
-
-// The small copy of the photo that a camera stores in the file's Exif segment, where the
-// loaded bytes hold one that fits the photo.
-struct TJPEGThumbnail {
-    std::size_t offset = 0; // from the first byte of the picture's data
-    std::size_t length = 0;
-    int width = 0, height = 0;
-};
-
-// The loaded data and what its header says. Shared between pictures.
-struct TJPEGData {
-    std::vector<std::uint8_t> bytes; // every byte, when they did not come from a file
-    std::optional<TJPEGFile> file;   // otherwise, where they are read again
-    int width = 0;                   // as stored, before turning upright
-    int height = 0;
-    int orientation = 1; // the Exif orientation, 1 to 8
-    bool grayscale = false;
-    std::optional<TJPEGThumbnail> thumbnail;
-
-    std::int64_t Size() const {
-        return file ? file->identity.size - file->offset : static_cast<std::int64_t>(bytes.size());
-    }
-};
 
 class TJPEGImage : public TGraphic {
 public:
     static const TGraphicClass Class;
     const TGraphicClass& ClassType() const override { return Class; }
 
-    // A first draw is refused when its output would have more pixels than this: 40 million
-    // pixels (120 MB at 24 bits) decode a 40-megapixel photo at full size, and far larger
-    // ones at the reduced scales that thumbnails use. Later, larger draws stop at the largest
-    // scale within it.
-    static constexpr std::uint64_t kMaxOutputPixels = 40'000'000;
-    // libjpeg's working memory (a progressive file's coefficients live there: 144 MB for a
-    // 24-megapixel photo without chroma subsampling).
-    static constexpr long kMaxLibraryMemory = 512L * 1024 * 1024;
-    // Real photos have about ten scans; a few hundred bytes per scan can make thousands.
-    static constexpr int kMaxScans = 100;
+    // The limits of every decode (see jpeg_status.h).
+    static constexpr std::uint64_t kMaxOutputPixels = jpeg::kMaxOutputPixels;
+    static constexpr long kMaxLibraryMemory = jpeg::kMaxLibraryMemory;
+    static constexpr int kMaxScans = jpeg::kMaxScans;
 
     TJPEGImage();
     ~TJPEGImage() override;
@@ -116,46 +71,50 @@ public:
     // 8 or 24. A 24-bit one cut down to the rectangle drawn holds 32-bit pixels.
     const QImage& Bitmap() const { return bitmap_; }
     int BitmapBits() const { return bitmapBits_; }
-    bool Decoded() const { return decoded_; }
+    bool Decoded() const { return jpeg::HasDecoded(state_); }
     // M of the M/8 scale the kept bitmap was decoded at; 0 before the first decode arrives.
     int DecodedScale() const { return keptScale_; }
     // The bitmap shown is the camera's copy, standing in until the photo's decode arrives.
-    bool FromEmbeddedThumbnail() const { return fromThumbnail_; }
-    // The camera's copy as it stands in for the photo (the photo's part of it, between bars,
-    // or all of it), when the top of the photo confirms that it still shows the photo;
-    // nullopt otherwise. Reads the file's first part; runs on any thread.
+    bool FromEmbeddedThumbnail() const { return state_ == jpeg::PictureState::StandingIn; }
+    // The camera's copy as it stands in for the photo (see exif_stand_in.h); nullopt when it
+    // may not. Reads the file's first part; runs on any thread.
     static std::optional<QImage> StandInFor(const TJPEGData& data);
     // A decode has been handed to the decode pool and has not arrived yet.
-    bool DecodePending() const { return decodeJob_ != nullptr; }
-
-    struct Outcome;
+    bool DecodePending() const { return jpeg::AwaitsPool(state_); }
+    jpeg::PictureState State() const { return state_; }
 
 private:
-    struct Decode;
+    struct InDrawProgress;
+    // Every change of state_ goes through the table in jpeg_state.h.
+    void Go(jpeg::PictureEvent event);
     void DecodeAt(int scaleEighths, bool firstDraw);
-    void Apply(Outcome& outcome, int scaleEighths, bool firstDraw);
+    void Apply(jpeg::PhotoDecode& outcome, int scaleEighths, bool firstDraw);
     void DrawWithPool(TDecodePool& pool, TCanvas& canvas, const QRect& rect);
+    // The scale a larger draw decodes again at; 0 when what is kept will do.
+    int LargerScaleFor(QSize drawn, int wanted) const;
     // keep: the draw's size; a 24-bit result larger than it is cut down to it as the draw would
     // stretch it (smooth or not), before it reaches the GUI thread.
     void StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw, QSize keep, bool smooth);
+    void Arrived(jpeg::PhotoDecode& outcome, int scaleEighths, bool firstDraw);
     void StartStandIn(TDecodePool& pool);
     void CancelJobs();
     void Reset();
     void KeepOnly(const TCanvas& canvas, QSize drawn);
     int LargestScaleWithinBudget() const;
+    // Keeps error for the next draw with the pool to raise, unless one is kept already.
+    void KeepUnreported(std::exception_ptr error);
 
     std::shared_ptr<const TJPEGData> data_;
     bool progressive_ = false;
-    bool decoded_ = false;       // a bitmap exists (perhaps empty or partial)
-    bool decodeFailed_ = false;  // the last decode did not finish: not tried again
-    int keptScale_ = 0;          // M of the kept bitmap's M/8
-    bool cutDown_ = false;       // the kept bitmap was cut down to a smaller draw
-    bool fromThumbnail_ = false; // the kept bitmap came from the embedded thumbnail
+    jpeg::PictureState state_ = jpeg::PictureState::Loaded;
+    int keptScale_ = 0;    // M of the kept bitmap's M/8
+    bool cutDown_ = false; // the kept bitmap was cut down to a smaller draw
     TDecodePool::JobPtr decodeJob_;
     int decodeJobScale_ = 0;
     TDecodePool::JobPtr standInJob_;
-    bool standInTried_ = false;
-    std::optional<EJPEG> error_; // a first decode's failure, raised by the next draw
+    // What went wrong where no draw was running (a first decode in the pool, a progress
+    // handler called from a decode's arrival): the next draw with the pool raises it, once.
+    std::exception_ptr unreported_;
     QImage bitmap_;
     int bitmapBits_ = 0;
     TStretchCache cache_;

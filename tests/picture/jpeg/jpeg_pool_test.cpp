@@ -44,7 +44,7 @@ QString Draw(TJPEGImage& picture, int w, int h, QImage* drawn = nullptr) {
         TCanvas canvas(painter, 24);
         try {
             picture.Draw(canvas, QRect(0, 0, w, h));
-        } catch (const EJPEG& e) {
+        } catch (const Exception& e) {
             error = e.Message();
         }
     }
@@ -196,6 +196,35 @@ TEST_F(JpegPoolTest, APictureThatGoesWhileItsDecodeRunsIsNeverTouched) {
     EXPECT_FALSE(pictures.front()->Decoded());
     for (std::size_t i = 1; i < pictures.size(); ++i)
         EXPECT_TRUE(test::WaitFor([&] { return pictures[i]->Decoded(); }));
+}
+
+// A progress handler's error in a decode that runs in the pool is raised by a draw, once: the
+// draw that asked, for the start, the next one for the end, which runs where nothing can raise.
+// Its silent abort stops nothing: the decode runs elsewhere.
+TEST_F(JpegPoolTest, AHandlersErrorIsRaisedOnceByADrawAndItsSilentAbortStopsNothing) {
+    const Bytes photo = test::EncodeJpeg(test::PhotoLike(320, 240));
+    TDecodePool pool(1);
+    for (const TProgressStage stage : {TProgressStage::Starting, TProgressStage::Ending}) {
+        for (const bool abort : {true, false}) {
+            SCOPED_TRACE(testing::Message() << static_cast<int>(stage) << " abort " << abort);
+            TJPEGImage picture;
+            Load(picture, photo);
+            picture.SetOnProgress([&](TGraphic&, const TProgressReport& report) {
+                if (report.stage != stage) return;
+                if (abort) throw EAbort();
+                throw EInvalidGraphic(QStringLiteral("handler failed"));
+            });
+            QStringList raised{Draw(picture, 40, 30)};
+            ASSERT_TRUE(test::WaitFor([&] { return !picture.DecodePending(); }));
+            raised << Draw(picture, 40, 30) << Draw(picture, 40, 30);
+            const QString error = abort ? QString() : QStringLiteral("handler failed");
+            const bool atStart = stage == TProgressStage::Starting;
+            EXPECT_EQ(raised, (QStringList{atStart ? error : QString(), atStart ? QString() : error,
+                                           QString()}));
+            EXPECT_EQ(picture.State(), jpeg::PictureState::Decoded);
+            EXPECT_EQ(picture.Bitmap().size(), QSize(40, 30));
+        }
+    }
 }
 
 } // namespace
