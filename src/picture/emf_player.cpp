@@ -146,7 +146,7 @@ void CreatePen(Context& c, const Record& r) { // ihPen, LOGPEN: style, width (x,
     o.kind = GdiObject::Kind::Pen;
     o.pen.style = f.U32();
     o.pen.width = f.I32();
-    f.Skip(4);
+    f.Skip(4); // the width's y, unused
     o.pen.color = f.Color();
     c.dc.PutObject(slot, std::move(o));
 }
@@ -163,7 +163,7 @@ void ExtCreatePen(Context& c, const Record& r) {
     o.pen.width = f.U32();
     const std::uint32_t brushStyle = f.U32();
     o.pen.color = f.Color();
-    f.Skip(4);
+    f.Skip(4); // hatch
     const std::size_t entries = f.U32();
     if (brushStyle == kBsNull) o.pen.style = (o.pen.style & ~kPsStyleMask) | kPsNull;
     for (std::size_t i = 0; i < entries && i < kMaxUserStyleEntries && r.Has(f.Offset(), 4); ++i)
@@ -223,13 +223,13 @@ void CreateFont(Context& c, const Record& r) {
     font.height = f.I32();
     font.width = f.I32();
     font.escapement = f.I32();
-    f.Skip(4);
+    f.Skip(4); // orientation
     font.weight = f.I32();
     font.italic = f.U8() != 0;
     font.underline = f.U8() != 0;
     font.strikeOut = f.U8() != 0;
     font.charset = f.U8();
-    f.Skip(4);
+    f.Skip(4); // precisions, quality, pitch and family
     for (std::size_t i = 0; i < kFaceNameChars; ++i) {
         const std::uint16_t ch = f.U16();
         if (ch == 0) break;
@@ -554,11 +554,11 @@ std::optional<EnhancedHeader> ReadEnhancedHeader(std::span<const std::uint8_t> d
     EnhancedHeader h;
     h.bounds = rect();
     h.frame = rect();
-    f.Skip(8);
+    f.Skip(8); // signature, version
     h.bytes = f.U32();
     h.records = f.U32();
     h.handles = f.U16();
-    f.Skip(2 + 8);
+    f.Skip(2 + 8); // reserved, description length and offset
     h.paletteEntries = f.U32();
     h.devicePixels = size();
     h.deviceMillimetres = size();
@@ -577,7 +577,7 @@ bool CheckEnhancedMetafile(std::span<const std::uint8_t> data, QList<QRgb>* pale
             const int red = entry.U8();
             const int green = entry.U8();
             const int blue = entry.U8();
-            entry.Skip(1);
+            entry.Skip(1); // flags
             found.append(qRgb(red, green, blue));
         }
     });

@@ -20,7 +20,7 @@ QPainterPath RegionPath(const Record& r, std::size_t at, std::size_t bytes) {
     QPainterPath path;
     FieldReader header(r, at); // dwSize, iType, nCount, nRgnSize, rcBound
     const std::size_t headerSize = header.U32();
-    header.Skip(4);
+    header.Skip(4); // iType
     const std::size_t count = header.U32();
     if (headerSize < kRegionHeaderMinSize || headerSize > bytes) return path;
     const std::size_t rects = at + headerSize;

@@ -92,7 +92,7 @@ struct PatternBrushRecord {
         Fields f(r);
         PatternBrushRecord b;
         b.slot = f.U32();
-        f.Skip(4);
+        f.Skip(4); // iUsage
         b.dib = DibRef::Read(f);
         return b;
     }
@@ -110,7 +110,7 @@ struct TextRecord {
     static TextRecord Read(const Record& r) {
         Fields f(r);
         f.SkipBounds();
-        f.Skip(12);
+        f.Skip(12); // graphics mode, x and y scale
         TextRecord t;
         t.reference = f.PointL();
         t.count = f.U32();
@@ -138,7 +138,7 @@ struct DibBitsRecord {
         const QPointF sourceAt = f.PointL();
         d.source = QRectF(sourceAt, f.SizeL());
         d.dib = DibRef::Read(f);
-        f.Skip(4);
+        f.Skip(4); // iUsage
         d.rop = f.U32();
         d.destSize = f.SizeL();
         return d;
@@ -162,7 +162,7 @@ struct BltRecord {
         b.rop = f.U32();
         b.sourceAt = f.PointL();
         f.Xform();
-        f.Skip(8);
+        f.Skip(8); // background colour, iUsage
         b.dib = DibRef::Read(f);
         b.sourceSize = f.SizeL();
         return b;

@@ -106,8 +106,8 @@ std::vector<QPointF> Points(const Record& r, std::size_t first, std::size_t coun
     return points;
 }
 
-// The size of a DIB's header, bit masks and colour table; nullopt when its header size is
-// not one there is.
+// The size of a DIB's header, bit masks and colour table; nullopt when its header is
+// shorter than the smallest there is or longer than the DIB.
 std::optional<std::uint64_t> DibInfoBytes(std::span<const std::uint8_t> dib) {
     const Record info(dib);
     const std::uint32_t headerSize = info.U32(0);
@@ -117,16 +117,16 @@ std::optional<std::uint64_t> DibInfoBytes(std::span<const std::uint8_t> dib) {
     // BITMAPINFOHEADER: size, width, height (32-bit), planes, bit count, compression, image
     // size, resolution, colours used.
     FieldReader f(info, 4);
-    f.Skip(core ? 4 : 8);
-    f.Skip(2);
+    f.Skip(core ? 4 : 8); // width and height
+    f.Skip(2);            // planes
     const std::uint32_t bits = f.U16();
     const std::uint32_t compression = f.U32();
-    f.Skip(12);
+    f.Skip(12); // image size, resolution
     std::uint64_t colors = core ? 0 : f.U32();
     if (colors == 0 && bits <= 8) colors = std::uint64_t{1} << bits;
     const std::uint64_t masks =
         headerSize == kBitmapInfoHeaderSize && compression == kBiBitfields ? kBitfieldMasksSize : 0;
-    return headerSize + masks + colors * (core ? 3 : 4);
+    return headerSize + masks + colors * (core ? 3 : 4); // RGBTRIPLE or RGBQUAD entries
 }
 
 // Source rows count from the bottom of a bottom-up bitmap (one of positive height).
@@ -250,7 +250,7 @@ void CreatePen(Context& c, const Record& r) { // LOGPEN16: style, width (x, y), 
     o.kind = GdiObject::Kind::Pen;
     o.pen.style = p.U16();
     o.pen.width = p.Word();
-    p.Skip(2);
+    p.Skip(2); // the width's y, unused
     o.pen.color = p.Color();
     c.dc.AddObject(std::move(o));
 }
@@ -276,13 +276,13 @@ void CreateFont(Context& c, const Record& r) {
     f.height = p.Word();
     f.width = p.Word();
     f.escapement = p.I16();
-    p.Skip(2);
+    p.Skip(2); // orientation
     f.weight = p.I16();
     f.italic = p.U8() != 0;
     f.underline = p.U8() != 0;
     f.strikeOut = p.U8() != 0;
     f.charset = p.U8();
-    p.Skip(4);
+    p.Skip(4); // precisions, quality, pitch and family
     const std::span<const std::uint8_t> face = r.Tail(p.Offset());
     std::size_t length = 0;
     while (length < face.size() && length < kFaceNameBytes && face[length] != 0)
@@ -296,7 +296,7 @@ void CreateDibPatternBrush(Context& c, const Record& r) { // style, usage, the D
     o.kind = GdiObject::Kind::Brush;
     o.brush.style = kBsPattern;
     Params p(r);
-    p.Skip(4);
+    p.Skip(4); // style, usage
     const std::span<const std::uint8_t> dib = r.Tail(p.Offset());
     std::size_t infoBytes = dib.size();
     if (const std::optional<std::uint64_t> bytes = DibInfoBytes(dib))
@@ -314,7 +314,7 @@ void CreateRegion(Context& c, const Record& r) {
     o.kind = GdiObject::Kind::Region;
     Params p(r, 5);
     const std::size_t scans = p.U16();
-    p.Skip(2);
+    p.Skip(2); // largest scan
     const QRectF box = p.RectLTRB();
     std::size_t at = p.Offset();
     for (std::size_t s = 0; s < scans && r.Has(at, 6); ++s) {
@@ -455,7 +455,7 @@ QRectF Dest(const Record& r, std::size_t first) {
 void StretchDib(Context& c, const Record& r) {
     Params p(r);
     const std::uint32_t rop = p.U32();
-    p.Skip(2);
+    p.Skip(2); // usage
     const QSizeF size = p.SizeYX();
     const QRectF source(p.PointYX(), size);
     DrawBlit(c, r, {Dest(r, 7), source, kRecordHeadSize + 2 * 11}, rop);
@@ -585,14 +585,14 @@ bool CheckWindowsMetafile(std::span<const std::uint8_t> body, WindowsMetafileFac
     const bool ok = WalkRecords(body, [&](std::uint16_t function, const Record& r) {
         if (function != meta::kCreatePalette) return;
         Params p(r); // first entry, number of entries, the entries: red, green, blue, flags
-        p.Skip(2);
+        p.Skip(2);   // first entry
         const std::size_t count = p.U16();
         for (std::size_t i = 0;
              i < count && r.Has(p.Offset(), 4) && found.palette.size() < kMaxPaletteEntries; ++i) {
             const int red = p.U8();
             const int green = p.U8();
             const int blue = p.U8();
-            p.Skip(1);
+            p.Skip(1); // flags
             found.palette.append(qRgb(red, green, blue));
         }
     });

@@ -2,6 +2,7 @@
 // compared with the pictures it describes, text in the font's character set, palettes.
 #include "picture/metafile.h"
 #include "picture/metafile_dc.h"
+#include "picture/metafile_records.h"
 #include "picture/metafile_text.h"
 #include "picture/picture.h"
 #include "platform/display.h"
@@ -304,6 +305,21 @@ TEST(MetafileBitmaps, MirroredBlitsMirrorThePlainOneAlsoWhenTheSourcePassesTheBi
                 EXPECT_EQ(blit(mirrorX, mirrorY, source),
                           blit(false, false, source).mirrored(mirrorX, mirrorY));
             }
+}
+
+// Handlers read a short record's fixed fields as zeros and never past its end, however far
+// a skip over a field goes.
+TEST(MetafileRecords, FieldsPastTheEndReadAsZero) {
+    const std::uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    const metafile::Record record(bytes);
+    metafile::FieldReader f(record, 0);
+    EXPECT_EQ(f.U32(), 0x04030201u);
+    EXPECT_EQ(f.U32(), 0u); // only two of its bytes are there
+    metafile::FieldReader skipped(record, 2);
+    skipped.Skip(SIZE_MAX);
+    EXPECT_EQ(skipped.Offset(), SIZE_MAX);
+    EXPECT_EQ(skipped.U16(), 0);
+    EXPECT_EQ(skipped.Offset(), SIZE_MAX);
 }
 
 TEST(MetafileLoad, ThroughTheHolderByExtension) {
