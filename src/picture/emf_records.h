@@ -24,7 +24,8 @@ inline constexpr std::size_t kPointLSize = 8;
 inline constexpr std::size_t kPointSSize = 4;
 inline constexpr std::size_t kFaceNameChars = 32;
 
-// The fields of enhanced records, with the structures they are made of.
+// An enhanced record's fields in order, from just after its type and size, and the
+// structures records are made of.
 class Fields : public FieldReader {
 public:
     explicit Fields(const Record& r, std::size_t at = kRecordHeadSize) : FieldReader(r, at) {}
@@ -71,6 +72,8 @@ struct DibRef {
     }
 };
 
+// The bitmap d names; a null image when its header is not in the record, when pixels it
+// says it has are not, or when it is damaged.
 QImage Dib(const Record& r, const DibRef& d, bool withAlpha = false);
 
 // Source rows count from the bottom of a bottom-up bitmap (one of positive height).

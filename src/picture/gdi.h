@@ -219,7 +219,7 @@ inline constexpr int kR2XorPen = 7;
 inline constexpr int kR2Nop = 11;
 inline constexpr int kR2CopyPen = 13;
 
-// Ternary raster operations of bitmap and pattern blits.
+// Ternary raster operations of bitmap and pattern blits; blits with the others draw as a copy.
 inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;
 inline constexpr std::uint32_t kSrcPaint = 0x00EE0086;
 inline constexpr std::uint32_t kSrcAnd = 0x008800C6;
@@ -255,6 +255,7 @@ inline constexpr int kMwtRightMultiply = 3;
 inline constexpr int kMwtSet = 4;
 
 // Text alignment flags; centre is right and left together, base line is bottom and top.
+inline constexpr std::uint32_t kTaTopLeft = 0;
 inline constexpr std::uint32_t kTaUpdateCp = 1;
 inline constexpr std::uint32_t kTaRight = 2;
 inline constexpr std::uint32_t kTaCenter = 6;

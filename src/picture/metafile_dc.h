@@ -196,7 +196,7 @@ private:
         QColor textColor = Qt::black;
         QColor bkColor = Qt::white;
         int bkMode = kOpaque;
-        std::uint32_t textAlign = 0;
+        std::uint32_t textAlign = kTaTopLeft;
         int polyFillMode = kAlternate;
         int arcDirection = kCounterClockwise;
         int rop2 = kR2CopyPen;

@@ -83,6 +83,11 @@ public:
         const QPointF topLeft = PointYX();
         return {topLeft, bottomRight};
     }
+    QRectF Extent() { // height, width, y, x
+        const QSizeF size = SizeYX();
+        const QPointF at = PointYX();
+        return {at, size};
+    }
     QRectF RectLTRB() { // left, top, right, bottom
         const QPointF topLeft = PointXY();
         const QPointF bottomRight = PointXY();
@@ -312,7 +317,8 @@ void CreateDibPatternBrush(Context& c, const Record& r) { // style, usage, the D
 void CreateRegion(Context& c, const Record& r) {
     GdiObject o;
     o.kind = GdiObject::Kind::Region;
-    Params p(r, 5);
+    Params p(r);
+    p.Skip(10); // next in chain, object type, object count, region size
     const std::size_t scans = p.U16();
     p.Skip(2); // largest scan
     const QRectF box = p.RectLTRB();
@@ -402,8 +408,8 @@ void TextOut(Context& c, const Record& r) { // length, the string (padded), y, x
     Params p(r);
     const std::size_t length = p.U16();
     const std::size_t at = p.Offset();
-    Params after(r, (at + (length + 1) / 2 * 2 - kRecordHeadSize) / 2);
-    PlayText(c, r, at, length, after.PointYX(), 0, nullptr, false);
+    p.Skip((length + 1) / 2 * 2);
+    PlayText(c, r, at, length, p.PointYX(), 0, nullptr, false);
 }
 
 // y, x, length, options, the rectangle when the options ask for one, the string (padded),
@@ -444,66 +450,61 @@ void DrawBlit(Context& c, const Record& r, const BlitRects& b, std::uint32_t rop
     c.dc.Blit(b.dest, image, source, rop);
 }
 
-// The destination (height, width, y, x) from parameter first on.
-QRectF Dest(const Record& r, std::size_t first) {
-    Params p(r, first);
-    const QSizeF size = p.SizeYX();
-    return QRectF(p.PointYX(), size);
-}
-
-// rop, usage, source height, width, y, x, destination, DIB.
+// rop, usage, source, destination, DIB.
 void StretchDib(Context& c, const Record& r) {
     Params p(r);
     const std::uint32_t rop = p.U32();
     p.Skip(2); // usage
-    const QSizeF size = p.SizeYX();
-    const QRectF source(p.PointYX(), size);
-    DrawBlit(c, r, {Dest(r, 7), source, kRecordHeadSize + 2 * 11}, rop);
+    const QRectF source = p.Extent();
+    const QRectF dest = p.Extent();
+    DrawBlit(c, r, {dest, source, p.Offset()}, rop);
 }
 
-// rop, source height, width, y, x, destination, DIB; without the DIB a reserved word
-// comes before the destination.
+// rop, source, destination, DIB; without the DIB a reserved word comes before the
+// destination.
 void DibStretchBlt(Context& c, const Record& r) {
     Params p(r);
     const std::uint32_t rop = p.U32();
     if (r.Size() == BitmapLessSize(meta::kDibStretchBlt)) {
-        DrawBlit(c, r, {Dest(r, 7), {}, std::nullopt}, rop);
+        p.Skip(10); // the source, reserved
+        DrawBlit(c, r, {p.Extent(), {}, std::nullopt}, rop);
         return;
     }
-    const QSizeF size = p.SizeYX();
-    const QRectF source(p.PointYX(), size);
-    DrawBlit(c, r, {Dest(r, 6), source, kRecordHeadSize + 2 * 10}, rop);
+    const QRectF source = p.Extent();
+    const QRectF dest = p.Extent();
+    DrawBlit(c, r, {dest, source, p.Offset()}, rop);
 }
 
-// rop, source y, x, height, width, destination y, x, DIB: source and destination share
-// the size. Without the DIB a reserved word comes before the size.
+// rop, source y, x, destination, DIB: source and destination share the size. Without the
+// DIB a reserved word comes before the destination.
 void DibBitBlt(Context& c, const Record& r) {
     Params p(r);
     const std::uint32_t rop = p.U32();
     if (r.Size() == BitmapLessSize(meta::kDibBitBlt)) {
-        DrawBlit(c, r, {Dest(r, 5), {}, std::nullopt}, rop);
+        p.Skip(6); // source y, x, reserved
+        DrawBlit(c, r, {p.Extent(), {}, std::nullopt}, rop);
         return;
     }
     const QPointF sourceAt = p.PointYX();
-    const QRectF dest = Dest(r, 4);
-    DrawBlit(c, r, {dest, QRectF(sourceAt, dest.size()), kRecordHeadSize + 2 * 8}, rop);
+    const QRectF dest = p.Extent();
+    DrawBlit(c, r, {dest, QRectF(sourceAt, dest.size()), p.Offset()}, rop);
 }
 
 // usage, scan count, first scan, source y, x, height, width, destination y, x, DIB;
 // always a copy.
 void SetDibToDev(Context& c, const Record& r) {
-    Params p(r, 3);
+    Params p(r);
+    p.Skip(6); // usage, scan count, first scan
     const QPointF sourceAt = p.PointYX();
     const QSizeF size = p.SizeYX();
     const QPointF destAt = p.PointYX();
-    DrawBlit(c, r, {QRectF(destAt, size), QRectF(sourceAt, size), kRecordHeadSize + 2 * 9},
-             kSrcCopy);
+    DrawBlit(c, r, {QRectF(destAt, size), QRectF(sourceAt, size), p.Offset()}, kSrcCopy);
 }
 
-void PatBlt(Context& c, const Record& r) { // rop, height, width, y, x
+void PatBlt(Context& c, const Record& r) { // rop, destination
     Params p(r);
     const std::uint32_t rop = p.U32();
-    c.dc.Blit(Dest(r, 2), QImage(), QRectF(), rop);
+    c.dc.Blit(p.Extent(), QImage(), QRectF(), rop);
 }
 
 // ---------------------------------------------------------------- the table
