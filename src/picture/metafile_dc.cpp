@@ -1,6 +1,5 @@
 #include "picture/metafile_dc.h"
 
-#include <QFontMetricsF>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
@@ -8,46 +7,8 @@
 namespace sorowa::metafile {
 namespace {
 
-constexpr int kPsNull = 5;
-constexpr int kBsSolid = 0, kBsNull = 1, kBsHatched = 2;
-constexpr int kOpaque = 2;
-constexpr int kWinding = 2;
-constexpr int kClockwise = 2;
-constexpr int kR2Nop = 11, kR2Not = 6, kR2XorPen = 7;
-constexpr std::uint32_t kTaUpdateCp = 1, kTaRight = 2, kTaCenter = 6, kTaBottom = 8,
-                        kTaBaseline = 24;
-constexpr std::uint32_t kEtoOpaque = 2, kEtoClipped = 4;
-constexpr int kHalftone = 4;
-
-double Determinant(const QTransform& t) {
-    return t.m11() * t.m22() - t.m12() * t.m21();
-}
-
-QPainterPath RectPath(const QRectF& r) {
-    QPainterPath path;
-    path.addRect(r.normalized());
-    return path;
-}
-
 double Degrees(double radians) {
     return radians * 180.0 / M_PI;
-}
-
-Qt::BrushStyle HatchStyle(std::uint32_t hatch) {
-    switch (hatch) {
-    case 0:
-        return Qt::HorPattern;
-    case 1:
-        return Qt::VerPattern;
-    case 2:
-        return Qt::FDiagPattern; // top left to bottom right
-    case 3:
-        return Qt::BDiagPattern; // bottom left to top right
-    case 4:
-        return Qt::CrossPattern;
-    default:
-        return Qt::DiagCrossPattern;
-    }
 }
 
 } // namespace
@@ -184,16 +145,16 @@ void MetaDC::SetWorldTransform(const QTransform& t) {
 
 void MetaDC::ModifyWorldTransform(const QTransform& t, int mode) {
     switch (mode) {
-    case 1:
+    case kMwtIdentity:
         state_.world = QTransform();
         break;
-    case 2:
+    case kMwtLeftMultiply:
         SetWorldTransform(t * state_.world);
         return;
-    case 3:
+    case kMwtRightMultiply:
         SetWorldTransform(state_.world * t);
         return;
-    case 4:
+    case kMwtSet:
         SetWorldTransform(t);
         return;
     default:
@@ -245,51 +206,51 @@ void MetaDC::SelectObject(std::size_t index) {
 }
 
 void MetaDC::SelectStockObject(std::uint32_t stock) {
-    const auto brush = [&](int style, QColor color) {
+    const auto brush = [&](std::uint32_t style, QColor color) {
         state_.brush = LogBrush{};
-        state_.brush.style = static_cast<std::uint32_t>(style);
+        state_.brush.style = style;
         state_.brush.color = color;
     };
-    const auto pen = [&](int style, QColor color) {
+    const auto pen = [&](std::uint32_t style, QColor color) {
         state_.pen = LogPen{};
-        state_.pen.style = static_cast<std::uint32_t>(style);
+        state_.pen.style = style;
         state_.pen.color = color;
     };
     switch (stock) {
-    case 0:
+    case kWhiteBrush:
         brush(kBsSolid, QColor(255, 255, 255));
         break;
-    case 1:
+    case kLtGrayBrush:
         brush(kBsSolid, QColor(192, 192, 192));
         break;
-    case 2:
+    case kGrayBrush:
         brush(kBsSolid, QColor(128, 128, 128));
         break;
-    case 3:
+    case kDkGrayBrush:
         brush(kBsSolid, QColor(64, 64, 64));
         break;
-    case 4:
+    case kBlackBrush:
         brush(kBsSolid, QColor(0, 0, 0));
         break;
-    case 5:
+    case kNullBrush:
         brush(kBsNull, QColor(0, 0, 0));
         break;
-    case 6:
-        pen(0, QColor(255, 255, 255));
+    case kWhitePen:
+        pen(kPsSolid, QColor(255, 255, 255));
         break;
-    case 7:
-        pen(0, QColor(0, 0, 0));
+    case kBlackPen:
+        pen(kPsSolid, QColor(0, 0, 0));
         break;
-    case 8:
+    case kNullPen:
         pen(kPsNull, QColor(0, 0, 0));
         break;
-    case 10:
-    case 11:
-    case 12:
-    case 13:
-    case 14:
-    case 16:
-    case 17:
+    case kOemFixedFont:
+    case kAnsiFixedFont:
+    case kAnsiVarFont:
+    case kSystemFont:
+    case kDeviceDefaultFont:
+    case kSystemFixedFont:
+    case kDefaultGuiFont:
         state_.font = LogFont{};
         break;
     default:
@@ -322,79 +283,6 @@ void MetaDC::RestoreDC(int which) {
     saved_.resize(keep);
     Refresh();
     ApplyClip();
-}
-
-// ---------------------------------------------------------------- pens and brushes
-
-double MetaDC::TargetScale() const {
-    return std::sqrt(std::abs(Determinant(logicalToTarget_)));
-}
-
-QPen MetaDC::TargetPen() const {
-    const LogPen& p = state_.pen;
-    if ((p.style & 0xF) == kPsNull || state_.rop2 == kR2Nop) return Qt::NoPen;
-    const double width = std::max(1.0, p.width * TargetScale());
-    QPen pen(p.color, width);
-    switch (p.style & 0xF) {
-    case 1:
-        pen.setStyle(Qt::DashLine);
-        break;
-    case 2:
-        pen.setStyle(Qt::DotLine);
-        break;
-    case 3:
-        pen.setStyle(Qt::DashDotLine);
-        break;
-    case 4:
-        pen.setStyle(Qt::DashDotDotLine);
-        break;
-    case 7: { // user style: lengths in logical units, Qt's in pen widths
-        QList<qreal> pattern;
-        for (const double length : p.dashes)
-            pattern.append(std::max(0.1, length * TargetScale() / width));
-        if (pattern.size() % 2 == 1) pattern.append(pattern.back());
-        if (!pattern.isEmpty()) pen.setDashPattern(pattern);
-        break;
-    }
-    default:
-        pen.setStyle(Qt::SolidLine);
-        break;
-    }
-    if (width <= 1.5) {
-        pen.setCapStyle(Qt::FlatCap);
-        pen.setJoinStyle(Qt::MiterJoin);
-    } else {
-        const std::uint32_t cap = p.style & 0xF00;
-        const std::uint32_t join = p.style & 0xF000;
-        pen.setCapStyle(cap == 0x100 ? Qt::SquareCap : cap == 0x200 ? Qt::FlatCap : Qt::RoundCap);
-        pen.setJoinStyle(join == 0x1000   ? Qt::BevelJoin
-                         : join == 0x2000 ? Qt::MiterJoin
-                                          : Qt::RoundJoin);
-    }
-    return pen;
-}
-
-QBrush MetaDC::TargetBrush(const LogBrush& brush) const {
-    switch (brush.style) {
-    case kBsSolid:
-        return QBrush(brush.color);
-    case kBsNull:
-        return Qt::NoBrush;
-    case kBsHatched:
-        return QBrush(brush.color, HatchStyle(brush.hatch));
-    default:
-        if (brush.monochrome && brush.pattern.format() == QImage::Format_Mono) {
-            QImage tile = brush.pattern;
-            tile.setColorTable({state_.textColor.rgb(), state_.bkColor.rgb()});
-            return QBrush(tile.convertToFormat(QImage::Format_RGB32));
-        }
-        if (!brush.pattern.isNull()) return QBrush(brush.pattern);
-        return QBrush(brush.color);
-    }
-}
-
-Qt::FillRule MetaDC::FillRule() const {
-    return state_.polyFillMode == kWinding ? Qt::WindingFill : Qt::OddEvenFill;
 }
 
 // ---------------------------------------------------------------- drawing
@@ -621,196 +509,6 @@ void MetaDC::AngleArc(QPointF center, double radius, double startDegrees, double
 void MetaDC::SetPixel(QPointF p, QColor c) {
     const QPointF t = logicalToTarget_.map(p);
     painter_.fillRect(QRectF(std::floor(t.x()), std::floor(t.y()), 1, 1), c);
-}
-
-// ---------------------------------------------------------------- text
-
-void MetaDC::TextOut(QPointF p, const QString& text, std::uint32_t options, const QRectF* rect,
-                     const std::vector<double>& advances) {
-    const QTransform& t = logicalToTarget_;
-    if (rect != nullptr && (options & kEtoOpaque) != 0)
-        painter_.fillPath(t.map(RectPath(*rect)), state_.bkColor);
-    if (text.isEmpty()) return;
-
-    const LogFont& lf = state_.font;
-    const double yScale = std::hypot(t.m21(), t.m22());
-    const double xScale = std::hypot(t.m11(), t.m12());
-    QFont font;
-    if (!lf.face.isEmpty()) font.setFamily(lf.face);
-    double em = lf.height == 0 ? 12 : std::abs(lf.height) * yScale;
-    if (lf.height > 0) { // cell height: take the font's own leading off
-        QFont probe = font;
-        probe.setPixelSize(100);
-        const QFontMetricsF fm(probe);
-        if (fm.height() > 0) em = em * 100 / fm.height();
-    }
-    font.setPixelSize(std::clamp(static_cast<int>(std::lround(em)), 1, 4096));
-    font.setWeight(
-        static_cast<QFont::Weight>(std::clamp(lf.weight == 0 ? 400 : lf.weight, 1, 1000)));
-    font.setItalic(lf.italic);
-    font.setUnderline(lf.underline);
-    font.setStrikeOut(lf.strikeOut);
-    const QFontMetricsF fm(font);
-
-    // Advances along the base line, in target pixels.
-    std::vector<double> step;
-    double width = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        double a = static_cast<std::size_t>(i) < advances.size()
-                       ? advances[static_cast<std::size_t>(i)] * xScale
-                       : fm.horizontalAdvance(text[i]) + state_.charExtra * xScale;
-        step.push_back(a);
-        width += a;
-    }
-
-    const std::uint32_t align = state_.textAlign;
-    const QPointF anchor = (align & kTaUpdateCp) != 0 ? state_.position : p;
-    double x0 = 0;
-    if ((align & kTaCenter) == kTaCenter)
-        x0 = -width / 2;
-    else if ((align & kTaRight) != 0)
-        x0 = -width;
-    double baseline = 0;
-    if ((align & kTaBaseline) == kTaBaseline)
-        baseline = 0;
-    else if ((align & kTaBottom) != 0)
-        baseline = -fm.descent();
-    else
-        baseline = fm.ascent();
-
-    // The escapement turns from the logical x axis towards the logical "up" of a y-down
-    // space; where the mapping flips the y axis on its way to the target (a y-up window),
-    // that is the other way round on the target. The characters themselves stay upright.
-    const double angle = (Determinant(t) < 0 ? -1 : 1) * lf.escapement / 10.0;
-    const QPointF origin = t.map(anchor);
-    painter_.save();
-    if (rect != nullptr && (options & kEtoClipped) != 0)
-        painter_.setClipPath(t.map(RectPath(*rect)), Qt::IntersectClip);
-    painter_.translate(origin);
-    painter_.rotate(-angle);
-    if (state_.bkMode == kOpaque)
-        painter_.fillRect(QRectF(x0, baseline - fm.ascent(), width, fm.ascent() + fm.descent()),
-                          state_.bkColor);
-    painter_.setFont(font);
-    painter_.setPen(state_.textColor);
-    double x = x0;
-    bool perCharacter = !advances.empty();
-    if (perCharacter) {
-        for (qsizetype i = 0; i < text.size(); ++i) {
-            // Surrogate pairs are drawn whole at the first half's place.
-            if (text[i].isLowSurrogate()) continue;
-            const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
-            painter_.drawText(QPointF(x, baseline), text.mid(i, n));
-            x += step[static_cast<std::size_t>(i)];
-            if (n == 2) x += step[static_cast<std::size_t>(i + 1)];
-        }
-    } else {
-        painter_.drawText(QPointF(x, baseline), text);
-    }
-    painter_.restore();
-
-    if ((align & kTaUpdateCp) != 0) {
-        const double radians = angle * M_PI / 180;
-        const QPointF end = origin + QPointF(std::cos(radians), -std::sin(radians)) * width;
-        bool invertible = false;
-        const QTransform back = t.inverted(&invertible);
-        if (invertible) state_.position = back.map(end);
-    }
-}
-
-// ---------------------------------------------------------------- bitmaps
-
-void MetaDC::Blit(const QRectF& dest, const QImage& image, const QRectF& source,
-                  std::uint32_t rop) {
-    QRectF d = dest;
-    QImage picture = image;
-    QRectF s = source;
-    if (!picture.isNull()) {
-        const bool mirrorX = (d.width() < 0) != (s.width() < 0);
-        const bool mirrorY = (d.height() < 0) != (s.height() < 0);
-        s = s.normalized();
-        if (mirrorX || mirrorY) {
-            // The whole bitmap is mirrored, and the source rectangle with it: a record may
-            // name a source far larger than its bitmap, and a copy of that would be allocated
-            // whole. Drawing takes only what lies on the bitmap, mirrored or not.
-            picture = picture.mirrored(mirrorX, mirrorY);
-            if (mirrorX) s.moveLeft(picture.width() - s.right());
-            if (mirrorY) s.moveTop(picture.height() - s.bottom());
-        }
-    }
-    d = d.normalized();
-    if (d.isEmpty()) return;
-
-    painter_.save();
-    painter_.setTransform(logicalToTarget_);
-    if (picture.isNull()) {
-        switch (rop) {
-        case kPatCopy:
-            painter_.fillRect(d, TargetBrush(state_.brush));
-            break;
-        case kPatInvert:
-            painter_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-            painter_.fillRect(d, TargetBrush(state_.brush));
-            break;
-        case kBlackness:
-            painter_.fillRect(d, Qt::black);
-            break;
-        case kWhiteness:
-            painter_.fillRect(d, Qt::white);
-            break;
-        case kDstInvert:
-            painter_.setCompositionMode(QPainter::RasterOp_NotDestination);
-            painter_.fillRect(d, Qt::white);
-            break;
-        default:
-            break;
-        }
-        painter_.restore();
-        return;
-    }
-    switch (rop) {
-    case kSrcPaint:
-        painter_.setCompositionMode(QPainter::RasterOp_SourceOrDestination);
-        break;
-    case kSrcAnd:
-        painter_.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
-        break;
-    case kSrcInvert:
-        painter_.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        break;
-    case kNotSrcCopy:
-        picture.invertPixels();
-        break;
-    case kBlackness:
-        painter_.fillRect(d, Qt::black);
-        painter_.restore();
-        return;
-    case kWhiteness:
-        painter_.fillRect(d, Qt::white);
-        painter_.restore();
-        return;
-    default:
-        break;
-    }
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, state_.stretchMode == kHalftone);
-    painter_.drawImage(d, picture, s);
-    painter_.restore();
-}
-
-void MetaDC::AlphaBlit(const QRectF& dest, const QImage& image, const QRectF& source,
-                       int constantAlpha, bool perPixelAlpha) {
-    if (image.isNull()) return;
-    const QRectF d = dest.normalized();
-    if (d.isEmpty()) return;
-    QImage picture = image;
-    if (!perPixelAlpha && picture.hasAlphaChannel())
-        picture = picture.convertToFormat(QImage::Format_RGB32);
-    painter_.save();
-    painter_.setTransform(logicalToTarget_);
-    painter_.setOpacity(std::clamp(constantAlpha, 0, 255) / 255.0);
-    painter_.setRenderHint(QPainter::SmoothPixmapTransform, true);
-    painter_.drawImage(d, picture, source.normalized());
-    painter_.restore();
 }
 
 // ---------------------------------------------------------------- regions and clipping

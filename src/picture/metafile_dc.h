@@ -4,6 +4,8 @@
 // metafile players both drive it; every coordinate is turned into target pixels here, so
 // pens, patterns and text are laid out in pixels as the records' meaning asks.
 
+#include "picture/gdi.h"
+
 #include <QColor>
 #include <QImage>
 #include <QPainterPath>
@@ -17,30 +19,17 @@ class QPainter;
 
 namespace sorowa::metafile {
 
-enum MapMode {
-    kMmText = 1,
-    kMmLoMetric = 2,
-    kMmHiMetric = 3,
-    kMmLoEnglish = 4,
-    kMmHiEnglish = 5,
-    kMmTwips = 6,
-    kMmIsotropic = 7,
-    kMmAnisotropic = 8,
-};
-
 struct LogPen {
-    std::uint32_t style = 0; // PS_SOLID; low 4 bits the dash style, 5 = none
-    double width = 0;        // logical units; 0 is one pixel
+    std::uint32_t style = kPsSolid; // the kPs* dash style, end cap and join bits
+    double width = 0;               // logical units; 0 is one pixel
     QColor color = Qt::black;
-    std::uint32_t endCap = 0; // from the geometric-pen style bits
-    std::uint32_t join = 0;
     std::vector<double> dashes; // user style: dash and gap lengths in logical units
 };
 
 struct LogBrush {
-    std::uint32_t style = 0; // 0 solid, 1 null, 2 hatched, 3/5/6 pattern
+    std::uint32_t style = kBsSolid; // solid, null, hatched, or a pattern
     QColor color = Qt::white;
-    std::uint32_t hatch = 0;
+    std::uint32_t hatch = kHsHorizontal;
     QImage pattern; // for pattern brushes
     // A monochrome pattern: its pixels 0 and 1 are drawn in the text and the background
     // colour current when the brush is used, not when it was made.
@@ -51,11 +40,11 @@ struct LogFont {
     double height = 0; // logical units; negative: character height, positive: cell height
     double width = 0;
     int escapement = 0; // tenths of a degree
-    int weight = 400;
+    int weight = kFwNormal;
     bool italic = false;
     bool underline = false;
     bool strikeOut = false;
-    int charset = 1;
+    int charset = kDefaultCharset;
     QString face;
 };
 
@@ -68,27 +57,23 @@ struct GdiObject {
     QPainterPath region; // logical units for Windows metafiles, device units otherwise
 };
 
-// How a region combines with the clip.
-enum class ClipMode { And = 1, Or = 2, Xor = 3, Diff = 4, Copy = 5 };
-
-// The raster operations of bitmap and pattern blits that are drawn; others draw as copy.
-inline constexpr std::uint32_t kSrcCopy = 0x00CC0020;
-inline constexpr std::uint32_t kSrcPaint = 0x00EE0086;
-inline constexpr std::uint32_t kSrcAnd = 0x008800C6;
-inline constexpr std::uint32_t kSrcInvert = 0x00660046;
-inline constexpr std::uint32_t kNotSrcCopy = 0x00330008;
-inline constexpr std::uint32_t kPatCopy = 0x00F00021;
-inline constexpr std::uint32_t kPatInvert = 0x005A0049;
-inline constexpr std::uint32_t kDstInvert = 0x00550009;
-inline constexpr std::uint32_t kBlackness = 0x00000042;
-inline constexpr std::uint32_t kWhiteness = 0x00FF0062;
-
 // Most objects a metafile's table may hold; a header asking for more gets this many.
 inline constexpr std::size_t kMaxObjects = 65535;
 // Most nested saves of the drawing state.
 inline constexpr std::size_t kMaxSavedStates = 1024;
 // Most points one figure may have once arcs and curves are laid out.
 inline constexpr std::size_t kMaxPathElements = 1 << 20;
+
+// The signed area scale of a transform's linear part; negative when it mirrors.
+inline double Determinant(const QTransform& t) {
+    return t.m11() * t.m22() - t.m12() * t.m21();
+}
+
+inline QPainterPath RectPath(const QRectF& r) {
+    QPainterPath path;
+    path.addRect(r.normalized());
+    return path;
+}
 
 class MetaDC {
 public:
@@ -210,13 +195,13 @@ private:
         LogFont font;
         QColor textColor = Qt::black;
         QColor bkColor = Qt::white;
-        int bkMode = 2; // opaque
-        std::uint32_t textAlign = 0;
-        int polyFillMode = 1; // alternate
-        int arcDirection = 1; // counterclockwise
-        int rop2 = 13;        // copy pen
+        int bkMode = kOpaque;
+        std::uint32_t textAlign = kTaTopLeft;
+        int polyFillMode = kAlternate;
+        int arcDirection = kCounterClockwise;
+        int rop2 = kR2CopyPen;
         double charExtra = 0;
-        int stretchMode = 1; // black on white
+        int stretchMode = kBlackOnWhite;
         QPointF position{0, 0};
         bool hasClip = false;
         QPainterPath clip; // target pixels

@@ -1,6 +1,7 @@
 #include "picture/metafile_records.h"
 
 #include "picture/bmp_reader.h"
+#include "picture/gdi.h"
 
 #include <QColor>
 #include <algorithm>
@@ -16,18 +17,18 @@ constexpr std::uint64_t kRlePixelsPerByte = 256;
 QImage DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_t> bits,
                  bool withAlpha) {
     const Record header(info);
-    if (info.size() < 12) return {};
+    if (info.size() < kBitmapCoreHeaderSize) return {};
     const std::uint32_t size = header.U32(0);
     std::int64_t width = 0;
     std::int64_t height = 0;
     std::uint32_t bitCount = 0;
     std::uint32_t compression = 0;
-    if (size == 12) {
+    if (size == kBitmapCoreHeaderSize) {
         width = header.U16(4);
         height = header.U16(6);
         bitCount = header.U16(10);
     } else {
-        if (size < 40 || info.size() < 40) return {};
+        if (size < kBitmapInfoHeaderSize || info.size() < kBitmapInfoHeaderSize) return {};
         width = header.I32(4);
         height = header.I32(8);
         bitCount = header.U16(14);
@@ -37,10 +38,10 @@ QImage DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_
     const std::uint64_t h = static_cast<std::uint64_t>(height < 0 ? -height : height);
     if (w == 0 || h == 0 || bitCount == 0 || bitCount > 32) return {};
     // Pixels are allocated only when the data to fill them is there.
-    if (compression == 0 || compression == 3) {
+    if (compression == kBiRgb || compression == kBiBitfields) {
         const std::uint64_t stride = (w * bitCount + 31) / 32 * 4;
         if (h > bits.size() / stride) return {};
-    } else if (compression == 1 || compression == 2) {
+    } else if (compression == kBiRle8 || compression == kBiRle4) {
         if (w * h > bits.size() * kRlePixelsPerByte || w * h > bmp::kMaxPixels) return {};
     } else {
         return {};
@@ -69,7 +70,7 @@ QImage DecodeDib(std::span<const std::uint8_t> info, std::span<const std::uint8_
     bmp::BmpImage bmp = bmp::DecodeBmp(file);
     if (bmp.status != bmp::BmpStatus::Ok) return {};
     QImage image = std::move(bmp.image);
-    if (withAlpha && bitCount == 32 && compression == 0) {
+    if (withAlpha && bitCount == 32 && compression == kBiRgb) {
         image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         const std::uint64_t stride = w * 4;
         for (std::uint64_t row = 0; row < h; ++row) {
@@ -91,14 +92,14 @@ QImage DecodeMonoDib(std::span<const std::uint8_t> info, std::span<const std::ui
     const std::uint32_t size = header.U32(0);
     std::int64_t width = 0;
     std::int64_t height = 0;
-    if (size == 12 && info.size() >= 12) {
+    if (size == kBitmapCoreHeaderSize && info.size() >= kBitmapCoreHeaderSize) {
         width = header.U16(4);
         height = header.U16(6);
         if (header.U16(10) != 1) return {};
-    } else if (size >= 40 && info.size() >= 40) {
+    } else if (size >= kBitmapInfoHeaderSize && info.size() >= kBitmapInfoHeaderSize) {
         width = header.I32(4);
         height = header.I32(8);
-        if (header.U16(14) != 1 || header.U32(16) != 0) return {};
+        if (header.U16(14) != 1 || header.U32(16) != kBiRgb) return {};
     } else {
         return {};
     }

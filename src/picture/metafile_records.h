@@ -2,6 +2,7 @@
 // Bounds-checked reading of metafile records, shared by the two players.
 
 #include <QImage>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -49,6 +50,34 @@ public:
 
 private:
     std::span<const std::uint8_t> bytes_;
+};
+
+// Reads a record's fields one after another, in the order the record lays them out, so a
+// reader names each field once and offsets appear nowhere else. As with Record, a field
+// past the end reads as 0: a short record plays as if padded with zeros.
+class FieldReader {
+public:
+    FieldReader(const Record& record, std::size_t offset) : record_(record), offset_(offset) {}
+    FieldReader(const Record&& record, std::size_t offset) = delete; // it keeps a reference
+    std::uint8_t U8() { return record_.U8(Advance(1)); }
+    std::uint16_t U16() { return record_.U16(Advance(2)); }
+    std::int16_t I16() { return record_.I16(Advance(2)); }
+    std::uint32_t U32() { return record_.U32(Advance(4)); }
+    std::int32_t I32() { return record_.I32(Advance(4)); }
+    float F32() { return record_.F32(Advance(4)); }
+    void Skip(std::size_t bytes) { Advance(bytes); }
+    // Where the next field starts.
+    std::size_t Offset() const { return offset_; }
+
+private:
+    std::size_t Advance(std::size_t bytes) {
+        const std::size_t at = offset_;
+        offset_ = bytes > SIZE_MAX - offset_ ? SIZE_MAX : offset_ + bytes;
+        return at;
+    }
+
+    const Record& record_;
+    std::size_t offset_;
 };
 
 // A device-independent bitmap (header and colours in info, pixels in bits) through the

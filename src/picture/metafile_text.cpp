@@ -20,50 +20,50 @@ const char* CodePage(int charset) {
         return "CP932";
     case kSymbolCharset:
         return nullptr;
-    case 77:
+    case kMacCharset:
         return "MACINTOSH";
-    case 129:
-        return "CP949"; // Hangul
-    case 130:
+    case kHangulCharset:
+        return "CP949";
+    case kJohabCharset:
         return "JOHAB";
-    case 134:
-        return "CP936"; // simplified Chinese
-    case 136:
-        return "CP950"; // traditional Chinese
-    case 161:
-        return "CP1253"; // Greek
-    case 162:
-        return "CP1254"; // Turkish
-    case 163:
-        return "CP1258"; // Vietnamese
-    case 177:
-        return "CP1255"; // Hebrew
-    case 178:
-        return "CP1256"; // Arabic
-    case 186:
-        return "CP1257"; // Baltic
-    case 204:
-        return "CP1251"; // Cyrillic
-    case 222:
-        return "CP874"; // Thai
-    case 238:
-        return "CP1250"; // Central European
-    case 255:
-        return "CP437"; // OEM
+    case kGb2312Charset:
+        return "CP936";
+    case kChineseBig5Charset:
+        return "CP950";
+    case kGreekCharset:
+        return "CP1253";
+    case kTurkishCharset:
+        return "CP1254";
+    case kVietnameseCharset:
+        return "CP1258";
+    case kHebrewCharset:
+        return "CP1255";
+    case kArabicCharset:
+        return "CP1256";
+    case kBalticCharset:
+        return "CP1257";
+    case kRussianCharset:
+        return "CP1251";
+    case kThaiCharset:
+        return "CP874";
+    case kEastEuropeCharset:
+        return "CP1250";
+    case kOemCharset:
+        return "CP437";
     default:
         return "CP1252";
     }
 }
 
 bool DoubleByte(int charset) {
-    return charset == kDefaultCharset || charset == kShiftJisCharset || charset == 129 ||
-           charset == 130 || charset == 134 || charset == 136;
+    return charset == kDefaultCharset || charset == kShiftJisCharset || charset == kHangulCharset ||
+           charset == kJohabCharset || charset == kGb2312Charset || charset == kChineseBig5Charset;
 }
 
 bool LeadByte(std::uint8_t b, int charset) {
     if (charset == kDefaultCharset || charset == kShiftJisCharset)
         return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-    if (charset == 130) return b >= 0x84 && b <= 0xF9 && b != 0xD4;
+    if (charset == kJohabCharset) return b >= 0x84 && b <= 0xF9 && b != 0xD4;
     return b >= 0x81 && b <= 0xFE;
 }
 

@@ -1,18 +1,14 @@
 #pragma once
 // Text of metafile records in the character set of the font that draws it.
 
+#include "picture/gdi.h"
+
 #include <QString>
 #include <cstdint>
 #include <span>
 #include <vector>
 
 namespace sorowa::metafile {
-
-// Character-set numbers of a logical font.
-inline constexpr int kAnsiCharset = 0;
-inline constexpr int kDefaultCharset = 1;
-inline constexpr int kSymbolCharset = 2;
-inline constexpr int kShiftJisCharset = 128;
 
 // One character of a byte string and how many bytes it took.
 struct CharacterBytes {

@@ -1,523 +1,582 @@
 #include "picture/wmf_player.h"
 
+#include "picture/gdi.h"
 #include "picture/metafile_dc.h"
 #include "picture/metafile_records.h"
 #include "picture/metafile_text.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <functional>
+#include <optional>
 
 namespace sorowa::metafile {
 namespace {
 
 constexpr std::size_t kHeaderSize = 18;
-
-enum Function : std::uint16_t {
-    kEof = 0x0000,
-    kSaveDC = 0x001E,
-    kSetBkMode = 0x0102,
-    kSetMapMode = 0x0103,
-    kSetRop2 = 0x0104,
-    kSetPolyFillMode = 0x0106,
-    kSetStretchBltMode = 0x0107,
-    kSetTextCharExtra = 0x0108,
-    kRestoreDC = 0x0127,
-    kInvertRegion = 0x012A,
-    kPaintRegion = 0x012B,
-    kSelectClipRegion = 0x012C,
-    kSelectObject = 0x012D,
-    kSetTextAlign = 0x012E,
-    kDibCreatePatternBrush = 0x0142,
-    kDeleteObject = 0x01F0,
-    kCreatePatternBrush = 0x01F9,
-    kSetBkColor = 0x0201,
-    kSetTextColor = 0x0209,
-    kSetWindowOrg = 0x020B,
-    kSetWindowExt = 0x020C,
-    kSetViewportOrg = 0x020D,
-    kSetViewportExt = 0x020E,
-    kOffsetWindowOrg = 0x020F,
-    kOffsetViewportOrg = 0x0211,
-    kLineTo = 0x0213,
-    kMoveTo = 0x0214,
-    kOffsetClipRgn = 0x0220,
-    kFillRegion = 0x0228,
-    kCreatePalette = 0x00F7,
-    kCreatePenIndirect = 0x02FA,
-    kCreateFontIndirect = 0x02FB,
-    kCreateBrushIndirect = 0x02FC,
-    kPolygon = 0x0324,
-    kPolyline = 0x0325,
-    kScaleWindowExt = 0x0410,
-    kScaleViewportExt = 0x0412,
-    kExcludeClipRect = 0x0415,
-    kIntersectClipRect = 0x0416,
-    kEllipse = 0x0418,
-    kRectangle = 0x041B,
-    kSetPixel = 0x041F,
-    kFrameRegion = 0x0429,
-    kTextOut = 0x0521,
-    kPolyPolygon = 0x0538,
-    kRoundRect = 0x061C,
-    kPatBlt = 0x061D,
-    kCreateRegion = 0x06FF,
-    kArc = 0x0817,
-    kPie = 0x081A,
-    kChord = 0x0830,
-    kDibBitBlt = 0x0940,
-    kExtTextOut = 0x0A32,
-    kDibStretchBlt = 0x0B41,
-    kSetDibToDev = 0x0D33,
-    kStretchDib = 0x0F43,
-};
+constexpr std::size_t kHeaderObjectsAt = 10; // after type, header size, version, file size
+// Every record starts with its size in 16-bit words and its function; the parameters follow.
+constexpr std::size_t kRecordHeadSize = 6;
+// The size of the bit masks after a BITMAPINFOHEADER of a bit-field bitmap.
+constexpr std::uint64_t kBitfieldMasksSize = 12;
+constexpr std::size_t kFaceNameBytes = 32;
+// Most colours of the palettes that are collected.
+constexpr qsizetype kMaxPaletteEntries = 256;
 
 // The size of a blit record that names no bitmap.
 std::size_t BitmapLessSize(std::uint16_t function) {
-    return (std::size_t{function} >> 8) * 2 + 6;
+    return (std::size_t{function} >> 8) * 2 + kRecordHeadSize;
 }
 
-// Calls visit with every record (size in bytes, function, record bytes) up to the end
-// record; false when a record does not fit in body.
+// Calls visit with every record (function, record bytes) up to the end record; false when
+// a record does not fit in body.
 bool WalkRecords(std::span<const std::uint8_t> body,
                  const std::function<void(std::uint16_t, const Record&)>& visit) {
-    const Record header(body);
     if (body.size() < kHeaderSize) return false;
-    const std::uint16_t type = header.U16(0);
-    if ((type != 1 && type != 2) || header.U16(2) != 9) return false;
+    const Record header(body);
+    FieldReader h(header, 0);
+    const std::uint16_t type = h.U16();
+    const std::uint16_t headerWords = h.U16();
+    if ((type != meta::kMemoryMetafile && type != meta::kDiskMetafile) ||
+        headerWords != meta::kHeaderWords)
+        return false;
     std::size_t pos = kHeaderSize;
     while (pos < body.size()) {
-        if (6 > body.size() - pos) return false;
-        const Record head(body.subspan(pos, 6));
-        const std::uint64_t bytes = std::uint64_t{head.U32(0)} * 2;
-        if (bytes < 6 || bytes > body.size() - pos) return false;
-        const std::uint16_t function = head.U16(4);
-        if (function == kEof) return true;
+        if (kRecordHeadSize > body.size() - pos) return false;
+        const Record headBytes(body.subspan(pos, kRecordHeadSize));
+        FieldReader head(headBytes, 0);
+        const std::uint64_t bytes = std::uint64_t{head.U32()} * 2;
+        if (bytes < kRecordHeadSize || bytes > body.size() - pos) return false;
+        const std::uint16_t function = head.U16();
+        if (function == meta::kEof) return true;
         if (visit) visit(function, Record(body.subspan(pos, static_cast<std::size_t>(bytes))));
         pos += static_cast<std::size_t>(bytes);
     }
     return true; // a body that ends without its end record plays what it has
 }
 
-class Player {
+// A record's 16-bit parameters, read in the order they are stored; most records keep a
+// point's y before its x and a rectangle from the bottom right corner on.
+class Params : public FieldReader {
 public:
-    Player(MetaDC& dc) : dc_(dc) {}
-    void Play(std::uint16_t function, const Record& r);
+    explicit Params(const Record& r, std::size_t first = 0)
+        : FieldReader(r, kRecordHeadSize + 2 * first) {}
+    Params(const Record&& r, std::size_t first = 0) = delete;
+    double Word() { return I16(); }
+    QPointF PointYX() {
+        const double y = I16();
+        const double x = I16();
+        return {x, y};
+    }
+    QPointF PointXY() {
+        const double x = I16();
+        const double y = I16();
+        return {x, y};
+    }
+    QSizeF SizeYX() { // height, then width
+        const double height = I16();
+        const double width = I16();
+        return {width, height};
+    }
+    QRectF RectBRTL() { // bottom, right, top, left
+        const QPointF bottomRight = PointYX();
+        const QPointF topLeft = PointYX();
+        return {topLeft, bottomRight};
+    }
+    QRectF Extent() { // height, width, y, x
+        const QSizeF size = SizeYX();
+        const QPointF at = PointYX();
+        return {at, size};
+    }
+    QRectF RectLTRB() { // left, top, right, bottom
+        const QPointF topLeft = PointXY();
+        const QPointF bottomRight = PointXY();
+        return {topLeft, bottomRight};
+    }
+    QColor Color() { return ColorRef(U32()); }
+};
 
-private:
-    // The i-th 16-bit parameter.
-    double P(const Record& r, std::size_t i) const { return r.I16(6 + 2 * i); }
-    std::uint16_t UP(const Record& r, std::size_t i) const { return r.U16(6 + 2 * i); }
-    std::uint32_t P32(const Record& r, std::size_t i) const { return r.U32(6 + 2 * i); }
-    std::size_t Params(const Record& r) const { return (r.Size() - 6) / 2; }
-    QRectF Rect(const Record& r, std::size_t i) const { // bottom, right, top, left
-        return QRectF(QPointF(P(r, i + 3), P(r, i + 2)), QPointF(P(r, i + 1), P(r, i)));
-    }
-    std::vector<QPointF> Points(const Record& r, std::size_t first, std::size_t count) const {
-        std::vector<QPointF> points;
-        if (count > Params(r) / 2 || first > Params(r) - 2 * count) return points;
-        points.reserve(count);
-        for (std::size_t i = 0; i < count; ++i)
-            points.emplace_back(P(r, first + 2 * i), P(r, first + 2 * i + 1));
-        return points;
-    }
-    void CreatePen(const Record& r);
-    void CreateBrush(const Record& r);
-    void CreateFont(const Record& r);
-    void CreateDibPatternBrush(const Record& r);
-    void CreateRegion(const Record& r);
-    void PolyPolygon(const Record& r);
-    void Text(const Record& r, bool extended);
-    void Bitmap(std::uint16_t function, const Record& r);
+std::size_t ParamCount(const Record& r) {
+    return (r.Size() - kRecordHeadSize) / 2;
+}
+
+// count points (x, y) from parameter first on; none when they are not all there.
+std::vector<QPointF> Points(const Record& r, std::size_t first, std::size_t count) {
+    std::vector<QPointF> points;
+    if (count > ParamCount(r) / 2 || first > ParamCount(r) - 2 * count) return points;
+    points.reserve(count);
+    Params p(r, first);
+    for (std::size_t i = 0; i < count; ++i)
+        points.push_back(p.PointXY());
+    return points;
+}
+
+// The size of a DIB's header, bit masks and colour table; nullopt when its header is
+// shorter than the smallest there is or longer than the DIB.
+std::optional<std::uint64_t> DibInfoBytes(std::span<const std::uint8_t> dib) {
+    const Record info(dib);
+    const std::uint32_t headerSize = info.U32(0);
+    if (headerSize < kBitmapCoreHeaderSize || headerSize > dib.size()) return std::nullopt;
+    const bool core = headerSize == kBitmapCoreHeaderSize;
+    // BITMAPCOREHEADER: size, width, height, planes, bit count (16-bit fields);
+    // BITMAPINFOHEADER: size, width, height (32-bit), planes, bit count, compression, image
+    // size, resolution, colours used.
+    FieldReader f(info, 4);
+    f.Skip(core ? 4 : 8); // width and height
+    f.Skip(2);            // planes
+    const std::uint32_t bits = f.U16();
+    const std::uint32_t compression = f.U32();
+    f.Skip(12); // image size, resolution
+    std::uint64_t colors = core ? 0 : f.U32();
+    if (colors == 0 && bits <= 8) colors = std::uint64_t{1} << bits;
+    const std::uint64_t masks =
+        headerSize == kBitmapInfoHeaderSize && compression == kBiBitfields ? kBitfieldMasksSize : 0;
+    return headerSize + masks + colors * (core ? 3 : 4); // RGBTRIPLE or RGBQUAD entries
+}
+
+// Source rows count from the bottom of a bottom-up bitmap (one of positive height).
+bool BottomUp(std::span<const std::uint8_t> dib) {
+    const Record info(dib);
+    const bool core = info.U32(0) == kBitmapCoreHeaderSize;
+    FieldReader f(info, core ? 6 : 8); // after the size and the width
+    return (core ? f.U16() : f.I32()) > 0;
+}
+
+struct Context {
+    MetaDC& dc;
+    int charset = kDefaultCharset; // of the selected font
+
     const QPainterPath* Region(std::size_t index) const {
-        const GdiObject* o = dc_.Object(index);
+        const GdiObject* o = dc.Object(index);
         return o != nullptr && o->kind == GdiObject::Kind::Region ? &o->region : nullptr;
     }
     const LogBrush* Brush(std::size_t index) const {
-        const GdiObject* o = dc_.Object(index);
+        const GdiObject* o = dc.Object(index);
         return o != nullptr && o->kind == GdiObject::Kind::Brush ? &o->brush : nullptr;
     }
-
-    MetaDC& dc_;
-    int charset_ = kDefaultCharset;
 };
 
-void Player::CreatePen(const Record& r) {
-    GdiObject o;
-    o.kind = GdiObject::Kind::Pen;
-    o.pen.style = UP(r, 0);
-    o.pen.width = P(r, 1);
-    o.pen.color = ColorRef(P32(r, 3));
-    dc_.AddObject(std::move(o));
+using Handler = void (*)(Context&, const Record&);
+
+// ---------------------------------------------------------------- state records
+
+void SaveDC(Context& c, const Record&) {
+    c.dc.SaveDC();
 }
 
-void Player::CreateBrush(const Record& r) {
-    GdiObject o;
-    o.kind = GdiObject::Kind::Brush;
-    o.brush.style = UP(r, 0);
-    o.brush.color = ColorRef(P32(r, 1));
-    o.brush.hatch = UP(r, 3);
-    if (o.brush.style > 2) o.brush.style = 1; // patterns need a bitmap this record lacks
-    dc_.AddObject(std::move(o));
+void RestoreDC(Context& c, const Record& r) {
+    c.dc.RestoreDC(Params(r).I16());
 }
 
-void Player::CreateFont(const Record& r) {
-    GdiObject o;
-    o.kind = GdiObject::Kind::Font;
-    LogFont& f = o.font;
-    f.height = P(r, 0);
-    f.width = P(r, 1);
-    f.escapement = static_cast<int>(P(r, 2));
-    f.weight = static_cast<int>(P(r, 4));
-    f.italic = r.U8(16) != 0;
-    f.underline = r.U8(17) != 0;
-    f.strikeOut = r.U8(18) != 0;
-    f.charset = r.U8(19);
-    const std::span<const std::uint8_t> face = r.Tail(24);
-    std::size_t length = 0;
-    while (length < face.size() && length < 32 && face[length] != 0)
-        ++length;
-    f.face = DecodeText(face.first(length), f.charset);
-    dc_.AddObject(std::move(o));
+template <void (MetaDC::*Set)(int)> void Mode(Context& c, const Record& r) {
+    (c.dc.*Set)(Params(r).U16());
 }
 
-void Player::CreateDibPatternBrush(const Record& r) {
-    GdiObject o;
-    o.kind = GdiObject::Kind::Brush;
-    o.brush.style = 3;
-    const std::span<const std::uint8_t> dib = r.Tail(10);
-    const Record info(dib);
-    const std::uint32_t headerSize = info.U32(0);
-    std::size_t infoBytes = dib.size();
-    if (headerSize >= 12 && headerSize <= dib.size()) {
-        const std::uint32_t bits = headerSize == 12 ? info.U16(10) : info.U16(14);
-        std::uint64_t colors = headerSize == 12 ? 0 : info.U32(32);
-        if (colors == 0 && bits <= 8) colors = std::uint64_t{1} << bits;
-        const std::uint64_t entry = headerSize == 12 ? 3 : 4;
-        const std::uint64_t masks = headerSize == 40 && info.U32(16) == 3 ? 12 : 0;
-        infoBytes = static_cast<std::size_t>(
-            std::min<std::uint64_t>(dib.size(), headerSize + masks + colors * entry));
-    }
-    o.brush.pattern = DecodeDib(dib.first(infoBytes), dib.subspan(infoBytes));
-    if (o.brush.pattern.isNull()) o.brush.style = 1;
-    dc_.AddObject(std::move(o));
+void SetTextAlign(Context& c, const Record& r) {
+    c.dc.SetTextAlign(Params(r).U16());
 }
 
-void Player::CreateRegion(const Record& r) {
-    GdiObject o;
-    o.kind = GdiObject::Kind::Region;
-    const std::size_t scans = UP(r, 5);
-    std::size_t at = 6 + 2 * 11; // after the header and the bounding box
-    for (std::size_t s = 0; s < scans && r.Has(at, 6); ++s) {
-        const std::size_t count = r.U16(at);
-        const double top = r.I16(at + 2);
-        const double bottom = r.I16(at + 4);
-        std::size_t x = at + 6;
-        for (std::size_t i = 0; i + 1 < count && r.Has(x, 4); i += 2, x += 4)
-            o.region.addRect(QRectF(QPointF(r.I16(x), top), QPointF(r.I16(x + 2), bottom)));
-        at += 6 + 2 * count + 2;
-    }
-    if (scans == 0) // the bounding box alone
-        o.region.addRect(QRectF(QPointF(P(r, 7), P(r, 8)), QPointF(P(r, 9), P(r, 10))));
-    dc_.AddObject(std::move(o));
+void SetTextCharExtra(Context& c, const Record& r) {
+    c.dc.SetTextCharExtra(Params(r).Word());
 }
 
-void Player::PolyPolygon(const Record& r) {
-    const std::size_t polygons = UP(r, 0);
-    if (polygons > Params(r)) return;
+template <void (MetaDC::*Set)(QColor)> void Color(Context& c, const Record& r) {
+    (c.dc.*Set)(Params(r).Color());
+}
+
+template <void (MetaDC::*Set)(QPointF)> void Point(Context& c, const Record& r) {
+    (c.dc.*Set)(Params(r).PointYX());
+}
+
+template <void (MetaDC::*Set)(const QRectF&)> void Rect(Context& c, const Record& r) {
+    (c.dc.*Set)(Params(r).RectBRTL());
+}
+
+// yDenom, yNum, xDenom, xNum.
+template <void (MetaDC::*Scale)(double, double, double, double)>
+void ScaleExt(Context& c, const Record& r) {
+    Params p(r);
+    const double yDen = p.Word();
+    const double yNum = p.Word();
+    const double xDen = p.Word();
+    const double xNum = p.Word();
+    (c.dc.*Scale)(xNum, xDen, yNum, yDen);
+}
+
+// ---------------------------------------------------------------- shapes
+
+void RoundRect(Context& c, const Record& r) { // corner height, width, rectangle
+    Params p(r);
+    const QSizeF corner = p.SizeYX();
+    c.dc.RoundRect(p.RectBRTL(), corner);
+}
+
+template <MetaDC::ArcKind kKind> void Arc(Context& c, const Record& r) { // end, start, box
+    Params p(r);
+    const QPointF end = p.PointYX();
+    const QPointF start = p.PointYX();
+    c.dc.ArcShape(kKind, p.RectBRTL(), start, end);
+}
+
+void SetPixel(Context& c, const Record& r) { // colour, point
+    Params p(r);
+    const QColor color = p.Color();
+    c.dc.SetPixel(p.PointYX(), color);
+}
+
+// count, points.
+template <void (MetaDC::*Draw)(const std::vector<QPointF>&)>
+void Poly(Context& c, const Record& r) {
+    (c.dc.*Draw)(Points(r, 1, Params(r).U16()));
+}
+
+// Number of polygons, each one's count, the points.
+void PolyPolygon(Context& c, const Record& r) {
+    Params counts(r);
+    const std::size_t polygons = counts.U16();
+    if (polygons > ParamCount(r)) return;
     std::size_t next = 1 + polygons;
     std::vector<std::vector<QPointF>> all;
     for (std::size_t i = 0; i < polygons; ++i) {
-        const std::size_t count = UP(r, 1 + i);
+        const std::size_t count = counts.U16();
         std::vector<QPointF> points = Points(r, next, count);
         if (points.size() != count) return;
         all.push_back(std::move(points));
         next += 2 * count;
     }
-    dc_.PolyPolygon(all);
+    c.dc.PolyPolygon(all);
 }
 
-void Player::Text(const Record& r, bool extended) {
-    std::size_t at = 0;
+// ---------------------------------------------------------------- objects
+
+void CreatePen(Context& c, const Record& r) { // LOGPEN16: style, width (x, y), colour
+    Params p(r);
+    GdiObject o;
+    o.kind = GdiObject::Kind::Pen;
+    o.pen.style = p.U16();
+    o.pen.width = p.Word();
+    p.Skip(2); // the width's y, unused
+    o.pen.color = p.Color();
+    c.dc.AddObject(std::move(o));
+}
+
+void CreateBrush(Context& c, const Record& r) { // LOGBRUSH16: style, colour, hatch
+    Params p(r);
+    GdiObject o;
+    o.kind = GdiObject::Kind::Brush;
+    o.brush.style = p.U16();
+    o.brush.color = p.Color();
+    o.brush.hatch = p.U16();
+    if (o.brush.style > kBsHatched) o.brush.style = kBsNull; // patterns need a bitmap
+    c.dc.AddObject(std::move(o));
+}
+
+// LOGFONT16: height, width, escapement, orientation, weight, italic, underline,
+// strike-out, charset, three precision and quality bytes, pitch and family, face name.
+void CreateFont(Context& c, const Record& r) {
+    Params p(r);
+    GdiObject o;
+    o.kind = GdiObject::Kind::Font;
+    LogFont& f = o.font;
+    f.height = p.Word();
+    f.width = p.Word();
+    f.escapement = p.I16();
+    p.Skip(2); // orientation
+    f.weight = p.I16();
+    f.italic = p.U8() != 0;
+    f.underline = p.U8() != 0;
+    f.strikeOut = p.U8() != 0;
+    f.charset = p.U8();
+    p.Skip(4); // precisions, quality, pitch and family
+    const std::span<const std::uint8_t> face = r.Tail(p.Offset());
     std::size_t length = 0;
-    QPointF p;
-    std::uint32_t options = 0;
-    QRectF rect;
-    bool hasRect = false;
-    if (!extended) {
-        length = UP(r, 0);
-        at = 8;
-        const std::size_t after = at + (length + 1) / 2 * 2;
-        p = QPointF(r.I16(after + 2), r.I16(after));
-    } else {
-        p = QPointF(P(r, 1), P(r, 0));
-        length = UP(r, 2);
-        options = UP(r, 3);
-        at = 14;
-        if ((options & 0x6) != 0) {
-            rect = QRectF(QPointF(r.I16(14), r.I16(16)), QPointF(r.I16(18), r.I16(20)));
-            hasRect = true;
-            at = 22;
+    while (length < face.size() && length < kFaceNameBytes && face[length] != 0)
+        ++length;
+    f.face = DecodeText(face.first(length), f.charset);
+    c.dc.AddObject(std::move(o));
+}
+
+void CreateDibPatternBrush(Context& c, const Record& r) { // style, usage, the DIB
+    GdiObject o;
+    o.kind = GdiObject::Kind::Brush;
+    o.brush.style = kBsPattern;
+    Params p(r);
+    p.Skip(4); // style, usage
+    const std::span<const std::uint8_t> dib = r.Tail(p.Offset());
+    std::size_t infoBytes = dib.size();
+    if (const std::optional<std::uint64_t> bytes = DibInfoBytes(dib))
+        infoBytes = static_cast<std::size_t>(std::min<std::uint64_t>(dib.size(), *bytes));
+    o.brush.pattern = DecodeDib(dib.first(infoBytes), dib.subspan(infoBytes));
+    if (o.brush.pattern.isNull()) o.brush.style = kBsNull;
+    c.dc.AddObject(std::move(o));
+}
+
+// The region object: next in chain, object type, object count, region size, scan count,
+// largest scan, bounding box, then the scans: count, top, bottom, count / 2 pairs of left
+// and right, count again.
+void CreateRegion(Context& c, const Record& r) {
+    GdiObject o;
+    o.kind = GdiObject::Kind::Region;
+    Params p(r);
+    p.Skip(10); // next in chain, object type, object count, region size
+    const std::size_t scans = p.U16();
+    p.Skip(2); // largest scan
+    const QRectF box = p.RectLTRB();
+    std::size_t at = p.Offset();
+    for (std::size_t s = 0; s < scans && r.Has(at, 6); ++s) {
+        FieldReader scan(r, at);
+        const std::size_t count = scan.U16();
+        const double top = scan.I16();
+        const double bottom = scan.I16();
+        for (std::size_t i = 0; i + 1 < count && r.Has(scan.Offset(), 4); i += 2) {
+            const double left = scan.I16();
+            const double right = scan.I16();
+            o.region.addRect(QRectF(QPointF(left, top), QPointF(right, bottom)));
         }
+        at += 6 + 2 * count + 2;
     }
+    if (scans == 0) o.region.addRect(box); // the bounding box alone
+    c.dc.AddObject(std::move(o));
+}
+
+// Kept in the table so that later indices stay right.
+template <GdiObject::Kind kKind> void Placeholder(Context& c, const Record&) {
+    GdiObject o;
+    o.kind = kKind;
+    c.dc.AddObject(std::move(o));
+}
+
+void SelectObject(Context& c, const Record& r) {
+    const std::uint16_t index = Params(r).U16();
+    c.dc.SelectObject(index);
+    const GdiObject* o = c.dc.Object(index);
+    if (o != nullptr && o->kind == GdiObject::Kind::Font) c.charset = o->font.charset;
+}
+
+void DeleteObject(Context& c, const Record& r) {
+    c.dc.DeleteObject(Params(r).U16());
+}
+
+// ---------------------------------------------------------------- regions
+
+void SelectClipRegion(Context& c, const Record& r) {
+    c.dc.SelectClipRegion(c.Region(Params(r).U16()), ClipMode::Copy, false);
+}
+
+template <void (MetaDC::*Draw)(const QPainterPath&, const LogBrush&, bool)>
+void BrushRegion(Context& c, const Record& r) { // region, brush
+    Params p(r);
+    const QPainterPath* region = c.Region(p.U16());
+    const LogBrush* brush = c.Brush(p.U16());
+    if (region != nullptr && brush != nullptr) (c.dc.*Draw)(*region, *brush, false);
+}
+
+template <void (MetaDC::*Draw)(const QPainterPath&, bool)>
+void Region(Context& c, const Record& r) {
+    if (const QPainterPath* region = c.Region(Params(r).U16())) (c.dc.*Draw)(*region, false);
+}
+
+// ---------------------------------------------------------------- text
+
+// The characters of a string from offset at on and, when the record has them, their
+// advances (one per byte, stored after the string padded to a word).
+void PlayText(Context& c, const Record& r, std::size_t at, std::size_t length, QPointF p,
+              std::uint32_t options, const QRectF* rect, bool withAdvances) {
     const std::span<const std::uint8_t> bytes = r.Span(at, length);
     if (bytes.size() != length) return;
-    std::vector<CharacterBytes> characters = DecodeCharacters(bytes, charset_);
+    std::vector<CharacterBytes> characters = DecodeCharacters(bytes, c.charset);
     std::vector<double> advances;
     const std::size_t dxAt = at + (length + 1) / 2 * 2;
-    if (extended && r.Has(dxAt, 2 * length)) {
-        std::size_t byte = 0;
-        for (const CharacterBytes& c : characters) {
+    if (withAdvances && r.Has(dxAt, 2 * length)) {
+        FieldReader dx(r, dxAt);
+        for (const CharacterBytes& ch : characters) {
             double advance = 0;
-            for (int i = 0; i < c.bytes; ++i)
-                advance += r.I16(dxAt + 2 * (byte + static_cast<std::size_t>(i)));
-            byte += static_cast<std::size_t>(c.bytes);
+            for (int i = 0; i < ch.bytes; ++i)
+                advance += dx.I16();
             // A character beyond the basic plane takes two places in the text.
             advances.push_back(advance);
-            if (c.text.size() == 2) advances.push_back(0);
+            if (ch.text.size() == 2) advances.push_back(0);
         }
     }
     QString text;
-    for (const CharacterBytes& c : characters)
-        text += c.text;
-    dc_.TextOut(p, text, options, hasRect ? &rect : nullptr, advances);
+    for (const CharacterBytes& ch : characters)
+        text += ch.text;
+    c.dc.TextOut(p, text, options, rect, advances);
 }
 
-void Player::Bitmap(std::uint16_t function, const Record& r) {
-    const std::uint32_t rop = P32(r, 0);
+void TextOut(Context& c, const Record& r) { // length, the string (padded), y, x
+    Params p(r);
+    const std::size_t length = p.U16();
+    const std::size_t at = p.Offset();
+    p.Skip((length + 1) / 2 * 2);
+    PlayText(c, r, at, length, p.PointYX(), 0, nullptr, false);
+}
+
+// y, x, length, options, the rectangle when the options ask for one, the string (padded),
+// the advances.
+void ExtTextOut(Context& c, const Record& r) {
+    Params p(r);
+    const QPointF reference = p.PointYX();
+    const std::size_t length = p.U16();
+    const std::uint32_t options = p.U16();
+    const bool hasRect = (options & kEtoRectangle) != 0;
+    QRectF rect;
+    if (hasRect) rect = p.RectLTRB();
+    PlayText(c, r, p.Offset(), length, reference, options, hasRect ? &rect : nullptr, true);
+}
+
+// ---------------------------------------------------------------- bitmaps
+
+// A blit record's rectangles and where its DIB starts; no DIB for the bitmap-less forms.
+struct BlitRects {
     QRectF dest;
     QRectF source;
-    std::size_t dibAt = 0;
-    bool hasBitmap = true;
-    switch (function) {
-    case kStretchDib: // rop, usage, srcH, srcW, ySrc, xSrc, dstH, dstW, yDst, xDst, dib
-        source = QRectF(P(r, 6), P(r, 5), P(r, 4), P(r, 3));
-        dest = QRectF(P(r, 10), P(r, 9), P(r, 8), P(r, 7));
-        dibAt = 6 + 2 * 11;
-        break;
-    case kDibStretchBlt: // rop, srcH, srcW, ySrc, xSrc, dstH, dstW, yDst, xDst, dib
-        hasBitmap = r.Size() != BitmapLessSize(function);
-        if (!hasBitmap) { // the bitmap-less form has a reserved word before the destination
-            dest = QRectF(P(r, 10), P(r, 9), P(r, 8), P(r, 7));
-            break;
-        }
-        source = QRectF(P(r, 5), P(r, 4), P(r, 3), P(r, 2));
-        dest = QRectF(P(r, 9), P(r, 8), P(r, 7), P(r, 6));
-        dibAt = 6 + 2 * 10;
-        break;
-    case kDibBitBlt: // rop, ySrc, xSrc, height, width, yDst, xDst, dib
-        hasBitmap = r.Size() != BitmapLessSize(function);
-        if (!hasBitmap) { // here too a reserved word comes before the destination
-            dest = QRectF(P(r, 8), P(r, 7), P(r, 6), P(r, 5));
-            break;
-        }
-        source = QRectF(P(r, 3), P(r, 2), P(r, 5), P(r, 4));
-        dest = QRectF(P(r, 7), P(r, 6), P(r, 5), P(r, 4));
-        dibAt = 6 + 2 * 8;
-        break;
-    case kSetDibToDev: // usage, scans, start, ySrc, xSrc, height, width, yDst, xDst, dib
-        source = QRectF(P(r, 4), P(r, 3), P(r, 6), P(r, 5));
-        dest = QRectF(P(r, 8), P(r, 7), P(r, 6), P(r, 5));
-        dibAt = 6 + 2 * 9;
-        break;
-    default: // pattern blit: rop, height, width, y, x
-        dc_.Blit(QRectF(P(r, 5), P(r, 4), P(r, 3), P(r, 2)), QImage(), QRectF(), rop);
+    std::optional<std::size_t> dibAt;
+};
+
+void DrawBlit(Context& c, const Record& r, const BlitRects& b, std::uint32_t rop) {
+    if (!b.dibAt) {
+        c.dc.Blit(b.dest, QImage(), QRectF(), rop);
         return;
     }
-    if (!hasBitmap) {
-        dc_.Blit(dest, QImage(), QRectF(), rop);
-        return;
-    }
-    const std::span<const std::uint8_t> dib = r.Tail(dibAt);
-    const Record info(dib);
-    const std::uint32_t headerSize = info.U32(0);
-    if (headerSize < 12 || headerSize > dib.size()) return;
-    const bool core = headerSize == 12;
-    const std::uint32_t bits = core ? info.U16(10) : info.U16(14);
-    std::uint64_t colors = core ? 0 : info.U32(32);
-    if (colors == 0 && bits <= 8) colors = std::uint64_t{1} << bits;
-    const std::uint64_t masks = headerSize == 40 && info.U32(16) == 3 ? 12 : 0;
-    const std::uint64_t infoBytes = headerSize + masks + colors * (core ? 3 : 4);
-    if (infoBytes > dib.size()) return;
-    const QImage image = DecodeDib(dib.first(static_cast<std::size_t>(infoBytes)),
-                                   dib.subspan(static_cast<std::size_t>(infoBytes)));
+    const std::span<const std::uint8_t> dib = r.Tail(*b.dibAt);
+    const std::optional<std::uint64_t> infoBytes = DibInfoBytes(dib);
+    if (!infoBytes || *infoBytes > dib.size()) return;
+    const QImage image = DecodeDib(dib.first(static_cast<std::size_t>(*infoBytes)),
+                                   dib.subspan(static_cast<std::size_t>(*infoBytes)));
     if (image.isNull()) return;
-    // Source rows count from the bottom of a bottom-up bitmap.
-    const double height = image.height();
-    const std::int32_t dibHeight = core ? info.U16(6) : info.I32(8);
-    if (dibHeight > 0) source.moveTop(height - source.top() - source.height());
-    dc_.Blit(dest, image, source, function == kSetDibToDev ? kSrcCopy : rop);
+    QRectF source = b.source;
+    if (BottomUp(dib)) source.moveTop(image.height() - source.top() - source.height());
+    c.dc.Blit(b.dest, image, source, rop);
 }
 
-void Player::Play(std::uint16_t function, const Record& r) {
-    switch (function) {
-    case kSaveDC:
-        dc_.SaveDC();
-        break;
-    case kRestoreDC:
-        dc_.RestoreDC(static_cast<int>(P(r, 0)));
-        break;
-    case kSetBkMode:
-        dc_.SetBkMode(UP(r, 0));
-        break;
-    case kSetMapMode:
-        dc_.SetMapMode(UP(r, 0));
-        break;
-    case kSetRop2:
-        dc_.SetRop2(UP(r, 0));
-        break;
-    case kSetPolyFillMode:
-        dc_.SetPolyFillMode(UP(r, 0));
-        break;
-    case kSetStretchBltMode:
-        dc_.SetStretchMode(UP(r, 0));
-        break;
-    case kSetTextCharExtra:
-        dc_.SetTextCharExtra(P(r, 0));
-        break;
-    case kSetTextAlign:
-        dc_.SetTextAlign(UP(r, 0));
-        break;
-    case kSetBkColor:
-        dc_.SetBkColor(ColorRef(P32(r, 0)));
-        break;
-    case kSetTextColor:
-        dc_.SetTextColor(ColorRef(P32(r, 0)));
-        break;
-    case kSetWindowOrg:
-        dc_.SetWindowOrg({P(r, 1), P(r, 0)});
-        break;
-    case kSetWindowExt:
-        dc_.SetWindowExt({P(r, 1), P(r, 0)});
-        break;
-    case kSetViewportOrg:
-        dc_.SetViewportOrg({P(r, 1), P(r, 0)});
-        break;
-    case kSetViewportExt:
-        dc_.SetViewportExt({P(r, 1), P(r, 0)});
-        break;
-    case kOffsetWindowOrg:
-        dc_.OffsetWindowOrg({P(r, 1), P(r, 0)});
-        break;
-    case kOffsetViewportOrg:
-        dc_.OffsetViewportOrg({P(r, 1), P(r, 0)});
-        break;
-    case kScaleWindowExt:
-        dc_.ScaleWindowExt(P(r, 3), P(r, 2), P(r, 1), P(r, 0));
-        break;
-    case kScaleViewportExt:
-        dc_.ScaleViewportExt(P(r, 3), P(r, 2), P(r, 1), P(r, 0));
-        break;
-    case kLineTo:
-        dc_.LineTo({P(r, 1), P(r, 0)});
-        break;
-    case kMoveTo:
-        dc_.MoveTo({P(r, 1), P(r, 0)});
-        break;
-    case kExcludeClipRect:
-        dc_.ExcludeClipRect(Rect(r, 0));
-        break;
-    case kIntersectClipRect:
-        dc_.IntersectClipRect(Rect(r, 0));
-        break;
-    case kOffsetClipRgn:
-        dc_.OffsetClip({P(r, 1), P(r, 0)});
-        break;
-    case kEllipse:
-        dc_.Ellipse(Rect(r, 0));
-        break;
-    case kRectangle:
-        dc_.Rectangle(Rect(r, 0));
-        break;
-    case kRoundRect:
-        dc_.RoundRect(Rect(r, 2), QSizeF(P(r, 1), P(r, 0)));
-        break;
-    case kArc:
-    case kPie:
-    case kChord: {
-        const MetaDC::ArcKind kind = function == kArc   ? MetaDC::ArcKind::Arc
-                                     : function == kPie ? MetaDC::ArcKind::Pie
-                                                        : MetaDC::ArcKind::Chord;
-        dc_.ArcShape(kind, Rect(r, 4), {P(r, 3), P(r, 2)}, {P(r, 1), P(r, 0)});
-        break;
+// rop, usage, source, destination, DIB.
+void StretchDib(Context& c, const Record& r) {
+    Params p(r);
+    const std::uint32_t rop = p.U32();
+    p.Skip(2); // usage
+    const QRectF source = p.Extent();
+    const QRectF dest = p.Extent();
+    DrawBlit(c, r, {dest, source, p.Offset()}, rop);
+}
+
+// rop, source, destination, DIB; without the DIB a reserved word comes before the
+// destination.
+void DibStretchBlt(Context& c, const Record& r) {
+    Params p(r);
+    const std::uint32_t rop = p.U32();
+    if (r.Size() == BitmapLessSize(meta::kDibStretchBlt)) {
+        p.Skip(10); // the source, reserved
+        DrawBlit(c, r, {p.Extent(), {}, std::nullopt}, rop);
+        return;
     }
-    case kSetPixel:
-        dc_.SetPixel({P(r, 3), P(r, 2)}, ColorRef(P32(r, 0)));
-        break;
-    case kPolygon: {
-        const auto points = Points(r, 1, UP(r, 0));
-        dc_.Polygon(points);
-        break;
+    const QRectF source = p.Extent();
+    const QRectF dest = p.Extent();
+    DrawBlit(c, r, {dest, source, p.Offset()}, rop);
+}
+
+// rop, source y, x, destination, DIB: source and destination share the size. Without the
+// DIB a reserved word comes before the destination.
+void DibBitBlt(Context& c, const Record& r) {
+    Params p(r);
+    const std::uint32_t rop = p.U32();
+    if (r.Size() == BitmapLessSize(meta::kDibBitBlt)) {
+        p.Skip(6); // source y, x, reserved
+        DrawBlit(c, r, {p.Extent(), {}, std::nullopt}, rop);
+        return;
     }
-    case kPolyline:
-        dc_.Polyline(Points(r, 1, UP(r, 0)));
-        break;
-    case kPolyPolygon:
-        PolyPolygon(r);
-        break;
-    case kCreatePenIndirect:
-        CreatePen(r);
-        break;
-    case kCreateBrushIndirect:
-        CreateBrush(r);
-        break;
-    case kCreateFontIndirect:
-        CreateFont(r);
-        break;
-    case kDibCreatePatternBrush:
-        CreateDibPatternBrush(r);
-        break;
-    case kCreateRegion:
-        CreateRegion(r);
-        break;
-    case kCreatePalette:
-    case kCreatePatternBrush: { // kept in the table so that later indices stay right
-        GdiObject o;
-        o.kind = function == kCreatePalette ? GdiObject::Kind::Palette : GdiObject::Kind::Brush;
-        dc_.AddObject(std::move(o));
-        break;
-    }
-    case kSelectObject: {
-        dc_.SelectObject(UP(r, 0));
-        const GdiObject* o = dc_.Object(UP(r, 0));
-        if (o != nullptr && o->kind == GdiObject::Kind::Font) charset_ = o->font.charset;
-        break;
-    }
-    case kDeleteObject:
-        dc_.DeleteObject(UP(r, 0));
-        break;
-    case kSelectClipRegion:
-        dc_.SelectClipRegion(Region(UP(r, 0)), ClipMode::Copy, false);
-        break;
-    case kFillRegion:
-        if (const QPainterPath* region = Region(UP(r, 0)))
-            if (const LogBrush* brush = Brush(UP(r, 1))) dc_.FillRegion(*region, *brush, false);
-        break;
-    case kFrameRegion:
-        if (const QPainterPath* region = Region(UP(r, 0)))
-            if (const LogBrush* brush = Brush(UP(r, 1))) dc_.FrameRegion(*region, *brush, false);
-        break;
-    case kPaintRegion:
-        if (const QPainterPath* region = Region(UP(r, 0))) dc_.PaintRegion(*region, false);
-        break;
-    case kInvertRegion:
-        if (const QPainterPath* region = Region(UP(r, 0))) dc_.InvertRegion(*region, false);
-        break;
-    case kTextOut:
-        Text(r, false);
-        break;
-    case kExtTextOut:
-        Text(r, true);
-        break;
-    case kStretchDib:
-    case kDibStretchBlt:
-    case kDibBitBlt:
-    case kSetDibToDev:
-    case kPatBlt:
-        Bitmap(function, r);
-        break;
-    default:
-        break; // escapes, palettes and the rest draw nothing
-    }
+    const QPointF sourceAt = p.PointYX();
+    const QRectF dest = p.Extent();
+    DrawBlit(c, r, {dest, QRectF(sourceAt, dest.size()), p.Offset()}, rop);
+}
+
+// usage, scan count, first scan, source y, x, height, width, destination y, x, DIB;
+// always a copy.
+void SetDibToDev(Context& c, const Record& r) {
+    Params p(r);
+    p.Skip(6); // usage, scan count, first scan
+    const QPointF sourceAt = p.PointYX();
+    const QSizeF size = p.SizeYX();
+    const QPointF destAt = p.PointYX();
+    DrawBlit(c, r, {QRectF(destAt, size), QRectF(sourceAt, size), p.Offset()}, kSrcCopy);
+}
+
+void PatBlt(Context& c, const Record& r) { // rop, destination
+    Params p(r);
+    const std::uint32_t rop = p.U32();
+    c.dc.Blit(p.Extent(), QImage(), QRectF(), rop);
+}
+
+// ---------------------------------------------------------------- the table
+
+struct Entry {
+    std::uint16_t function;
+    Handler play;
+};
+
+// Sorted by function. Escapes, palettes and the functions not here draw nothing.
+constexpr Entry kHandlers[] = {
+    {meta::kSaveDC, SaveDC},
+    {meta::kCreatePalette, Placeholder<GdiObject::Kind::Palette>},
+    {meta::kSetBkMode, Mode<&MetaDC::SetBkMode>},
+    {meta::kSetMapMode, Mode<&MetaDC::SetMapMode>},
+    {meta::kSetRop2, Mode<&MetaDC::SetRop2>},
+    {meta::kSetPolyFillMode, Mode<&MetaDC::SetPolyFillMode>},
+    {meta::kSetStretchBltMode, Mode<&MetaDC::SetStretchMode>},
+    {meta::kSetTextCharExtra, SetTextCharExtra},
+    {meta::kRestoreDC, RestoreDC},
+    {meta::kInvertRegion, Region<&MetaDC::InvertRegion>},
+    {meta::kPaintRegion, Region<&MetaDC::PaintRegion>},
+    {meta::kSelectClipRegion, SelectClipRegion},
+    {meta::kSelectObject, SelectObject},
+    {meta::kSetTextAlign, SetTextAlign},
+    {meta::kDibCreatePatternBrush, CreateDibPatternBrush},
+    {meta::kDeleteObject, DeleteObject},
+    {meta::kCreatePatternBrush, Placeholder<GdiObject::Kind::Brush>},
+    {meta::kSetBkColor, Color<&MetaDC::SetBkColor>},
+    {meta::kSetTextColor, Color<&MetaDC::SetTextColor>},
+    {meta::kSetWindowOrg, Point<&MetaDC::SetWindowOrg>},
+    {meta::kSetWindowExt, Point<&MetaDC::SetWindowExt>},
+    {meta::kSetViewportOrg, Point<&MetaDC::SetViewportOrg>},
+    {meta::kSetViewportExt, Point<&MetaDC::SetViewportExt>},
+    {meta::kOffsetWindowOrg, Point<&MetaDC::OffsetWindowOrg>},
+    {meta::kOffsetViewportOrg, Point<&MetaDC::OffsetViewportOrg>},
+    {meta::kLineTo, Point<&MetaDC::LineTo>},
+    {meta::kMoveTo, Point<&MetaDC::MoveTo>},
+    {meta::kOffsetClipRgn, Point<&MetaDC::OffsetClip>},
+    {meta::kFillRegion, BrushRegion<&MetaDC::FillRegion>},
+    {meta::kCreatePenIndirect, CreatePen},
+    {meta::kCreateFontIndirect, CreateFont},
+    {meta::kCreateBrushIndirect, CreateBrush},
+    {meta::kPolygon, Poly<&MetaDC::Polygon>},
+    {meta::kPolyline, Poly<&MetaDC::Polyline>},
+    {meta::kScaleWindowExt, ScaleExt<&MetaDC::ScaleWindowExt>},
+    {meta::kScaleViewportExt, ScaleExt<&MetaDC::ScaleViewportExt>},
+    {meta::kExcludeClipRect, Rect<&MetaDC::ExcludeClipRect>},
+    {meta::kIntersectClipRect, Rect<&MetaDC::IntersectClipRect>},
+    {meta::kEllipse, Rect<&MetaDC::Ellipse>},
+    {meta::kRectangle, Rect<&MetaDC::Rectangle>},
+    {meta::kSetPixel, SetPixel},
+    {meta::kFrameRegion, BrushRegion<&MetaDC::FrameRegion>},
+    {meta::kTextOut, TextOut},
+    {meta::kPolyPolygon, PolyPolygon},
+    {meta::kRoundRect, RoundRect},
+    {meta::kPatBlt, PatBlt},
+    {meta::kCreateRegion, CreateRegion},
+    {meta::kArc, Arc<MetaDC::ArcKind::Arc>},
+    {meta::kPie, Arc<MetaDC::ArcKind::Pie>},
+    {meta::kChord, Arc<MetaDC::ArcKind::Chord>},
+    {meta::kDibBitBlt, DibBitBlt},
+    {meta::kExtTextOut, ExtTextOut},
+    {meta::kDibStretchBlt, DibStretchBlt},
+    {meta::kSetDibToDev, SetDibToDev},
+    {meta::kStretchDib, StretchDib},
+};
+static_assert(std::ranges::is_sorted(kHandlers, {}, &Entry::function));
+
+void Play(Context& c, std::uint16_t function, const Record& r) {
+    const auto* entry = std::ranges::lower_bound(kHandlers, function, {}, &Entry::function);
+    if (entry != std::end(kHandlers) && entry->function == function) entry->play(c, r);
 }
 
 } // namespace
@@ -525,27 +584,37 @@ void Player::Play(std::uint16_t function, const Record& r) {
 bool CheckWindowsMetafile(std::span<const std::uint8_t> body, WindowsMetafileFacts* facts) {
     WindowsMetafileFacts found;
     const bool ok = WalkRecords(body, [&](std::uint16_t function, const Record& r) {
-        if (function != kCreatePalette) return;
-        const std::size_t count = r.U16(8);
-        for (std::size_t i = 0; i < count && r.Has(10 + 4 * i, 4) && found.palette.size() < 256;
-             ++i)
-            found.palette.append(qRgb(r.U8(10 + 4 * i), r.U8(11 + 4 * i), r.U8(12 + 4 * i)));
+        if (function != meta::kCreatePalette) return;
+        Params p(r); // first entry, number of entries, the entries: red, green, blue, flags
+        p.Skip(2);   // first entry
+        const std::size_t count = p.U16();
+        for (std::size_t i = 0;
+             i < count && r.Has(p.Offset(), 4) && found.palette.size() < kMaxPaletteEntries; ++i) {
+            const int red = p.U8();
+            const int green = p.U8();
+            const int blue = p.U8();
+            p.Skip(1); // flags
+            found.palette.append(qRgb(red, green, blue));
+        }
     });
     if (!ok) return false;
-    found.objects = Record(body).U16(10);
+    found.objects = Record(body).U16(kHeaderObjectsAt);
     if (facts) *facts = std::move(found);
     return true;
 }
 
 void PlayWindowsMetafile(std::span<const std::uint8_t> body, const QRectF& window,
                          QPainter& painter, const QRectF& target) {
-    MetaDC dc(painter, target, QTransform(), Record(body).U16(10), 96 / 25.4, 96 / 25.4);
+    // Windows metafiles know no reference device; sizes in millimetres take the screen's.
+    constexpr double kPixelsPerMm = 96 / 25.4;
+    MetaDC dc(painter, target, QTransform(), Record(body).U16(kHeaderObjectsAt), kPixelsPerMm,
+              kPixelsPerMm);
     dc.LockViewport(target.topLeft(), QPointF(target.width(), target.height()));
     dc.SetWindowOrg(window.topLeft());
     dc.SetWindowExt(QPointF(window.width() != 0 ? window.width() : 1,
                             window.height() != 0 ? window.height() : 1));
-    Player player(dc);
-    WalkRecords(body, [&](std::uint16_t function, const Record& r) { player.Play(function, r); });
+    Context context{dc};
+    WalkRecords(body, [&](std::uint16_t function, const Record& r) { Play(context, function, r); });
 }
 
 } // namespace sorowa::metafile

@@ -2,6 +2,7 @@
 // compared with the pictures it describes, text in the font's character set, palettes.
 #include "picture/metafile.h"
 #include "picture/metafile_dc.h"
+#include "picture/metafile_records.h"
 #include "picture/metafile_text.h"
 #include "picture/picture.h"
 #include "platform/display.h"
@@ -228,8 +229,8 @@ TEST(MetafileText, EscapementTurnsAsTheLogicalAxesRun) {
             font.font.escapement = c.escapement;
             dc.PutObject(1, font);
             dc.SelectObject(1);
-            dc.SetBkMode(1);     // transparent
-            dc.SetTextAlign(24); // on the base line
+            dc.SetBkMode(metafile::kTransparent);
+            dc.SetTextAlign(metafile::kTaBaseline);
             dc.TextOut(QPointF(30, 30), QStringLiteral("HHH"), 0, nullptr, {});
         }
         painter.end();
@@ -247,7 +248,7 @@ TEST(MetafileText, EscapementTurnsAsTheLogicalAxesRun) {
 }
 
 TEST(MetafileDrawingState, HatchedBrushesShowTheBackgroundColourOnlyWhenOpaque) {
-    for (const int bkMode : {1, 2}) { // transparent, opaque
+    for (const int bkMode : {metafile::kTransparent, metafile::kOpaque}) {
         QImage image(32, 32, QImage::Format_RGB32);
         image.fill(kUntouched);
         QPainter painter(&image);
@@ -255,12 +256,12 @@ TEST(MetafileDrawingState, HatchedBrushesShowTheBackgroundColourOnlyWhenOpaque) 
             metafile::MetaDC dc(painter, QRectF(0, 0, 32, 32), QTransform(), 4, 4, 4);
             metafile::GdiObject brush;
             brush.kind = metafile::GdiObject::Kind::Brush;
-            brush.brush.style = 2; // hatched
-            brush.brush.hatch = 4; // cross
+            brush.brush.style = metafile::kBsHatched;
+            brush.brush.hatch = metafile::kHsCross;
             brush.brush.color = Qt::red;
             dc.PutObject(1, brush);
             dc.SelectObject(1);
-            dc.SelectStockObject(8); // no pen
+            dc.SelectStockObject(metafile::kNullPen);
             dc.SetBkColor(Qt::green);
             dc.SetBkMode(bkMode);
             dc.Rectangle(QRectF(0, 0, 32, 32));
@@ -269,7 +270,8 @@ TEST(MetafileDrawingState, HatchedBrushesShowTheBackgroundColourOnlyWhenOpaque) 
         for (int y = 0; y < 32; ++y)
             for (int x = 0; x < 32; ++x)
                 colours.insert(image.pixel(x, y));
-        const QSet<QRgb> expected{qRgb(255, 0, 0), bkMode == 2 ? qRgb(0, 255, 0) : kUntouched};
+        const QSet<QRgb> expected{qRgb(255, 0, 0),
+                                  bkMode == metafile::kOpaque ? qRgb(0, 255, 0) : kUntouched};
         EXPECT_EQ(colours, expected) << bkMode;
     }
 }
@@ -290,7 +292,7 @@ TEST(MetafileBitmaps, MirroredBlitsMirrorThePlainOneAlsoWhenTheSourcePassesTheBi
             metafile::MetaDC dc(painter, QRectF(0, 0, 32, 32), QTransform(), 4, 4, 4);
             const QRectF dest(mirrorX ? 32 : 0, mirrorY ? 32 : 0, mirrorX ? -32 : 32,
                               mirrorY ? -32 : 32);
-            dc.Blit(dest, bitmap, source, 0x00CC0020); // SRCCOPY
+            dc.Blit(dest, bitmap, source, metafile::kSrcCopy);
         }
         return image;
     };
@@ -304,6 +306,21 @@ TEST(MetafileBitmaps, MirroredBlitsMirrorThePlainOneAlsoWhenTheSourcePassesTheBi
                 EXPECT_EQ(blit(mirrorX, mirrorY, source),
                           blit(false, false, source).mirrored(mirrorX, mirrorY));
             }
+}
+
+// Handlers read a short record's fixed fields as zeros and never past its end, however far
+// a skip over a field goes.
+TEST(MetafileRecords, FieldsPastTheEndReadAsZero) {
+    const std::uint8_t bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06};
+    const metafile::Record record(bytes);
+    metafile::FieldReader f(record, 0);
+    EXPECT_EQ(f.U32(), 0x04030201u);
+    EXPECT_EQ(f.U32(), 0u); // only two of its bytes are there
+    metafile::FieldReader skipped(record, 2);
+    skipped.Skip(SIZE_MAX);
+    EXPECT_EQ(skipped.Offset(), SIZE_MAX);
+    EXPECT_EQ(skipped.U16(), 0);
+    EXPECT_EQ(skipped.Offset(), SIZE_MAX);
 }
 
 TEST(MetafileLoad, ThroughTheHolderByExtension) {
