@@ -71,6 +71,9 @@ public:
     const QString& NativeExtension() const { return nativeExtension_; }
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;
+    // Asks the plug-ins for the file's own small preview (GetPreview) instead of the picture:
+    // only plug-ins that have one are tried, and never the bitmap reader.
+    bool UsePreview = false;
 
     // The progress callback handed to plug-ins (public for the plug-ins' sake only).
     static std::int32_t Callback(std::int32_t numerator, std::int32_t denominator,
@@ -132,6 +135,8 @@ public:
 
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;
+    // Loads the file's own small preview rather than the picture (see TInSPIAble).
+    bool UsePreview = false;
 
     // The plug-in's decode waits for the pool (it is asked for, or has not been drawn yet).
     bool DecodePending() const { return state_ == State::Waiting; }
@@ -139,6 +144,7 @@ public:
     // What a deferred decode works from: a note of the file, its name and the size the
     // plug-in claimed. Shared with the pool thread, never changed once made.
     struct Deferred;
+    class FileRead;
 
 private:
     // Loaded: the pixels are here (or the picture is empty). Waiting: the bytes are kept and
@@ -155,6 +161,9 @@ private:
     State state_ = State::Loaded;
     std::shared_ptr<const Deferred> deferred_;
     TDecodePool::JobPtr decodeJob_;
+    // The plug-in's preview, drawn while the decode is on its way, and the job making it.
+    std::unique_ptr<TBitmap> standIn_;
+    TDecodePool::JobPtr standInJob_;
     std::exception_ptr error_; // a deferred decode's failure, raised by the next draw
 };
 

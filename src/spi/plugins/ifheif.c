@@ -5,7 +5,8 @@
  * applies the container's own crop, rotation (irot) and mirroring (imir) while it decodes,
  * and only those: the Exif orientation that phones write as well describes the same turn
  * once more, so it is never read. libheif 1.15 has no colour management: an ICC profile is
- * left unapplied and the samples are taken as sRGB. */
+ * left unapplied and the samples are taken as sRGB. GetPreview decodes the file's own
+ * thumbnail of the primary picture the same way. */
 #include "sorowa/spi.h"
 
 #include <libheif/heif.h>
@@ -221,6 +222,41 @@ int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bi
                    uint32_t* bitmap, ProgressCallback progress, int32_t user) {
     struct job job;
     int32_t result = open_heif(&job, data, length, flag);
+    if (result == SPI_SUCCESS) {
+        job.progress = progress;
+        job.user = user;
+        result = decode(&job);
+    }
+    if (result == SPI_SUCCESS) {
+        *bitmap_info = job.info_handle;
+        *bitmap = job.pixel_handle;
+        job.info_handle = job.pixel_handle = 0; /* the program's now */
+    }
+    release(&job);
+    return result;
+}
+
+/* The file's thumbnail of the primary picture (the first, when there are several), decoded as
+ * GetPicture decodes the picture; SPI_NOT_SUPPORTED when the file has none. */
+int32_t GetPreview(const char* data, int32_t length, uint32_t flag, uint32_t* bitmap_info,
+                   uint32_t* bitmap, ProgressCallback progress, int32_t user) {
+    struct job job;
+    int32_t result = open_heif(&job, data, length, flag);
+    if (result == SPI_SUCCESS) {
+        heif_item_id id = 0;
+        struct heif_image_handle* thumbnail = NULL;
+        if (heif_image_handle_get_list_of_thumbnail_IDs(job.handle, &id, 1) != 1 ||
+            heif_image_handle_get_thumbnail(job.handle, id, &thumbnail).code != heif_error_Ok) {
+            result = SPI_NOT_SUPPORTED;
+        } else {
+            const int width = heif_image_handle_get_width(thumbnail);
+            const int height = heif_image_handle_get_height(thumbnail);
+            heif_image_handle_release(job.handle);
+            job.handle = thumbnail;
+            if (width <= 0 || height <= 0 || width > MAX_SIDE || height > MAX_SIDE)
+                result = SPI_BROKEN_DATA;
+        }
+    }
     if (result == SPI_SUCCESS) {
         job.progress = progress;
         job.user = user;
