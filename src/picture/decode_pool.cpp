@@ -1,10 +1,13 @@
 #include "picture/decode_pool.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <sys/resource.h>
@@ -23,6 +26,16 @@ TDecodePool* current = nullptr;
 using Key = std::tuple<int, std::int64_t, std::int64_t>;
 
 enum class State { Pending, Running, Finished, Cancelled, Delivered };
+
+// SOROWA_TRACE=1: every completion, and every stretch of more than kStallMs in which the GUI
+// thread's event loop did not come round, go to stderr as "sorowa-trace <ms since the epoch>
+// ...", so that a run can be timed from outside. Read once; nothing is done when it is off.
+bool Tracing() {
+    static const bool on = qEnvironmentVariableIntValue("SOROWA_TRACE") != 0;
+    return on;
+}
+constexpr int kStallMs = 50;
+constexpr int kStallTickMs = 10;
 } // namespace
 
 class TDecodePool::Job {
@@ -122,7 +135,18 @@ void TDecodePool::Core::Deliver() {
                 deliver = true;
             }
         }
-        if (deliver && job->done) std::exchange(job->done, nullptr)();
+        if (!deliver || !job->done) continue;
+        if (!Tracing()) {
+            std::exchange(job->done, nullptr)();
+            continue;
+        }
+        QElapsedTimer took;
+        took.start();
+        std::exchange(job->done, nullptr)();
+        std::fprintf(stderr, "sorowa-trace %lld completion %s %lld ms\n",
+                     static_cast<long long>(QDateTime::currentMSecsSinceEpoch()),
+                     job->kind == Kind::StandIn ? "stand-in" : "decode",
+                     static_cast<long long>(took.elapsed()));
     }
 }
 
@@ -132,6 +156,21 @@ TDecodePool::TDecodePool(int threads)
     core_->maxThreads =
         threads > 0 ? threads : std::clamp(QThread::idealThreadCount(), 1, kMaxThreads);
     if (current == nullptr) current = this;
+    if (Tracing()) {
+        // A timer that should come round every few milliseconds: a late one is a stall.
+        auto* stallWatch = new QTimer(receiver_.get());
+        stallWatch->setTimerType(Qt::PreciseTimer);
+        auto last = std::make_shared<QElapsedTimer>();
+        last->start();
+        QObject::connect(stallWatch, &QTimer::timeout, [last] {
+            const qint64 gap = last->restart();
+            if (gap > kStallMs)
+                std::fprintf(stderr, "sorowa-trace %lld stall %lld ms\n",
+                             static_cast<long long>(QDateTime::currentMSecsSinceEpoch()),
+                             static_cast<long long>(gap));
+        });
+        stallWatch->start(kStallTickMs);
+    }
 }
 
 TDecodePool::~TDecodePool() {
