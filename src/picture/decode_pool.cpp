@@ -12,6 +12,7 @@
 #include <mutex>
 #include <sys/resource.h>
 #include <thread>
+#include <time.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -157,17 +158,31 @@ TDecodePool::TDecodePool(int threads)
         threads > 0 ? threads : std::clamp(QThread::idealThreadCount(), 1, kMaxThreads);
     if (current == nullptr) current = this;
     if (Tracing()) {
-        // A timer that should come round every few milliseconds: a late one is a stall.
+        // A timer that should come round every few milliseconds: a late one is a stall. The
+        // GUI thread's own processor time over the gap tells work apart from a machine too
+        // busy to run it.
         auto* stallWatch = new QTimer(receiver_.get());
         stallWatch->setTimerType(Qt::PreciseTimer);
-        auto last = std::make_shared<QElapsedTimer>();
-        last->start();
-        QObject::connect(stallWatch, &QTimer::timeout, [last] {
-            const qint64 gap = last->restart();
+        struct Last {
+            QElapsedTimer wall;
+            qint64 cpuUs = 0;
+        };
+        const auto cpuUs = [] {
+            timespec now{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+            return static_cast<qint64>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+        };
+        auto last = std::make_shared<Last>();
+        last->wall.start();
+        last->cpuUs = cpuUs();
+        QObject::connect(stallWatch, &QTimer::timeout, [last, cpuUs] {
+            const qint64 gap = last->wall.restart();
+            const qint64 cpu = cpuUs();
+            const qint64 used = cpu - std::exchange(last->cpuUs, cpu);
             if (gap > kStallMs)
-                std::fprintf(stderr, "sorowa-trace %lld stall %lld ms\n",
+                std::fprintf(stderr, "sorowa-trace %lld stall %lld ms (GUI thread busy %lld ms)\n",
                              static_cast<long long>(QDateTime::currentMSecsSinceEpoch()),
-                             static_cast<long long>(gap));
+                             static_cast<long long>(gap), static_cast<long long>(used / 1000));
         });
         stallWatch->start(kStallTickMs);
     }
