@@ -106,8 +106,15 @@ int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct P
 static void to_bgr(const uint8_t* src, unsigned char* bgr, uint32_t width, int channels, int bits,
                    int premultiplied) {
     const uint32_t max = (1u << bits) - 1;
+    /* The common case (8-bit, no alpha) is a plain swap; the rest goes sample by sample. */
+    const uint32_t general = bits == 8 && channels == 3 ? 0 : width;
     uint32_t x, c;
-    for (x = 0; x < width; ++x, bgr += 3) {
+    for (x = general; x < width; ++x, src += 3, bgr += 3) {
+        bgr[0] = src[2];
+        bgr[1] = src[1];
+        bgr[2] = src[0];
+    }
+    for (x = 0; x < general; ++x, bgr += 3) {
         uint32_t v[4] = {0, 0, 0, 255};
         for (c = 0; c < (uint32_t)channels; ++c) {
             if (bits == 8) {
