@@ -4,13 +4,14 @@
 // otherwise. The decoding sits in TInSPIAble, which knows its owner only through the
 // operations it is handed.
 //
-// Where a decode pool is running (the thumbnail windows run one), loading a file reads it
-// and asks the plug-ins only whether they take it and how large it is, and keeps a note of
-// the file rather than its bytes; the plug-in's decode reads it again and runs on the pool
-// when the picture is first drawn, so that a folder of photos that take a
-// plug-in a second each never holds the window up. What the picture shows is then that
-// decode, as the load without a pool would have made it; a decode that fails is raised by
-// the next draw, once.
+// Where a decode pool is running (the thumbnail windows run one), loading a file reads only
+// its first bytes and asks the plug-ins whether they take it (and how large it is, when they
+// can tell from those), and keeps a note of the file rather than its bytes; the file is read,
+// once, on the pool when the picture is first drawn, and the plug-in's decode runs there, so
+// that a folder of photos that take a plug-in a second each never holds the window up. A
+// plug-in with GetPreview gives the file's own small copy first, shown until the decode
+// lands. What the picture shows is then that decode, as the load without a pool would have
+// made it; a decode that fails is raised by the next draw, once.
 
 #include "picture/bitmap.h"
 #include "picture/decode_pool.h"
