@@ -1,9 +1,10 @@
 // Load and first draw of a 12-megapixel PNG and LZW TIFF through the plug-in path, against
 // libpng's and libtiff's own decode of the same files into a buffer; the same TIFF in one
 // strip; and TIFFs of a few hundred bytes claiming hundreds of megapixels in one strip (one
-// found by fuzzing, one made so that its missing rows would be white). And a real 12-megapixel
-// iPhone HEIC (../shared/modern, skipped when absent) through ifheif.spi against libheif's own
-// decode of it to interleaved RGB.
+// found by fuzzing, one made so that its missing rows would be white). And each real
+// 12-megapixel iPhone HEIC (../shared/modern, skipped when absent) through ifheif.spi against
+// libheif's own decode of it to interleaved RGB, and its embedded thumbnail through the
+// plug-in's GetPreview (what stands in while a thumbnail's decode runs).
 //
 // Run: bench/spi/plugins_bench   (makes its pictures with ImageMagick in /tmp on first use)
 #include "picture/picture.h"
@@ -57,9 +58,14 @@ struct Host {
     sorowa::TSPIs set;
 };
 
+// One plug-in set for the whole run: a second one is refused.
+void UsePlugins() {
+    static Host host;
+}
+
 // Load and draw; a file that turns out broken is timed up to its error (counted as such).
 void PluginPath(benchmark::State& state, const QString& path) {
-    static Host host;
+    UsePlugins();
     QImage target(100, 100, QImage::Format_RGB32);
     int broken = 0;
     for (auto _ : state) {
@@ -103,14 +109,16 @@ void LibtiffOwn(benchmark::State& state) {
     }
 }
 
-const QString kIphoneHeic =
-    QStringLiteral(SOROWA_SOURCE_DIR "/../shared/modern/ath-iphone-3e12e195.HEIC");
+const QString kIphoneHeic[] = {
+    QStringLiteral(SOROWA_SOURCE_DIR "/../shared/modern/ath-iphone-3e12e195.HEIC"),
+    QStringLiteral(SOROWA_SOURCE_DIR "/../shared/modern/ath-iphone-991825f7.HEIC"),
+};
 
-void LibheifOwn(benchmark::State& state) {
-    if (!QFileInfo::exists(kIphoneHeic)) return state.SkipWithError("no iPhone HEIC");
+void LibheifOwn(benchmark::State& state, const QString& path) {
+    if (!QFileInfo::exists(path)) return state.SkipWithError("no iPhone HEIC");
     for (auto _ : state) {
         heif_context* context = heif_context_alloc();
-        heif_context_read_from_file(context, kIphoneHeic.toLocal8Bit().constData(), nullptr);
+        heif_context_read_from_file(context, path.toLocal8Bit().constData(), nullptr);
         heif_image_handle* handle = nullptr;
         heif_context_get_primary_image_handle(context, &handle);
         heif_image* image = nullptr;
@@ -123,13 +131,40 @@ void LibheifOwn(benchmark::State& state) {
     }
 }
 
-void HeicPluginPath(benchmark::State& state) {
-    if (!QFileInfo::exists(kIphoneHeic)) return state.SkipWithError("no iPhone HEIC");
-    PluginPath(state, kIphoneHeic);
+void HeicPluginPath(benchmark::State& state, const QString& path) {
+    if (!QFileInfo::exists(path)) return state.SkipWithError("no iPhone HEIC");
+    PluginPath(state, path);
 }
 
-BENCHMARK(LibheifOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
-BENCHMARK(HeicPluginPath)->Unit(benchmark::kMillisecond)->MinTime(3);
+void HeicPreview(benchmark::State& state, const QString& path) {
+    if (!QFileInfo::exists(path)) return state.SkipWithError("no iPhone HEIC");
+    UsePlugins();
+    QImage target(100, 100, QImage::Format_RGB32);
+    for (auto _ : state) {
+        sorowa::TSPIBitmap picture;
+        picture.UsePreview = true;
+        picture.LoadFile(path);
+        QPainter painter(&target);
+        sorowa::TCanvas canvas(painter, 32);
+        picture.Draw(canvas, target.rect());
+        benchmark::DoNotOptimize(target.bits());
+    }
+}
+
+BENCHMARK_CAPTURE(LibheifOwn, iphone_3e12, kIphoneHeic[0])
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK_CAPTURE(HeicPluginPath, iphone_3e12, kIphoneHeic[0])
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK_CAPTURE(LibheifOwn, iphone_9918, kIphoneHeic[1])
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK_CAPTURE(HeicPluginPath, iphone_9918, kIphoneHeic[1])
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3);
+BENCHMARK_CAPTURE(HeicPreview, iphone_3e12, kIphoneHeic[0])->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(HeicPreview, iphone_9918, kIphoneHeic[1])->Unit(benchmark::kMillisecond);
 BENCHMARK(LibpngOwn)->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK_CAPTURE(PluginPath, png, Png())->Unit(benchmark::kMillisecond)->MinTime(3);
 BENCHMARK(LibtiffOwn)->Unit(benchmark::kMillisecond)->MinTime(3);

@@ -108,6 +108,13 @@ SOROWA_SPI_EXPORT int32_t GetPicture(const char* data, int32_t length, uint32_t 
                                      uint32_t* bitmap_info, uint32_t* bitmap,
                                      ProgressCallback progress, int32_t user);
 
+/* Optional. As GetPicture, for a small copy of the picture that the file itself carries (a
+ * camera's thumbnail): quick to decode, shown only until GetPicture's picture arrives.
+ * Returns an error, with neither handle touched, when the file has none. */
+SOROWA_SPI_EXPORT int32_t GetPreview(const char* data, int32_t length, uint32_t flag,
+                                     uint32_t* bitmap_info, uint32_t* bitmap,
+                                     ProgressCallback progress, int32_t user);
+
 #ifdef __cplusplus
 }
 #endif

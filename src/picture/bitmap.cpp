@@ -125,7 +125,127 @@ std::vector<int> NearestPixelMap(int source, int target, bool indexed, bool vert
     return map;
 }
 
+// The headers, the depth the stretch counts and where the pixels are: all the pool's decode
+// needs, with the file found again as the load read it.
+struct TBitmap::PendingDecode {
+    bmp::BmpHeader header;
+    int bits = 0;
+    QString path;
+    platform::FileIdentity identity;
+    platform::FileFingerprint headers; // of the bytes from start up to the pixels
+    std::int64_t start = 0;            // where the bitmap file starts in the file
+};
+
+namespace {
+
+struct PendingOutcome {
+    QImage image;
+    std::exception_ptr error;
+};
+
+// The whole picture again from its file, as the load at once decodes it (DecodeWhole): the
+// bytes up to the pixel data's end, then the same pixel decode. Touches only the note and
+// what it makes, so it runs on any thread.
+QImage DecodeFromNote(const TBitmap::PendingDecode& pending) {
+    const bmp::BmpHeader& header = pending.header;
+    const std::uint64_t end = header.pixelStart + header.pixelBytes;
+    platform::RereadResult again =
+        platform::ReadFileRangeAgain(pending.path, pending.identity, pending.headers,
+                                     pending.start, pending.start, static_cast<std::int64_t>(end));
+    switch (again.status) {
+    case platform::RereadStatus::Ok:
+        break;
+    case platform::RereadStatus::Missing:
+        throw EInvalidGraphic(
+            QStringLiteral("画像ファイルが見つかりません（読み込んだ時の名前: %1）").arg(pending.path));
+    case platform::RereadStatus::Changed:
+        throw EInvalidGraphic(
+            QStringLiteral("画像ファイルが読み込んだ後で変更されています: %1").arg(again.path));
+    case platform::RereadStatus::ReadError:
+        throw EInvalidGraphic(QStringLiteral("画像ファイルを読み込めません: %1").arg(again.path));
+    }
+    const std::span<const std::uint8_t> file(again.bytes.get(), again.size);
+    const auto available = std::min<std::uint64_t>(
+        header.pixelBytes, file.size() > header.pixelStart ? file.size() - header.pixelStart : 0);
+    QImage image = bmp::DecodeBmpPixels(
+        header, file.subspan(std::min<std::size_t>(header.pixelStart, file.size()),
+                             static_cast<std::size_t>(available)));
+    if (image.isNull()) throw EOutOfResources(QStringLiteral("メモリが足りません"));
+    return image;
+}
+
+} // namespace
+
+TBitmap::TBitmap() = default;
+
+TBitmap::~TBitmap() {
+    TDecodePool::Cancel(pendingJob_);
+}
+
+int TBitmap::Width() const {
+    if (pending_) return pending_->header.width;
+    return sampled_ ? sampledWidth_ : image_.width();
+}
+
+int TBitmap::Height() const {
+    if (pending_) return pending_->header.height;
+    return sampled_ ? sampledHeight_ : image_.height();
+}
+
+void TBitmap::CancelPendingDecode() {
+    TDecodePool::Cancel(pendingJob_);
+    pendingJob_.reset();
+    pending_.reset();
+    pendingLease_.Release();
+    pendingError_ = nullptr;
+}
+
+void TBitmap::DecodePendingHere() {
+    const std::shared_ptr<const PendingDecode> pending = pending_;
+    platform::DecodedBytesLease lease = std::move(pendingLease_);
+    CancelPendingDecode();
+    SetImage(DecodeFromNote(*pending), pending->bits, pending->header.colorTable);
+    lease_ = std::move(lease);
+}
+
+void TBitmap::StartPendingDecode(TDecodePool& pool) {
+    auto outcome = std::make_shared<PendingOutcome>();
+    std::shared_ptr<const PendingDecode> pending = pending_;
+    pendingJob_ = pool.Submit(
+        TDecodePool::Kind::Decode,
+        [pending, outcome] {
+            try {
+                outcome->image = DecodeFromNote(*pending);
+            } catch (...) {
+                outcome->error = std::current_exception();
+            }
+        },
+        [this, outcome, pending] {
+            pendingJob_.reset();
+            platform::DecodedBytesLease lease = std::move(pendingLease_);
+            pending_.reset();
+            if (outcome->error) {
+                SetImage(QImage(), 0);
+                pendingError_ = outcome->error;
+                return;
+            }
+            SetImage(std::move(outcome->image), pending->bits, pending->header.colorTable);
+            lease_ = std::move(lease);
+        });
+}
+
 void TBitmap::Draw(TCanvas& canvas, const QRect& rect) {
+    if (pending_) {
+        if (TDecodePool* pool = TDecodePool::Current()) {
+            if (!pendingJob_ || !pool->Request(pendingJob_)) StartPendingDecode(*pool);
+            return; // nothing until the decode lands
+        }
+        // No pool any more: the decode runs here, and its failure is this draw's.
+        DecodePendingHere();
+    }
+    if (pendingError_) {
+        std::rethrow_exception(std::exchange(pendingError_, nullptr));
+    }
     if (sampled_) {
         DrawSampled(canvas, rect);
         return;
@@ -182,6 +302,7 @@ QImage TBitmap::SmoothedFromWhole(QSize size) const {
 
 void TBitmap::SetWidth(int width) {
     if (width == Width()) return;
+    if (pending_) DecodePendingHere(); // cutting needs the pixels: not waited for
     if (sampled_) {
         sampledWidth_ = std::max(0, width);
         sampledDrawn_ = QImage();
@@ -193,6 +314,7 @@ void TBitmap::SetWidth(int width) {
 
 void TBitmap::SetHeight(int height) {
     if (height == Height()) return;
+    if (pending_) DecodePendingHere();
     if (sampled_) {
         sampledHeight_ = std::max(0, height);
         sampledDrawn_ = QImage();
@@ -203,6 +325,14 @@ void TBitmap::SetHeight(int height) {
 }
 
 void TBitmap::AssignBitmap(const TBitmap& source) {
+    if (&source == this) return;
+    if (source.pending_) {
+        // The note is shared; each picture hands its own decode to the pool.
+        SetImage(QImage(), source.bitCount_, source.palette_);
+        pending_ = source.pending_;
+        NotifyChange();
+        return;
+    }
     if (!source.sampled_) {
         SetImage(source.image_, source.bitCount_, source.palette_);
         return;
@@ -211,6 +341,7 @@ void TBitmap::AssignBitmap(const TBitmap& source) {
 }
 
 void TBitmap::SetSampled(std::shared_ptr<const SampledSource> source, int bits, QSize size) {
+    CancelPendingDecode();
     image_ = QImage();
     bitCount_ = bits;
     palette_ = source->header.colorTable;
@@ -225,6 +356,7 @@ void TBitmap::SetSampled(std::shared_ptr<const SampledSource> source, int bits, 
 }
 
 void TBitmap::SetImage(QImage image, int bitCount, QList<QRgb> palette) {
+    CancelPendingDecode();
     image_ = std::move(image);
     bitCount_ = bitCount;
     palette_ = std::move(palette);
@@ -326,6 +458,28 @@ void TBitmap::LoadFromStream(TStream& stream) {
         platform::DecodedBytesRequest lease =
             platform::ReserveDecodedBytes(pixels * (header.bitCount <= 8 ? 1 : 4));
         if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
+        auto* file = dynamic_cast<TFileStream*>(&stream);
+        const std::optional<platform::FileIdentity> identity =
+            pixels > kPoolDecodePixels && file != nullptr && TDecodePool::Current() != nullptr
+                ? file->Identity()
+                : std::nullopt;
+        if (identity) {
+            auto pending = std::make_shared<PendingDecode>();
+            pending->bits = bits;
+            pending->path = file->Path();
+            pending->identity = *identity;
+            pending->headers = platform::FingerprintOf(
+                bytes.data(),
+                std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(header.pixelStart)));
+            pending->start = start;
+            QList<QRgb> table = header.colorTable;
+            pending->header = std::move(header);
+            SetImage(QImage(), bits, std::move(table));
+            pending_ = std::move(pending);
+            pendingLease_ = std::move(lease.lease);
+            NotifyChange();
+            return;
+        }
         ReadUpTo(stream, bytes, end);
         DecodeWhole(header, bytes, bits, std::move(lease.lease));
         return;

@@ -1,14 +1,18 @@
 #include "picture/decode_pool.h"
 
+#include <QDateTime>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <sys/resource.h>
 #include <thread>
+#include <time.h>
 #include <tuple>
 #include <unistd.h>
 #include <vector>
@@ -23,6 +27,16 @@ TDecodePool* current = nullptr;
 using Key = std::tuple<int, std::int64_t, std::int64_t>;
 
 enum class State { Pending, Running, Finished, Cancelled, Delivered };
+
+// SOROWA_TRACE=1: every completion, and every stretch of more than kStallMs in which the GUI
+// thread's event loop did not come round, go to stderr as "sorowa-trace <ms since the epoch>
+// ...", so that a run can be timed from outside. Read once; nothing is done when it is off.
+bool Tracing() {
+    static const bool on = qEnvironmentVariableIntValue("SOROWA_TRACE") != 0;
+    return on;
+}
+constexpr int kStallMs = 50;
+constexpr int kStallTickMs = 10;
 } // namespace
 
 class TDecodePool::Job {
@@ -122,7 +136,18 @@ void TDecodePool::Core::Deliver() {
                 deliver = true;
             }
         }
-        if (deliver && job->done) std::exchange(job->done, nullptr)();
+        if (!deliver || !job->done) continue;
+        if (!Tracing()) {
+            std::exchange(job->done, nullptr)();
+            continue;
+        }
+        QElapsedTimer took;
+        took.start();
+        std::exchange(job->done, nullptr)();
+        std::fprintf(stderr, "sorowa-trace %lld completion %s %lld ms\n",
+                     static_cast<long long>(QDateTime::currentMSecsSinceEpoch()),
+                     job->kind == Kind::StandIn ? "stand-in" : "decode",
+                     static_cast<long long>(took.elapsed()));
     }
 }
 
@@ -132,6 +157,35 @@ TDecodePool::TDecodePool(int threads)
     core_->maxThreads =
         threads > 0 ? threads : std::clamp(QThread::idealThreadCount(), 1, kMaxThreads);
     if (current == nullptr) current = this;
+    if (Tracing()) {
+        // A timer that should come round every few milliseconds: a late one is a stall. The
+        // GUI thread's own processor time over the gap tells work apart from a machine too
+        // busy to run it.
+        auto* stallWatch = new QTimer(receiver_.get());
+        stallWatch->setTimerType(Qt::PreciseTimer);
+        struct Last {
+            QElapsedTimer wall;
+            qint64 cpuUs = 0;
+        };
+        const auto cpuUs = [] {
+            timespec now{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+            return static_cast<qint64>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+        };
+        auto last = std::make_shared<Last>();
+        last->wall.start();
+        last->cpuUs = cpuUs();
+        QObject::connect(stallWatch, &QTimer::timeout, [last, cpuUs] {
+            const qint64 gap = last->wall.restart();
+            const qint64 cpu = cpuUs();
+            const qint64 used = cpu - std::exchange(last->cpuUs, cpu);
+            if (gap > kStallMs)
+                std::fprintf(stderr, "sorowa-trace %lld stall %lld ms (GUI thread busy %lld ms)\n",
+                             static_cast<long long>(QDateTime::currentMSecsSinceEpoch()),
+                             static_cast<long long>(gap), static_cast<long long>(used / 1000));
+        });
+        stallWatch->start(kStallTickMs);
+    }
 }
 
 TDecodePool::~TDecodePool() {

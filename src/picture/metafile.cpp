@@ -8,6 +8,8 @@
 
 #include <QPainter>
 #include <cmath>
+#include <exception>
+#include <utility>
 
 namespace sorowa {
 
@@ -41,6 +43,18 @@ TMetafile::TMetafile() {
     SetModified(false);
 }
 
+TMetafile::~TMetafile() {
+    TDecodePool::Cancel(playJob_);
+}
+
+void TMetafile::CancelPlay() {
+    TDecodePool::Cancel(playJob_);
+    playJob_.reset();
+    played_ = QImage();
+    playedSize_ = QSize();
+    playError_ = nullptr;
+}
+
 void TMetafile::SetWidth(int width) {
     if (width == width_) return;
     width_ = width;
@@ -54,6 +68,7 @@ void TMetafile::SetHeight(int height) {
 }
 
 void TMetafile::LoadFromStream(TStream& stream) {
+    CancelPlay();
     std::vector<std::uint8_t> bytes = stream.ReadRemaining();
     if (metafile::LooksEnhanced(bytes))
         LoadEnhanced(std::move(bytes));
@@ -76,7 +91,7 @@ void TMetafile::LoadEnhanced(std::vector<std::uint8_t> bytes) {
 
     const std::int64_t mmWidth = std::int64_t{h.frame.right()} - h.frame.left();
     const std::int64_t mmHeight = std::int64_t{h.frame.bottom()} - h.frame.top();
-    data_ = std::move(bytes);
+    data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes));
     enhanced_ = true;
     bounds_ = QRect();
     mmWidth_ = static_cast<int>(mmWidth);
@@ -106,7 +121,7 @@ void TMetafile::LoadPlaceable(std::vector<std::uint8_t> bytes) {
     const std::int64_t width = std::int64_t{box.right()} - box.left();
     const std::int64_t height = std::int64_t{box.bottom()} - box.top();
     const int unitsPerInch = inch != 0 ? inch : 96;
-    data_ = std::move(body);
+    data_ = std::make_shared<const std::vector<std::uint8_t>>(std::move(body));
     enhanced_ = false;
     bounds_ = box;
     mmWidth_ = MulDiv(width, 2540, unitsPerInch);
@@ -123,18 +138,74 @@ void TMetafile::LoadPlaceable(std::vector<std::uint8_t> bytes) {
     palette_ = std::move(facts.palette);
 }
 
-void TMetafile::Draw(TCanvas& canvas, const QRect& rect) {
-    if (data_.empty()) return;
-    const QRectF target(rect.left(), rect.top(), rect.width() - 1, rect.height() - 1);
-    if (target.width() <= 0 || target.height() <= 0) return;
-    QPainter& painter = canvas.Painter();
+void TMetafile::Play(QPainter& painter, const QRectF& target) const {
     if (enhanced_) {
-        metafile::PlayEnhancedMetafile(data_, painter, target);
+        metafile::PlayEnhancedMetafile(*data_, painter, target);
     } else {
         const QRectF window(QPointF(bounds_.left(), bounds_.top()),
                             QPointF(bounds_.right(), bounds_.bottom()));
-        metafile::PlayWindowsMetafile(data_, window, painter, target);
+        metafile::PlayWindowsMetafile(*data_, window, painter, target);
     }
+}
+
+void TMetafile::Draw(TCanvas& canvas, const QRect& rect) {
+    if (Empty()) return;
+    const QRectF target(rect.left(), rect.top(), rect.width() - 1, rect.height() - 1);
+    if (target.width() <= 0 || target.height() <= 0) return;
+    if (data_->size() > kPoolPlayBytes) {
+        if (TDecodePool* pool = TDecodePool::Current()) {
+            DrawPlayed(canvas, rect, *pool);
+            return;
+        }
+    }
+    Play(canvas.Painter(), target);
+}
+
+// The play runs on the pool into a picture of its own, touching only the records (shared,
+// never changed) and a copy of the few facts it plays them with.
+void TMetafile::DrawPlayed(TCanvas& canvas, const QRect& rect, TDecodePool& pool) {
+    if (playedSize_ == rect.size()) {
+        // A play that failed is raised once, as the draw that played it would have.
+        if (playError_) std::rethrow_exception(std::exchange(playError_, nullptr));
+        canvas.Painter().drawImage(rect.topLeft(), played_);
+        return;
+    }
+    if (playJob_ && playJobSize_ == rect.size() && pool.Request(playJob_)) return;
+    TDecodePool::Cancel(playJob_);
+    auto player = std::make_shared<TMetafile>();
+    player->data_ = data_;
+    player->enhanced_ = enhanced_;
+    player->bounds_ = bounds_;
+    struct Played {
+        QImage image;
+        std::exception_ptr error;
+    };
+    auto result = std::make_shared<Played>();
+    const QSize size = rect.size();
+    playJobSize_ = size;
+    playJob_ = pool.Submit(
+        TDecodePool::Kind::Decode,
+        [player, result, size] {
+            try {
+                QImage image(size, QImage::Format_ARGB32_Premultiplied);
+                if (image.isNull()) throw EOutOfResources(QStringLiteral("メモリが足りません"));
+                image.fill(Qt::transparent);
+                {
+                    QPainter painter(&image);
+                    player->Play(painter, QRectF(0, 0, size.width() - 1, size.height() - 1));
+                }
+                result->image = std::move(image);
+            } catch (...) {
+                result->error = std::current_exception();
+            }
+        },
+        [this, result, size] {
+            playJob_.reset();
+            played_ = std::move(result->image);
+            playedSize_ = size;
+            playError_ = result->error;
+            NotifyChange();
+        });
 }
 
 } // namespace sorowa

@@ -212,7 +212,7 @@ void TSPI::Load(const QString& fileName) {
     getPictureInfo_ =
         reinterpret_cast<decltype(getPictureInfo_)>(library_.Symbol("GetPictureInfo"));
     getPicture_ = reinterpret_cast<decltype(getPicture_)>(library_.Symbol("GetPicture"));
-    getPreview_ = library_.Symbol("GetPreview");
+    getPreview_ = reinterpret_cast<decltype(getPreview_)>(library_.Symbol("GetPreview"));
     getArchiveInfo_ = library_.Symbol("GetArchiveInfo");
     getFileInfo_ = library_.Symbol("GetFileInfo");
     getFile_ = library_.Symbol("GetFile");
@@ -293,6 +293,13 @@ std::int32_t TSPI::GetPicture(const char* data, std::int32_t length, std::uint32
                               ProgressCallback progress, std::int32_t user) const {
     if (!getPicture_) Missing("GetPicture");
     return getPicture_(data, length, flag, bitmapInfo, bitmap, progress, user);
+}
+
+std::int32_t TSPI::GetPreview(const char* data, std::int32_t length, std::uint32_t flag,
+                              std::uint32_t* bitmapInfo, std::uint32_t* bitmap,
+                              ProgressCallback progress, std::int32_t user) const {
+    if (!getPreview_) Missing("GetPreview");
+    return getPreview_(data, length, flag, bitmapInfo, bitmap, progress, user);
 }
 
 // ---- TSPIs ------------------------------------------------------------------------------

@@ -102,6 +102,10 @@ public:
     std::int32_t GetPicture(const char* data, std::int32_t length, std::uint32_t flag,
                             std::uint32_t* bitmapInfo, std::uint32_t* bitmap,
                             ProgressCallback progress, std::int32_t user) const;
+    // The optional preview entry: as GetPicture, for the file's own small copy.
+    std::int32_t GetPreview(const char* data, std::int32_t length, std::uint32_t flag,
+                            std::uint32_t* bitmapInfo, std::uint32_t* bitmap,
+                            ProgressCallback progress, std::int32_t user) const;
 
     // Info text index read safely: nullopt-like empty result when the plug-in has none.
     // Throws ESPIInvalidSPI when the plug-in writes past the buffer it is given.
@@ -144,7 +148,7 @@ private:
     decltype(&::IsSupported) isSupported_ = nullptr;
     decltype(&::GetPictureInfo) getPictureInfo_ = nullptr;
     decltype(&::GetPicture) getPicture_ = nullptr;
-    void* getPreview_ = nullptr;
+    decltype(&::GetPreview) getPreview_ = nullptr;
     void* getArchiveInfo_ = nullptr;
     void* getFileInfo_ = nullptr;
     void* getFile_ = nullptr;

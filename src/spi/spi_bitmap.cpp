@@ -163,8 +163,9 @@ void TInSPIAble::LoadFromStream(TStream& stream) {
     const bool nativeFirst =
         extension_.isEmpty() || SameAsciiCase(extension_.mid(1), nativeExtension_);
     QString nativeError;
-    const bool loaded = nativeFirst ? LoadNative(*image, nativeError) || LoadBySPIs(*image)
-                                    : LoadBySPIs(*image) || LoadNative(*image, nativeError);
+    const bool loaded = UsePreview    ? LoadBySPIs(*image)
+                        : nativeFirst ? LoadNative(*image, nativeError) || LoadBySPIs(*image)
+                                      : LoadBySPIs(*image) || LoadNative(*image, nativeError);
     if (loaded) return;
     // A file of the native format that no plug-in reads either keeps the native decoder's own
     // account of what is wrong with it.
@@ -235,11 +236,13 @@ bool TInSPIAble::DecodeBuffer(TInSPI& spi, const std::uint8_t* data, std::size_t
     }
     const auto* chars = reinterpret_cast<const char*>(data);
     const std::string name = platform::EncodeFileName(fileName_);
+    if (UsePreview && !spi.HasGetPreview()) return false;
     if (spi.IsSupported(name.c_str(), data) == 0) return false;
 
+    // A preview's information would be the picture's, not its own: none is asked for.
     TPictureInfoRec record;
     PictureInfo info{};
-    if (spi.GetPictureInfo(chars, length32, SPI_INPUT_MEMORY, &info) == 0) {
+    if (!UsePreview && spi.GetPictureInfo(chars, length32, SPI_INPUT_MEMORY, &info) == 0) {
         record.left = info.left;
         record.top = info.top;
         record.width = info.width;
@@ -254,8 +257,9 @@ bool TInSPIAble::DecodeBuffer(TInSPI& spi, const std::uint8_t* data, std::size_t
     std::uint32_t infoHandle = 0, pixelHandle = 0;
     {
         CallbackToken token(this);
-        if (spi.GetPicture(chars, length32, SPI_INPUT_MEMORY, &infoHandle, &pixelHandle,
-                           &TInSPIAble::Callback, token.Value()) != 0)
+        const auto entry = UsePreview ? &TInSPI::GetPreview : &TInSPI::GetPicture;
+        if ((spi.*entry)(chars, length32, SPI_INPUT_MEMORY, &infoHandle, &pixelHandle,
+                         &TInSPIAble::Callback, token.Value()) != 0)
             return false;
     }
     // Both blocks are ours now: locked while the sink reads them, freed in any case. An
@@ -319,36 +323,43 @@ struct TSPIBitmap::Deferred {
     platform::FileFingerprint fingerprint; // of the file's first bytes, as first read
     TInSPI* spi = nullptr;
     bool headerSkipRetry = true;
-    QSize size; // as the plug-in that took the bytes claimed it
+    // The plug-in that took the file's first bytes: asked for the file's own preview.
+    TInSPI* taker = nullptr;
+    // As the plug-in claimed it from the file's first bytes; empty when it could not tell
+    // from those alone (the decode says).
+    QSize size;
 };
 
 namespace {
 
-// The size a plug-in claims for bytes, when it takes them: what it says without decoding.
-// Plug-ins are asked as the decode asks them (at least 2048 bytes, the file's name).
-std::optional<QSize> ClaimedSize(const TInSPI& spi, const std::vector<std::uint8_t>& bytes,
-                                 const QString& fileName) {
-    if (bytes.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()))
-        return std::nullopt;
+// As much of a file as the load reads to choose a plug-in: its fingerprint covers these.
+constexpr std::size_t kHeadBytes = 64 * 1024;
+
+// Whether a plug-in takes a file by its first bytes, and the size it claims from them when
+// it can tell (nullopt: it does not take them). Plug-ins are asked as the decode asks them
+// (at least 2048 bytes, the file's name).
+std::optional<QSize> Claim(const TInSPI& spi, const std::vector<std::uint8_t>& head,
+                           const QString& fileName) {
     std::vector<std::uint8_t> padded;
-    const std::uint8_t* data = bytes.data();
-    if (bytes.size() < kMinimumData) {
+    const std::uint8_t* data = head.data();
+    if (head.size() < kMinimumData) {
         padded.assign(kMinimumData, 0);
-        if (!bytes.empty()) std::memcpy(padded.data(), bytes.data(), bytes.size());
+        if (!head.empty()) std::memcpy(padded.data(), head.data(), head.size());
         data = padded.data();
     }
     const std::string name = platform::EncodeFileName(fileName);
     if (spi.IsSupported(name.c_str(), data) == 0) return std::nullopt;
     PictureInfo info{};
     if (spi.GetPictureInfo(reinterpret_cast<const char*>(data),
-                           static_cast<std::int32_t>(bytes.size()), SPI_INPUT_MEMORY, &info) != 0)
-        return std::nullopt;
+                           static_cast<std::int32_t>(head.size()), SPI_INPUT_MEMORY, &info) != 0)
+        return QSize();
     if (info.text != 0) LocalFree(info.text); // the info text's block is ours to free
-    if (info.width <= 0 || info.height <= 0) return std::nullopt;
+    if (info.width <= 0 || info.height <= 0) return QSize();
     return QSize(info.width, info.height);
 }
 
-// The file's bytes again, as the load read them; the error says what became of the file.
+// The file's bytes again, as the load first read them; the error says what became of the
+// file.
 std::vector<std::uint8_t> ReadAgain(const TSPIBitmap::Deferred& deferred) {
     platform::RereadResult reread =
         platform::ReadFileAgain(deferred.fileName, deferred.identity, deferred.fingerprint, 0);
@@ -368,23 +379,84 @@ std::vector<std::uint8_t> ReadAgain(const TSPIBitmap::Deferred& deferred) {
     return {reread.bytes.get(), reread.bytes.get() + reread.size};
 }
 
+} // namespace
+
+// The file read once for both of a picture's jobs, by whichever runs first: the stand-in
+// takes a copy, the decode takes the bytes themselves. Safe from any thread.
+class TSPIBitmap::FileRead {
+public:
+    explicit FileRead(std::shared_ptr<const Deferred> deferred) : deferred_(std::move(deferred)) {}
+    // nullopt when the decode has taken the bytes already (the stand-in is too late).
+    std::optional<std::vector<std::uint8_t>> Copy() {
+        std::lock_guard lock(mutex_);
+        if (taken_) return std::nullopt;
+        Read();
+        return bytes_;
+    }
+    std::vector<std::uint8_t> Take() {
+        std::lock_guard lock(mutex_);
+        Read();
+        taken_ = true;
+        return std::move(bytes_);
+    }
+
+private:
+    void Read() {
+        if (!read_) {
+            read_ = true;
+            try {
+                bytes_ = ReadAgain(*deferred_);
+            } catch (...) {
+                error_ = std::current_exception();
+            }
+        }
+        if (error_) std::rethrow_exception(error_);
+    }
+
+    const std::shared_ptr<const Deferred> deferred_;
+    std::mutex mutex_;
+    bool read_ = false, taken_ = false;
+    std::vector<std::uint8_t> bytes_;
+    std::exception_ptr error_;
+};
+
+namespace {
+
 // A deferred picture decoded into a picture of its own, exactly as a load without a pool
 // decodes it (the same plug-ins in the same order, then the bitmap reader). It touches only
-// what it makes, the file and the note, which never changes, so it runs on any thread.
-std::unique_ptr<TSPIBitmap> DecodeDeferred(const TSPIBitmap::Deferred& deferred) {
+// what it makes, the bytes and the note, which never changes, so it runs on any thread.
+std::unique_ptr<TSPIBitmap> DecodeDeferred(const TSPIBitmap::Deferred& deferred,
+                                           std::vector<std::uint8_t> bytes) {
     auto picture = std::make_unique<TSPIBitmap>();
     picture->SPI = deferred.spi;
     picture->HeaderSkipRetry = deferred.headerSkipRetry;
-    TMemoryStream stream(ReadAgain(deferred));
+    TMemoryStream stream(std::move(bytes));
     picture->LoadFromStreamWithName(stream, deferred.fileName);
+    return picture;
+}
+
+// The file's own small preview, from the plug-in that took it; null when it has none.
+std::unique_ptr<TSPIBitmap> DecodePreview(const TSPIBitmap::Deferred& deferred,
+                                          std::vector<std::uint8_t> bytes) {
+    auto picture = std::make_unique<TSPIBitmap>();
+    picture->SPI = deferred.taker;
+    picture->HeaderSkipRetry = false;
+    picture->UsePreview = true;
+    TMemoryStream stream(std::move(bytes));
+    try {
+        picture->LoadFromStreamWithName(stream, deferred.fileName);
+    } catch (const Exception&) {
+        return nullptr; // no preview: the picture's own decode follows anyway
+    }
     return picture;
 }
 
 } // namespace
 
 // The decode waits for the pool only where the plug-ins will decode it: a bitmap file goes to
-// the bitmap reader first, and one that no plug-in takes, or whose size the plug-in does not
-// say, is loaded at once, as without a pool, with that load's own errors.
+// the bitmap reader first, and one that no plug-in takes by its first bytes is loaded at
+// once, as without a pool, with that load's own errors. Only those first bytes are read
+// here; the decode reads the file, once, on the pool.
 bool TSPIBitmap::Defer(const QString& path) {
     const QString extension = DottedExtension(path);
     if (extension.isEmpty() || SameAsciiCase(extension.mid(1), adapter_->NativeExtension()))
@@ -397,23 +469,27 @@ bool TSPIBitmap::Defer(const QString& path) {
     }
     if (candidates.empty()) return false;
     auto deferred = std::make_shared<Deferred>();
-    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint8_t> head;
     {
         TFileStream stream(path);
         const std::optional<platform::FileIdentity> identity = stream.Identity();
         // Too large for any plug-in: the load at once refuses it before reading a byte.
         if (!identity || identity->size > kMaxPluginInput) return false;
         deferred->identity = *identity;
-        bytes = stream.ReadRemaining();
+        head.resize(static_cast<std::size_t>(
+            std::min<std::int64_t>(identity->size, static_cast<std::int64_t>(kHeadBytes))));
+        const std::int64_t got = stream.Read(head.data(), static_cast<std::int64_t>(head.size()));
+        if (got != static_cast<std::int64_t>(head.size())) return false;
     }
-    if (static_cast<std::int64_t>(bytes.size()) != deferred->identity.size) return false;
-    constexpr std::size_t kFingerprinted = 64 * 1024;
-    deferred->fingerprint =
-        platform::FingerprintOf(bytes.data(), std::min(bytes.size(), kFingerprinted));
+    deferred->fingerprint = platform::FingerprintOf(head.data(), head.size());
     std::optional<QSize> size;
     try {
-        for (TSPI* candidate : candidates)
-            if ((size = ClaimedSize(static_cast<const TInSPI&>(*candidate), bytes, path))) break;
+        for (TSPI* candidate : candidates) {
+            if ((size = Claim(static_cast<const TInSPI&>(*candidate), head, path))) {
+                deferred->taker = static_cast<TInSPI*>(candidate);
+                break;
+            }
+        }
     } catch (const Exception&) {
         return false; // the load at once meets the same plug-in and reports it
     }
@@ -431,6 +507,9 @@ bool TSPIBitmap::Defer(const QString& path) {
 void TSPIBitmap::CancelDecode() {
     TDecodePool::Cancel(decodeJob_);
     decodeJob_.reset();
+    TDecodePool::Cancel(standInJob_);
+    standInJob_.reset();
+    standIn_.reset();
     deferred_.reset();
     error_ = nullptr;
     state_ = State::Loaded;
@@ -453,14 +532,19 @@ void TSPIBitmap::Draw(TCanvas& canvas, const QRect& rect) {
         TDecodePool* pool = TDecodePool::Current();
         if (pool == nullptr) {
             // No pool any more: the decode runs here, and its failure is this draw's.
-            const std::shared_ptr<const Deferred> deferred = std::exchange(deferred_, nullptr);
-            state_ = State::Loaded;
-            AssignBitmap(*DecodeDeferred(*deferred));
+            const std::shared_ptr<const Deferred> deferred = deferred_;
+            CancelDecode();
+            AssignBitmap(*DecodeDeferred(*deferred, ReadAgain(*deferred)));
         } else if (!decodeJob_ || !pool->Request(decodeJob_)) {
             StartDecode(*pool);
+        } else if (standInJob_) {
+            pool->Request(standInJob_);
         }
     }
-    TBitmap::Draw(canvas, rect);
+    if (state_ == State::Waiting && standIn_)
+        standIn_->Draw(canvas, rect);
+    else
+        TBitmap::Draw(canvas, rect);
     if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
 }
 
@@ -471,21 +555,49 @@ void TSPIBitmap::StartDecode(TDecodePool& pool) {
     };
     auto outcome = std::make_shared<Outcome>();
     std::shared_ptr<const Deferred> deferred = deferred_;
+    auto read = std::make_shared<FileRead>(deferred);
     try {
         Progress({TProgressStage::Starting, 0, false, QRect(), QString()});
     } catch (...) { // nothing can stop a decode that runs elsewhere
     }
+    // The plug-in's own small copy, where it keeps one, stands in until the decode lands;
+    // what stays is always the decode.
+    TDecodePool::Cancel(standInJob_);
+    standInJob_.reset();
+    if (deferred->taker != nullptr && deferred->taker->HasGetPreview() && !standIn_) {
+        auto preview = std::make_shared<std::unique_ptr<TSPIBitmap>>();
+        standInJob_ = pool.Submit(
+            TDecodePool::Kind::StandIn,
+            [deferred, read, preview] {
+                try {
+                    if (std::optional<std::vector<std::uint8_t>> bytes = read->Copy())
+                        *preview = DecodePreview(*deferred, std::move(*bytes));
+                } catch (...) { // the decode meets the same file and reports it
+                }
+            },
+            [this, preview] {
+                standInJob_.reset();
+                if (!*preview || state_ != State::Waiting) return;
+                standIn_ = std::make_unique<TBitmap>();
+                standIn_->AssignBitmap(**preview);
+                preview->reset();
+                NotifyChange();
+            });
+    }
     decodeJob_ = pool.Submit(
         TDecodePool::Kind::Decode,
-        [deferred, outcome] {
+        [deferred, read, outcome] {
             try {
-                outcome->picture = DecodeDeferred(*deferred);
+                outcome->picture = DecodeDeferred(*deferred, read->Take());
             } catch (...) {
                 outcome->error = std::current_exception();
             }
         },
         [this, outcome] {
             decodeJob_.reset();
+            TDecodePool::Cancel(standInJob_);
+            standInJob_.reset();
+            standIn_.reset();
             deferred_.reset();
             state_ = State::Loaded;
             const bool ok = outcome->picture != nullptr;
@@ -506,6 +618,7 @@ void TSPIBitmap::StartDecode(TDecodePool& pool) {
 void TSPIBitmap::CopySettings() {
     adapter_->SPI = SPI;
     adapter_->HeaderSkipRetry = HeaderSkipRetry;
+    adapter_->UsePreview = UsePreview;
 }
 
 void TSPIBitmap::LoadFile(const QString& path) {

@@ -4,13 +4,14 @@
 // otherwise. The decoding sits in TInSPIAble, which knows its owner only through the
 // operations it is handed.
 //
-// Where a decode pool is running (the thumbnail windows run one), loading a file reads it
-// and asks the plug-ins only whether they take it and how large it is, and keeps a note of
-// the file rather than its bytes; the plug-in's decode reads it again and runs on the pool
-// when the picture is first drawn, so that a folder of photos that take a
-// plug-in a second each never holds the window up. What the picture shows is then that
-// decode, as the load without a pool would have made it; a decode that fails is raised by
-// the next draw, once.
+// Where a decode pool is running (the thumbnail windows run one), loading a file reads only
+// its first bytes and asks the plug-ins whether they take it (and how large it is, when they
+// can tell from those), and keeps a note of the file rather than its bytes; the file is read,
+// once, on the pool when the picture is first drawn, and the plug-in's decode runs there, so
+// that a folder of photos that take a plug-in a second each never holds the window up. A
+// plug-in with GetPreview gives the file's own small copy first, shown until the decode
+// lands. What the picture shows is then that decode, as the load without a pool would have
+// made it; a decode that fails is raised by the next draw, once.
 
 #include "picture/bitmap.h"
 #include "picture/decode_pool.h"
@@ -71,6 +72,9 @@ public:
     const QString& NativeExtension() const { return nativeExtension_; }
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;
+    // Asks the plug-ins for the file's own small preview (GetPreview) instead of the picture:
+    // only plug-ins that have one are tried, and never the bitmap reader.
+    bool UsePreview = false;
 
     // The progress callback handed to plug-ins (public for the plug-ins' sake only).
     static std::int32_t Callback(std::int32_t numerator, std::int32_t denominator,
@@ -133,6 +137,8 @@ public:
 
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;
+    // Loads the file's own small preview rather than the picture (see TInSPIAble).
+    bool UsePreview = false;
 
     // The plug-in's decode waits for the pool (it is asked for, or has not been drawn yet).
     bool DecodePending() const { return state_ == State::Waiting; }
@@ -140,6 +146,7 @@ public:
     // What a deferred decode works from: a note of the file, its name and the size the
     // plug-in claimed. Shared with the pool thread, never changed once made.
     struct Deferred;
+    class FileRead;
 
 private:
     // Loaded: the pixels are here (or the picture is empty). Waiting: the bytes are kept and
@@ -156,6 +163,9 @@ private:
     State state_ = State::Loaded;
     std::shared_ptr<const Deferred> deferred_;
     TDecodePool::JobPtr decodeJob_;
+    // The plug-in's preview, drawn while the decode is on its way, and the job making it.
+    std::unique_ptr<TBitmap> standIn_;
+    TDecodePool::JobPtr standInJob_;
     std::exception_ptr error_; // a deferred decode's failure, raised by the next draw
 };
 

@@ -1,7 +1,7 @@
 // Thumbnail windows whose pictures a real plug-in decodes: the decodes run on the frame's pool
-// and give what a load without the pool gives, a decode that fails is shown once, and closing
-// the folder while they run cancels what waits, waits for what runs and leaves no plug-in
-// memory behind.
+// and give what a load without the pool gives, a file's own preview stands in meanwhile, a
+// decode that fails is shown once, and closing the folder while they run cancels what waits,
+// waits for what runs and leaves no plug-in memory behind.
 #include "workspace/image.h"
 #include "platform/memory_budget.h"
 #include "spi/local_memory.h"
@@ -15,6 +15,7 @@
 #include "workspace/thumbnail_window.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QPainter>
 #include <gtest/gtest.h>
 
@@ -28,7 +29,8 @@ protected:
         RegisterSPIBitmap();
         set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/ifpng.spi"));
         set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/iftiff.spi"));
-        ASSERT_EQ(set.Count(), 2) << "the built PNG and TIFF plug-ins";
+        set.Search(QStringLiteral(SOROWA_BUILT_PLUGINS "/ifheif.spi"));
+        ASSERT_EQ(set.Count(), 3) << "the built PNG, TIFF and HEIF plug-ins";
         SetThumbnailSize({100, 100});
     }
     void TearDown() override {
@@ -148,6 +150,49 @@ TEST_F(PluginDecode, VisiblePicturesDecodeOnThePoolAsTheyWouldWithout) {
     ASSERT_TRUE(test::WaitFor([&] { return !copy.DecodePending(); }, 60000));
     EXPECT_EQ(Drawn(copy), shown);
     EXPECT_TRUE(waiting->DecodePending()) << "the original was not drawn";
+    EXPECT_TRUE(messages.Texts().isEmpty());
+}
+
+TEST_F(PluginDecode, AHeifFilesOwnThumbnailStandsInUntilItsDecodeLands) {
+    const QString photo =
+        QStringLiteral(SOROWA_SHARED_DATA "/../modern/ath-iphone-991825f7.HEIC");
+    if (!QFile::exists(photo)) GTEST_SKIP() << "no " << photo.toStdString();
+    TPicture reference;
+    reference.LoadFile(photo);
+    const QImage shown = Drawn(*reference.Graphic());
+
+    MakeFrame();
+    TPicture picture;
+    struct Change {
+        bool pending;
+        QImage drawn;
+    };
+    std::vector<Change> changes;
+    picture.LoadFile(photo);
+    auto* graphic = dynamic_cast<TSPIBitmap*>(picture.Graphic());
+    ASSERT_NE(graphic, nullptr);
+    // Its size is not in the file's first bytes; the plug-in took the file all the same.
+    ASSERT_TRUE(graphic->DecodePending());
+    picture.SetOnChange([&] { changes.push_back({graphic->DecodePending(), Drawn(*graphic)}); });
+    QImage untouched(100, 100, QImage::Format_RGB32);
+    untouched.fill(Qt::magenta);
+    EXPECT_EQ(Drawn(*graphic), untouched) << "nothing is drawn before a stand-in lands";
+    ASSERT_TRUE(test::WaitFor([&] { return !graphic->DecodePending(); }, 120000));
+    ASSERT_GE(changes.size(), 2u);
+    const Change& standIn = changes.front();
+    EXPECT_TRUE(standIn.pending) << "the preview came first";
+    // The thumbnail is the same picture, turned the same way: close to the decode.
+    qint64 difference = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x) {
+            const QRgb a = standIn.drawn.pixel(x, y), b = shown.pixel(x, y);
+            difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                          std::abs(qBlue(a) - qBlue(b));
+        }
+    EXPECT_LT(difference / (100 * 100 * 3), 16) << "mean difference per channel";
+    EXPECT_FALSE(changes.back().pending);
+    EXPECT_EQ(changes.back().drawn, shown) << "what stays is the picture's own decode";
+    EXPECT_EQ(Drawn(*graphic), shown);
     EXPECT_TRUE(messages.Texts().isEmpty());
 }
 

@@ -5,7 +5,8 @@
  * applies the container's own crop, rotation (irot) and mirroring (imir) while it decodes,
  * and only those: the Exif orientation that phones write as well describes the same turn
  * once more, so it is never read. libheif 1.15 has no colour management: an ICC profile is
- * left unapplied and the samples are taken as sRGB. */
+ * left unapplied and the samples are taken as sRGB. GetPreview decodes the file's own
+ * thumbnail of the primary picture the same way. */
 #include "sorowa/spi.h"
 
 #include <libheif/heif.h>
@@ -105,8 +106,15 @@ int32_t GetPictureInfo(const char* data, int32_t length, uint32_t flag, struct P
 static void to_bgr(const uint8_t* src, unsigned char* bgr, uint32_t width, int channels, int bits,
                    int premultiplied) {
     const uint32_t max = (1u << bits) - 1;
+    /* The common case (8-bit, no alpha) is a plain swap; the rest goes sample by sample. */
+    const uint32_t general = bits == 8 && channels == 3 ? 0 : width;
     uint32_t x, c;
-    for (x = 0; x < width; ++x, bgr += 3) {
+    for (x = general; x < width; ++x, src += 3, bgr += 3) {
+        bgr[0] = src[2];
+        bgr[1] = src[1];
+        bgr[2] = src[0];
+    }
+    for (x = 0; x < general; ++x, bgr += 3) {
         uint32_t v[4] = {0, 0, 0, 255};
         for (c = 0; c < (uint32_t)channels; ++c) {
             if (bits == 8) {
@@ -221,6 +229,41 @@ int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bi
                    uint32_t* bitmap, ProgressCallback progress, int32_t user) {
     struct job job;
     int32_t result = open_heif(&job, data, length, flag);
+    if (result == SPI_SUCCESS) {
+        job.progress = progress;
+        job.user = user;
+        result = decode(&job);
+    }
+    if (result == SPI_SUCCESS) {
+        *bitmap_info = job.info_handle;
+        *bitmap = job.pixel_handle;
+        job.info_handle = job.pixel_handle = 0; /* the program's now */
+    }
+    release(&job);
+    return result;
+}
+
+/* The file's thumbnail of the primary picture (the first, when there are several), decoded as
+ * GetPicture decodes the picture; SPI_NOT_SUPPORTED when the file has none. */
+int32_t GetPreview(const char* data, int32_t length, uint32_t flag, uint32_t* bitmap_info,
+                   uint32_t* bitmap, ProgressCallback progress, int32_t user) {
+    struct job job;
+    int32_t result = open_heif(&job, data, length, flag);
+    if (result == SPI_SUCCESS) {
+        heif_item_id id = 0;
+        struct heif_image_handle* thumbnail = NULL;
+        if (heif_image_handle_get_list_of_thumbnail_IDs(job.handle, &id, 1) != 1 ||
+            heif_image_handle_get_thumbnail(job.handle, id, &thumbnail).code != heif_error_Ok) {
+            result = SPI_NOT_SUPPORTED;
+        } else {
+            const int width = heif_image_handle_get_width(thumbnail);
+            const int height = heif_image_handle_get_height(thumbnail);
+            heif_image_handle_release(job.handle);
+            job.handle = thumbnail;
+            if (width <= 0 || height <= 0 || width > MAX_SIDE || height > MAX_SIDE)
+                result = SPI_BROKEN_DATA;
+        }
+    }
     if (result == SPI_SUCCESS) {
         job.progress = progress;
         job.user = user;
