@@ -3,13 +3,13 @@
 // encoded by giflib here. Compare the pairs: Ours/x against Giflib/x.
 #include "picture/gif/gif_image.h"
 #include "picture/stream.h"
+#include "support/giflib_encoder.h"
 
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <gif_lib.h>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -17,8 +17,8 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 // Smooth shading with fine texture, as a photo reduced to 256 colours looks to LZW.
-std::vector<GifByteType> PhotoPixels(int width, int height, int seed) {
-    std::vector<GifByteType> pixels(static_cast<std::size_t>(width) * height);
+Bytes PhotoPixels(int width, int height, int seed) {
+    Bytes pixels(static_cast<std::size_t>(width) * height);
     std::uint32_t state = 0x9E3779B9u ^ static_cast<std::uint32_t>(seed);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
@@ -27,48 +27,16 @@ std::vector<GifByteType> PhotoPixels(int width, int height, int seed) {
                                  50 * std::cos(y * 0.017 + x * 0.004);
             const int noise = static_cast<int>(state >> 29) - 4; // -4..3
             pixels[static_cast<std::size_t>(y) * width + x] =
-                static_cast<GifByteType>(std::clamp(static_cast<int>(shade) + noise, 0, 255));
+                static_cast<std::uint8_t>(std::clamp(static_cast<int>(shade) + noise, 0, 255));
         }
     return pixels;
 }
 
 Bytes Encode(int width, int height, int frames) {
-    Bytes out;
-    int error = 0;
-    GifFileType* gif = EGifOpen(
-        &out,
-        [](GifFileType* g, const GifByteType* data, int n) {
-            auto* o = static_cast<Bytes*>(g->UserData);
-            o->insert(o->end(), data, data + n);
-            return n;
-        },
-        &error);
-    if (gif == nullptr) throw std::runtime_error("EGifOpen");
-    EGifSetGifVersion(gif, true);
-    std::vector<GifColorType> colors(256);
-    for (int i = 0; i < 256; ++i)
-        colors[static_cast<std::size_t>(i)] = {static_cast<GifByteType>(i),
-                                               static_cast<GifByteType>(255 - i),
-                                               static_cast<GifByteType>((i * 7) & 0xFF)};
-    ColorMapObject* map = GifMakeMapObject(256, colors.data());
-    EGifPutScreenDesc(gif, width, height, 8, 0, map);
-    for (int f = 0; f < frames; ++f) {
-        if (frames > 1) {
-            GraphicsControlBlock gcb{};
-            gcb.DelayTime = 4;
-            gcb.TransparentColor = NO_TRANSPARENT_COLOR;
-            GifByteType ext[4];
-            const std::size_t n = EGifGCBToExtension(&gcb, ext);
-            EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(n), ext);
-        }
-        std::vector<GifByteType> pixels = PhotoPixels(width, height, f);
-        EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr);
-        for (int y = 0; y < height; ++y)
-            EGifPutLine(gif, pixels.data() + static_cast<std::size_t>(y) * width, width);
-    }
-    EGifCloseFile(gif, &error);
-    GifFreeMapObject(map);
-    return out;
+    std::vector<Bytes> pixels;
+    for (int f = 0; f < frames; ++f)
+        pixels.push_back(PhotoPixels(width, height, f));
+    return sorowa::test::EncodeWithGiflib({.width = width, .height = height}, pixels);
 }
 
 const Bytes& Photo() {

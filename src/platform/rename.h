@@ -13,7 +13,7 @@
 // Never rename(2) over a name that is not ours, never "check, then rename", never copy and
 // delete. A new name equal to the current one succeeds without touching the file; a name that
 // differs only in letter case and names the same file (a case-insensitive folder) renames it.
-// tests/platform/rename_test.cpp shows each of these, races and FAT included.
+// tests/platform/no_replace_rename_test.cpp shows each of these, races and FAT included.
 
 #include <QString>
 

@@ -3,6 +3,8 @@
 // our code: the picture the generator meant to encode (expected/*.ppm, computed from the
 // logical pixels), and Qt's own BMP reader, which here only checks the generator.
 #include "picture/bmp_reader.h"
+#include "support/cases_file.h"
+#include "support/shared_data.h"
 
 #include <QDir>
 #include <QFile>
@@ -79,14 +81,8 @@ struct Case {
 
 std::vector<Case> CraftedCases() {
     std::vector<Case> cases;
-    QFile file(kCrafted + QStringLiteral("/cases.tsv"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return cases;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.isEmpty() || line.startsWith(u'#')) continue;
-        const QStringList fields = line.split(u'\t');
+    for (const QStringList& fields : test::ReadCases(kCrafted + QStringLiteral("/cases.tsv")))
         cases.push_back({fields.value(0), fields.value(1)});
-    }
     return cases;
 }
 
@@ -255,18 +251,13 @@ TEST(BmpReader, BytesBeforeTheFileDoNotShiftTheOffset) {
 
 std::vector<std::pair<QString, QStringList>> SuiteIndex() {
     std::vector<std::pair<QString, QStringList>> index;
-    QFile file(kSuite + QStringLiteral("/reference-index.tsv"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return index;
-    while (!file.atEnd()) {
-        const QString line = QString::fromUtf8(file.readLine()).trimmed();
-        if (line.isEmpty() || line.startsWith(u'#')) continue;
-        const QStringList fields = line.split(u'\t');
+    for (const QStringList& fields : test::ReadCases(kSuite + QStringLiteral("/reference-index.tsv")))
         index.emplace_back(fields.value(0), fields.value(1).split(u' ', Qt::SkipEmptyParts));
-    }
     return index;
 }
 
 TEST(BmpSuite, EveryIndexedFileMatchesOneOfItsReferences) {
+    SOROWA_SKIP_WITHOUT(kSuite);
     // The index lists every good file and the one bad file (rgb16-880: 8-8-0 masks on 16
     // bits) that still has an intended picture. None of their references has transparency,
     // so the opaque pictures this reader makes are compared as they are.
@@ -288,6 +279,7 @@ TEST(BmpSuite, EveryIndexedFileMatchesOneOfItsReferences) {
 }
 
 TEST(BmpSuite, EveryGoodFileIsIndexed) {
+    SOROWA_SKIP_WITHOUT(kSuite);
     QStringList indexed;
     for (const auto& entry : SuiteIndex())
         indexed << entry.first;
@@ -296,6 +288,7 @@ TEST(BmpSuite, EveryGoodFileIsIndexed) {
 }
 
 TEST(BmpSuite, BadFilesGiveAnErrorOrAPicture) {
+    SOROWA_SKIP_WITHOUT(kSuite);
     const QStringList bad = QDir(kSuite + QStringLiteral("/bad")).entryList(QDir::Files);
     ASSERT_GE(bad.size(), 20);
     std::map<QString, BmpStatus> seen;

@@ -5,10 +5,10 @@
 #include "picture/picture.h"
 #include "picture/stream.h"
 #include "platform/display.h"
+#include "support/cases_file.h"
 
 #include <QFile>
 #include <QPainter>
-#include <QTextStream>
 #include <gtest/gtest.h>
 
 namespace sorowa {
@@ -44,15 +44,7 @@ struct DisplayBits {
 };
 
 std::vector<QStringList> Cases() {
-    QFile file(kCrafted + QStringLiteral("/cases.tsv"));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    std::vector<QStringList> cases;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        if (!line.isEmpty() && !line.startsWith(u'#')) cases.push_back(line.split(u'\t'));
-    }
-    return cases;
+    return test::ReadCases(kCrafted + QStringLiteral("/cases.tsv"));
 }
 
 ico::IconEntry Entry(int colors) {

@@ -6,12 +6,11 @@
 #include "picture/metafile_text.h"
 #include "picture/picture.h"
 #include "platform/display.h"
+#include "support/cases_file.h"
 
-#include <QFile>
 #include <QImage>
 #include <QPainter>
 #include <QSet>
-#include <QTextStream>
 #include <gtest/gtest.h>
 
 namespace sorowa {
@@ -26,15 +25,7 @@ struct Density {
 };
 
 std::vector<QStringList> Cases() {
-    QFile file(kCrafted + QStringLiteral("/cases.tsv"));
-    EXPECT_TRUE(file.open(QIODevice::ReadOnly | QIODevice::Text));
-    std::vector<QStringList> cases;
-    QTextStream in(&file);
-    while (!in.atEnd()) {
-        const QString line = in.readLine();
-        if (!line.isEmpty() && !line.startsWith(u'#')) cases.push_back(line.split(u'\t'));
-    }
-    return cases;
+    return test::ReadCases(kCrafted + QStringLiteral("/cases.tsv"));
 }
 
 // The metafile drawn into rect of a canvas of size, untouched pixels magenta.

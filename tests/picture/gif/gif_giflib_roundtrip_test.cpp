@@ -2,6 +2,7 @@
 #include "gif_oracle.h"
 #include "picture/gif/gif_image.h"
 #include "picture/stream.h"
+#include "support/giflib_encoder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,45 +10,6 @@ namespace sorowa {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes EncodeWithGiflib(int width, int height, int colorBits, bool interlaced,
-                       const std::vector<GifByteType>& pixels) {
-    Bytes out;
-    int error = 0;
-    GifFileType* gif = EGifOpen(
-        &out,
-        [](GifFileType* g, const GifByteType* data, int n) {
-            auto* o = static_cast<Bytes*>(g->UserData);
-            o->insert(o->end(), data, data + n);
-            return n;
-        },
-        &error);
-    const int colors = 1 << colorBits;
-    std::vector<GifColorType> table(static_cast<std::size_t>(colors));
-    for (int i = 0; i < colors; ++i)
-        table[static_cast<std::size_t>(i)] = {static_cast<GifByteType>(i * 37),
-                                              static_cast<GifByteType>(i),
-                                              static_cast<GifByteType>(255 - i)};
-    ColorMapObject* map = GifMakeMapObject(colors, table.data());
-    EGifPutScreenDesc(gif, width, height, colorBits, 0, map);
-    EGifPutImageDesc(gif, 0, 0, width, height, interlaced, nullptr);
-    std::vector<int> rows;
-    if (interlaced) {
-        for (const auto& [first, step] : {std::pair{0, 8}, {4, 8}, {2, 4}, {1, 2}})
-            for (int y = first; y < height; y += step)
-                rows.push_back(y);
-    } else {
-        for (int y = 0; y < height; ++y)
-            rows.push_back(y);
-    }
-    for (const int y : rows)
-        EGifPutLine(gif,
-                    const_cast<GifByteType*>(pixels.data()) + static_cast<std::size_t>(y) * width,
-                    width);
-    EGifCloseFile(gif, &error);
-    GifFreeMapObject(map);
-    return out;
-}
 
 TEST(GifGiflibRoundTrip, SameIndicesAsGiflibForManyShapes) {
     std::uint32_t state = 12345;
@@ -66,19 +28,19 @@ TEST(GifGiflibRoundTrip, SameIndicesAsGiflibForManyShapes) {
             SCOPED_TRACE(::testing::Message() << shape.width << "x" << shape.height << " bits "
                                               << shape.colorBits << " interlaced " << interlaced);
             const int colors = 1 << shape.colorBits;
-            std::vector<GifByteType> pixels(static_cast<std::size_t>(shape.width) * shape.height);
+            Bytes pixels(static_cast<std::size_t>(shape.width) * shape.height);
             for (std::size_t i = 0; i < pixels.size(); ++i) {
                 const auto x = static_cast<int>(i % static_cast<std::size_t>(shape.width));
                 const auto y = static_cast<int>(i / static_cast<std::size_t>(shape.width));
                 const unsigned v = shape.noisy ? random() : static_cast<unsigned>(x / 5 + y / 3);
-                pixels[i] = static_cast<GifByteType>(v % static_cast<unsigned>(colors));
+                pixels[i] = static_cast<std::uint8_t>(v % static_cast<unsigned>(colors));
             }
-            const Bytes bytes =
-                EncodeWithGiflib(shape.width, shape.height, shape.colorBits, interlaced, pixels);
+            const Bytes bytes = test::EncodeWithGiflib(
+                {shape.width, shape.height, shape.colorBits, interlaced}, {pixels});
             const giftest::Oracle oracle = giftest::DecodeWithGiflib(bytes);
             ASSERT_TRUE(oracle.ok);
             ASSERT_EQ(oracle.frames.size(), 1u);
-            ASSERT_EQ(oracle.frames[0].pixels, Bytes(pixels.begin(), pixels.end()));
+            ASSERT_EQ(oracle.frames[0].pixels, pixels);
             TGIFImage image;
             QStringList warnings;
             image.SetOnWarning(

@@ -29,7 +29,7 @@ const std::string& Folder() {
     static const std::string folder = [] {
         const char* tmp = std::getenv("TMPDIR");
         std::string pattern =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/profile_fuzzer.XXXXXX";
+            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/profile_fuzz.XXXXXX";
         if (mkdtemp(pattern.data()) == nullptr) std::abort();
         folderName = pattern;
         std::atexit(RemoveFolder);
@@ -45,7 +45,7 @@ std::string ReadAll(const std::string& path) {
 
 void Check(bool condition, const char* what) {
     if (condition) return;
-    std::fprintf(stderr, "profile_fuzzer: %s\n", what);
+    std::fprintf(stderr, "profile_fuzz: %s\n", what);
     std::abort();
 }
 
