@@ -1,5 +1,5 @@
-// Feeds arbitrary bytes to decoder plug-ins' GetPictureInfo and GetPicture (loaded by the
-// real host), checking what the host relies on: a failure leaves no block behind, a success
+// Feeds arbitrary bytes to decoder plug-ins' GetPictureInfo, GetPicture and, where a plug-in
+// has it, GetPreview (loaded by the real host), checking what the host relies on: a failure leaves no block behind, a success
 // hands back two live blocks whose header describes a picture the blocks hold. Which
 // plug-ins: SOROWA_FUZZ_PLUGINS, file names separated by "," (one target per group, each
 // with its own corpus).
@@ -67,6 +67,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                &infoHandle, &pixelHandle, &Progress, 1) == 0)
             CheckResult(infoHandle, pixelHandle);
         Check(sorowa::spi::LiveLocalBlocks() == before);
+        if (plugin->HasGetPreview()) {
+            infoHandle = pixelHandle = 0;
+            if (plugin->GetPreview(input, static_cast<std::int32_t>(size), SPI_INPUT_MEMORY,
+                                   &infoHandle, &pixelHandle, &Progress, 1) == 0)
+                CheckResult(infoHandle, pixelHandle);
+            Check(sorowa::spi::LiveLocalBlocks() == before);
+        }
     }
     return 0;
 }
