@@ -225,22 +225,29 @@ static int32_t decode(struct job* job) {
     return SPI_SUCCESS;
 }
 
+/* Decodes the job's image when result says it is open, hands its two blocks to the program on
+ * success, and releases the job either way. */
+static int32_t decode_and_hand_over(struct job* job, int32_t result, uint32_t* bitmap_info,
+                                    uint32_t* bitmap, ProgressCallback progress, int32_t user) {
+    if (result == SPI_SUCCESS) {
+        job->progress = progress;
+        job->user = user;
+        result = decode(job);
+    }
+    if (result == SPI_SUCCESS) {
+        *bitmap_info = job->info_handle;
+        *bitmap = job->pixel_handle;
+        job->info_handle = job->pixel_handle = 0; /* the program's now */
+    }
+    release(job);
+    return result;
+}
+
 int32_t GetPicture(const char* data, int32_t length, uint32_t flag, uint32_t* bitmap_info,
                    uint32_t* bitmap, ProgressCallback progress, int32_t user) {
     struct job job;
     int32_t result = open_heif(&job, data, length, flag);
-    if (result == SPI_SUCCESS) {
-        job.progress = progress;
-        job.user = user;
-        result = decode(&job);
-    }
-    if (result == SPI_SUCCESS) {
-        *bitmap_info = job.info_handle;
-        *bitmap = job.pixel_handle;
-        job.info_handle = job.pixel_handle = 0; /* the program's now */
-    }
-    release(&job);
-    return result;
+    return decode_and_hand_over(&job, result, bitmap_info, bitmap, progress, user);
 }
 
 /* The file's thumbnail of the primary picture (the first, when there are several), decoded as
@@ -264,16 +271,5 @@ int32_t GetPreview(const char* data, int32_t length, uint32_t flag, uint32_t* bi
                 result = SPI_BROKEN_DATA;
         }
     }
-    if (result == SPI_SUCCESS) {
-        job.progress = progress;
-        job.user = user;
-        result = decode(&job);
-    }
-    if (result == SPI_SUCCESS) {
-        *bitmap_info = job.info_handle;
-        *bitmap = job.pixel_handle;
-        job.info_handle = job.pixel_handle = 0; /* the program's now */
-    }
-    release(&job);
-    return result;
+    return decode_and_hand_over(&job, result, bitmap_info, bitmap, progress, user);
 }
