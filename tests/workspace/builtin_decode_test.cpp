@@ -1,6 +1,7 @@
 // Thumbnail windows of large bitmaps and metafiles: their decodes (a metafile's play) run on
 // the frame's pool, draw nothing until they land and then what a draw without the pool draws,
 // and closing the folder while they run leaves nothing running and no decoded bytes behind.
+#include "close_while_decoding.h"
 #include "picture/bitmap.h"
 #include "workspace/image.h"
 #include "picture/metafile.h"
@@ -141,23 +142,11 @@ TEST_F(BuiltinDecode, ClosingTheFolderWhileTheyDecodeWaitsAndLeavesNoDecodedByte
     const std::vector<File> files = LargeFiles();
     const std::uint64_t before = platform::DecodedBytesInUse();
     MakeFrame();
-    TDecodePool& pool = frame->Decodes();
-    pool.SetHeld(true);
+    frame->Decodes().SetHeld(true);
     QList<TForm_Grp*> windows;
     for (int i = 0; i < 40; ++i)
         windows.append(Open(i, files[static_cast<std::size_t>(i) % files.size()]));
-    for (TForm_Grp* window : windows)
-        window->Image1()->grab(); // painted
-    ASSERT_EQ(pool.Pending(), 40u);
-    pool.SetHeld(false);
-    ASSERT_TRUE(test::WaitFor([&] { return pool.Running() > 0; }, 10000));
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        (*it)->close();
-    EXPECT_EQ(pool.Pending(), 0u);
-    EXPECT_EQ(pool.Running(), 0) << "what ran has ended when the folder is closed";
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(frame->Children().isEmpty());
+    test::CloseWhileDecoding(*frame, windows);
     EXPECT_EQ(platform::DecodedBytesInUse(), before);
     EXPECT_TRUE(messages.Texts().isEmpty());
 }

@@ -2,6 +2,7 @@
 // and give what a load without the pool gives, a file's own preview stands in meanwhile, a
 // decode that fails is shown once, and closing the folder while they run cancels what waits,
 // waits for what runs and leaves no plug-in memory behind.
+#include "close_while_decoding.h"
 #include "workspace/image.h"
 #include "platform/memory_budget.h"
 #include "spi/local_memory.h"
@@ -244,21 +245,9 @@ TEST_F(PluginDecode, ClosingTheFolderWhilePluginsDecodeCancelsWaitsAndLeavesNoMe
     ASSERT_FALSE(png.isEmpty());
     const std::uint64_t before = platform::DecodedBytesInUse();
     MakeFrame();
-    TDecodePool& pool = frame->Decodes();
-    pool.SetHeld(true);
+    frame->Decodes().SetHeld(true);
     const QList<TForm_Grp*> windows = OpenFolder(60, png);
-    for (TForm_Grp* window : windows)
-        window->Image1()->grab(); // painted
-    ASSERT_EQ(pool.Pending(), 60u);
-    pool.SetHeld(false);
-    ASSERT_TRUE(test::WaitFor([&] { return pool.Running() > 0; }, 10000));
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        (*it)->close();
-    EXPECT_EQ(pool.Pending(), 0u);
-    EXPECT_EQ(pool.Running(), 0) << "what ran has ended when the folder is closed";
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(frame->Children().isEmpty());
+    test::CloseWhileDecoding(*frame, windows);
     EXPECT_EQ(spi::LiveLocalBlocks(), 0u);
     EXPECT_EQ(platform::DecodedBytesInUse(), before);
     EXPECT_TRUE(messages.Texts().isEmpty());

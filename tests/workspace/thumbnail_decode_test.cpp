@@ -2,6 +2,7 @@
 // puts the newly visible ones ahead, a decode error is shown once, and closing the folder
 // cancels what waits and waits for what runs.
 #include "../picture/jpeg/jpeg_test_files.h"
+#include "close_while_decoding.h"
 #include "workspace/image.h"
 #include "picture/jpeg/jpeg_image.h"
 #include "support/message_recorder.h"
@@ -109,21 +110,8 @@ TEST_F(ThumbnailDecode, ADecodeErrorIsShownOnceThroughTheErrorDisplay) {
 }
 
 TEST_F(ThumbnailDecode, ClosingTheFolderWith500PendingDecodesCancelsThemAndWaits) {
-    TDecodePool& pool = frame->Decodes();
-    pool.SetHeld(true);
-    const QList<TForm_Grp*> windows = OpenFolder(500, Photo(400, 300));
-    for (TForm_Grp* window : windows)
-        window->Image1()->grab(); // painted
-    ASSERT_EQ(pool.Pending(), 500u);
-    pool.SetHeld(false);
-    ASSERT_TRUE(test::WaitFor([&] { return pool.Running() > 0; }, 10000));
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it)
-        (*it)->close();
-    EXPECT_EQ(pool.Pending(), 0u);
-    EXPECT_EQ(pool.Running(), 0) << "what ran has ended when the folder is closed";
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(frame->Children().isEmpty());
+    frame->Decodes().SetHeld(true);
+    test::CloseWhileDecoding(*frame, OpenFolder(500, Photo(400, 300)));
     EXPECT_TRUE(messages.Texts().isEmpty());
 }
 
