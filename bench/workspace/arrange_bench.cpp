@@ -5,6 +5,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build-rel/bench/workspace/arrange_bench
 
+#include "tiny_bmp.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "platform/directories.h"
@@ -27,15 +28,7 @@ namespace {
 
 constexpr int kCount = 10000;
 
-QByteArray TinyBmp() {
-    // 2 x 2, 24 bits per pixel.
-    static const unsigned char bytes[] = {
-        'B', 'M', 70, 0, 0,   0, 0, 0, 0, 0, 54,  0,   0,   0,   40,  0, 0,  0,
-        2,   0,   0,  0, 2,   0, 0, 0, 1, 0, 24,  0,   0,   0,   0,   0, 16, 0,
-        0,   0,   0,  0, 0,   0, 0, 0, 0, 0, 0,   0,   0,   0,   0,   0, 0,  0,
-        255, 0,   0,  0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 0, 0,  0};
-    return QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes);
-}
+using bench::TinyBmp;
 
 // The program with a folder of kCount pictures open, made once for all benchmarks.
 struct OpenProgram {

@@ -4,6 +4,7 @@
 //
 //   QT_QPA_PLATFORM=offscreen build-rel/bench/workspace/open_folder_bench
 
+#include "tiny_bmp.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "platform/directories.h"
@@ -22,15 +23,7 @@ using namespace sorowa;
 
 namespace {
 
-QByteArray TinyBmp() {
-    // 2 x 2, 24 bits per pixel.
-    static const unsigned char bytes[] = {
-        'B', 'M', 70, 0, 0,   0, 0, 0, 0, 0, 54,  0,   0,   0,   40,  0, 0,  0,
-        2,   0,   0,  0, 2,   0, 0, 0, 1, 0, 24,  0,   0,   0,   0,   0, 16, 0,
-        0,   0,   0,  0, 0,   0, 0, 0, 0, 0, 0,   0,   0,   0,   0,   0, 0,  0,
-        255, 0,   0,  0, 255, 0, 0, 0, 0, 0, 255, 255, 255, 255, 255, 0, 0,  0};
-    return QByteArray(reinterpret_cast<const char*>(bytes), sizeof bytes);
-}
+using bench::TinyBmp;
 
 const QString& FolderOf(int count) {
     static std::map<int, std::unique_ptr<QTemporaryDir>> folders;
