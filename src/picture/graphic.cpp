@@ -10,7 +10,13 @@ namespace sorowa {
 TCanvas::TCanvas(QPainter& painter, int bitsPerPixel, QColor background)
     : painter_(painter),
       bitsPerPixel_(bitsPerPixel > 0 ? bitsPerPixel : platform::ScreenBitsPerPixel()),
-      background_(background.isValid() ? background : QPalette().color(QPalette::Window)) {}
+      background_(background) {}
+
+// The palette is asked only by the few pictures that need the colour (a GIF on a window), not
+// by every canvas: canvases are made for every paint, and on pool threads too.
+QColor TCanvas::Background() const {
+    return background_.isValid() ? background_ : QPalette().color(QPalette::Window);
+}
 
 bool TGraphicClass::InheritsFrom(const TGraphicClass& other) const {
     for (const TGraphicClass* c = this; c != nullptr; c = c->parent)

@@ -41,7 +41,7 @@ public:
     explicit TCanvas(QPainter& painter, int bitsPerPixel = 0, QColor background = {});
     QPainter& Painter() const { return painter_; }
     int BitsPerPixel() const { return bitsPerPixel_; }
-    QColor Background() const { return background_; }
+    QColor Background() const;
 
 private:
     QPainter& painter_;
