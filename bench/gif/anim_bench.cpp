@@ -32,7 +32,6 @@ std::vector<std::uint8_t> HundredFrames() {
 
 struct Animation {
     Animation() {
-        platform::SetScreenBitsPerPixel(24);
         giftest::LoadGif(image, HundredFrames());
     }
     TGIFImage image;

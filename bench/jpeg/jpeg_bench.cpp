@@ -133,7 +133,6 @@ void LoadAndFirstDraw(sorowa::TJPEGImage& picture, const QString& path, QImage& 
 }
 
 void PictureFromFile(benchmark::State& state, bool camera) {
-    sorowa::platform::SetScreenBitsPerPixel(24);
     const QString path = PhotoFile(state, camera);
     const int w = kSides[state.range(2)][0], h = kSides[state.range(2)][1];
     QImage target(w, h, QImage::Format_RGB32);

@@ -88,13 +88,12 @@ void LayDown(Reader& in, const QString& folder) {
 
 void LoadAndDraw(const QString& path) {
     for (const int bits : {24, 8}) {
-        sorowa::platform::SetScreenBitsPerPixel(bits);
-        sorowa::TPicture picture;
+        sorowa::TPicture picture({.display = {.bitsPerPixel = bits}});
         try {
             picture.LoadFile(path);
             QImage thumbnail(100, 100, QImage::Format_RGB32);
             QPainter painter(&thumbnail);
-            sorowa::TCanvas canvas(painter);
+            sorowa::TCanvas canvas(painter, bits);
             picture.Graphic()->Draw(canvas, thumbnail.rect());
         } catch (const sorowa::EInvalidGraphic&) {
         } catch (const sorowa::EFOpenError&) {
@@ -102,7 +101,6 @@ void LoadAndDraw(const QString& path) {
         } catch (const sorowa::EOutOfResources&) {
         }
     }
-    sorowa::platform::SetScreenBitsPerPixel(0);
 }
 
 } // namespace

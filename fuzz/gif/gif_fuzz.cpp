@@ -15,7 +15,6 @@ namespace {
 constexpr std::size_t kMostPixelsDithered = std::size_t{1} << 20;
 
 void DrawOnce(sorowa::TGIFImage& image, int displayBits) {
-    sorowa::platform::SetScreenBitsPerPixel(displayBits);
     QImage target(37, 23, QImage::Format_RGB32);
     target.fill(Qt::magenta);
     QPainter painter(&target);
@@ -40,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sorowa::TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
     for (const int bits : {24, 8}) {
         sorowa::TGIFImage image;
+        image.SetContext({.display = {.bitsPerPixel = bits}});
         try {
             image.LoadFromStream(stream);
         } catch (const sorowa::GIFException&) {
@@ -54,6 +54,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (bits == 24 || pixels <= kMostPixelsDithered) DrawOnce(image, bits);
         stream.SetPosition(0);
     }
-    sorowa::platform::SetScreenBitsPerPixel(0);
     return 0;
 }

@@ -34,14 +34,14 @@ void Read(const std::vector<std::uint8_t>& bytes) {
 
 void LoadAndDraw(const std::vector<std::uint8_t>& bytes) {
     for (int bits : {4, 8, 24}) {
-        sorowa::platform::SetScreenBitsPerPixel(bits);
         sorowa::TIcon icon;
+        icon.SetContext({.display = {.bitsPerPixel = bits}});
         try {
             sorowa::TMemoryStream stream(bytes);
             icon.LoadFromStream(stream);
             QImage target(40, 40, QImage::Format_RGB32);
             QPainter painter(&target);
-            sorowa::TCanvas canvas(painter);
+            sorowa::TCanvas canvas(painter, bits);
             icon.Draw(canvas, QRect(2, 3, 30, 30));
             Check(icon.IconImage().isNull() || icon.IconImage().size() == QSize(32, 32));
         } catch (const sorowa::EInvalidGraphic&) {
@@ -49,7 +49,6 @@ void LoadAndDraw(const std::vector<std::uint8_t>& bytes) {
         } catch (const sorowa::EOutOfResources&) {
         }
     }
-    sorowa::platform::SetScreenBitsPerPixel(0);
 }
 
 } // namespace

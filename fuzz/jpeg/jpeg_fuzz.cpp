@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace sorowa;
     // One input byte picks the simulated display, so both the quantized 8-bit path and the
     // 24-bit path are reached.
-    platform::SetScreenBitsPerPixel(size > 0 && (data[size / 2] & 1) ? 8 : 24);
     TJPEGImage picture;
+    picture.SetContext({.display = {.bitsPerPixel = size > 0 && (data[size / 2] & 1) ? 8 : 24}});
     try {
         TMemoryStream stream(std::vector<std::uint8_t>(data, data + size));
         picture.LoadFromStream(stream);

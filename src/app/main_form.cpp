@@ -2,6 +2,7 @@
 
 #include "app/arrangement_keeper.h"
 #include "app/folder_mask.h"
+#include "picture/gif/gif_renderer.h"
 #include "platform/directories.h"
 #include "platform/ui/error_display.h"
 #include "platform/fonts.h"
@@ -65,7 +66,8 @@ QString UserSizeCaption(QSize size) {
 
 } // namespace
 
-TForm_Main::TForm_Main(QWidget* parent) : QMainWindow(parent), mdiArea_(new TMdiFrame) {
+TForm_Main::TForm_Main(QWidget* parent)
+    : QMainWindow(parent), mdiArea_(new TMdiFrame(nullptr, std::make_shared<gif::TRenderer>())) {
     renamer_ = std::make_unique<TWindowRenamer>(this);
     arrangement_ = std::make_unique<TArrangementKeeper>(this, [this] {
         const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);

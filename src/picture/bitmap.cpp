@@ -236,7 +236,7 @@ void TBitmap::StartPendingDecode(TDecodePool& pool) {
 
 void TBitmap::Draw(TCanvas& canvas, const QRect& rect) {
     if (pending_) {
-        if (TDecodePool* pool = TDecodePool::Current()) {
+        if (TDecodePool* pool = Context().pool) {
             if (!pendingJob_ || !pool->Request(pendingJob_)) StartPendingDecode(*pool);
             return; // nothing until the decode lands
         }
@@ -290,7 +290,7 @@ QImage TBitmap::SmoothedFromWhole(QSize size) const {
     if (sampled_->pixels.empty()) return {};
     // Only for the moment of the draw, and only when the budget has room; otherwise the
     // sampled copy stands in.
-    const platform::DecodedBytesRequest lease = platform::ReserveDecodedBytes(
+    const platform::DecodedBytesRequest lease = Context().Budget().Reserve(
         static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height) *
         (header.bitCount <= 8 ? 1 : 4));
     if (!lease.ok) return {};
@@ -450,17 +450,17 @@ void TBitmap::LoadFromStream(TStream& stream) {
     // Run-length pixels are expanded into a bitmap of the screen's own depth, so for the
     // stretch mode they count as that deep (tests/picture/bitmap_test.cpp,
     // RunLengthBitmapsDrawAsDeepAsTheScreen).
-    const int bits = header.runLength ? platform::ScreenBitsPerPixel() : header.bitCount;
+    const int bits = header.runLength ? Context().display.BitsPerPixel() : header.bitCount;
     const auto pixels =
         static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
     const std::uint64_t end = header.pixelStart + header.pixelBytes;
     if (pixels <= kWholeDecodePixels && end <= kWholeDecodeBytes) {
         platform::DecodedBytesRequest lease =
-            platform::ReserveDecodedBytes(pixels * (header.bitCount <= 8 ? 1 : 4));
+            Context().Budget().Reserve(pixels * (header.bitCount <= 8 ? 1 : 4));
         if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
         auto* file = dynamic_cast<TFileStream*>(&stream);
         const std::optional<platform::FileIdentity> identity =
-            pixels > kPoolDecodePixels && file != nullptr && TDecodePool::Current() != nullptr
+            pixels > kPoolDecodePixels && file != nullptr && Context().pool != nullptr
                 ? file->Identity()
                 : std::nullopt;
         if (identity) {
@@ -527,19 +527,19 @@ void TBitmap::LoadFromMemory(std::span<const std::uint8_t> file, std::shared_ptr
     }
     if (header.status == bmp::BmpStatus::NeedMore) Fail(bmp::BmpStatus::Truncated);
     if (header.status != bmp::BmpStatus::Ok) Fail(header.status);
-    const int bits = header.runLength ? platform::ScreenBitsPerPixel() : header.bitCount;
+    const int bits = header.runLength ? Context().display.BitsPerPixel() : header.bitCount;
     const auto pixels =
         static_cast<std::uint64_t>(header.width) * static_cast<std::uint64_t>(header.height);
     if (pixels <= kWholeDecodePixels &&
         header.pixelStart + header.pixelBytes <= kWholeDecodeBytes) {
         platform::DecodedBytesRequest lease =
-            platform::ReserveDecodedBytes(pixels * (header.bitCount <= 8 ? 1 : 4));
+            Context().Budget().Reserve(pixels * (header.bitCount <= 8 ? 1 : 4));
         if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
         DecodeWhole(header, file, bits, std::move(lease.lease));
         return;
     }
     // Large: the bytes are kept as they are, and each draw converts only the pixels it shows.
-    platform::DecodedBytesRequest lease = platform::ReserveDecodedBytes(ownerBytes);
+    platform::DecodedBytesRequest lease = Context().Budget().Reserve(ownerBytes);
     if (!lease.ok) Fail(bmp::BmpStatus::OutOfMemory);
     auto source = std::make_shared<SampledSource>();
     source->lease = std::move(lease.lease);

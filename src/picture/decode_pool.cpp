@@ -20,7 +20,6 @@
 namespace sorowa {
 
 namespace {
-TDecodePool* current = nullptr;
 
 // The order jobs start in: stand-ins first, then the newest request pass, then the order of
 // the requests within it.
@@ -156,7 +155,6 @@ TDecodePool::TDecodePool(int threads)
     core_->receiver = receiver_.get();
     core_->maxThreads =
         threads > 0 ? threads : std::clamp(QThread::idealThreadCount(), 1, kMaxThreads);
-    if (current == nullptr) current = this;
     if (Tracing()) {
         // A timer that should come round every few milliseconds: a late one is a stall. The
         // GUI thread's own processor time over the gap tells work apart from a machine too
@@ -189,7 +187,6 @@ TDecodePool::TDecodePool(int threads)
 }
 
 TDecodePool::~TDecodePool() {
-    if (current == this) current = nullptr;
     CancelAll();
     {
         std::lock_guard lock(core_->mutex);
@@ -203,10 +200,6 @@ TDecodePool::~TDecodePool() {
     std::lock_guard lock(core_->mutex);
     core_->receiver = nullptr;
     core_->finished.clear();
-}
-
-TDecodePool* TDecodePool::Current() {
-    return current;
 }
 
 TDecodePool::JobPtr TDecodePool::Submit(Kind kind, std::function<void()> work,

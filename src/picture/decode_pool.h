@@ -28,15 +28,12 @@ public:
 
     static constexpr int kMaxThreads = 4;
 
-    // threads 0: one per core, at most kMaxThreads. The pool becomes the current one when
-    // there is none.
+    // threads 0: one per core, at most kMaxThreads. Pictures use the pool their context
+    // names (picture_context.h).
     explicit TDecodePool(int threads = 0);
     ~TDecodePool();
     TDecodePool(const TDecodePool&) = delete;
     TDecodePool& operator=(const TDecodePool&) = delete;
-
-    // The pool that pictures hand their decodes to; nullptr: pictures decode in their draws.
-    static TDecodePool* Current();
 
     // A job that runs work on a pool thread and then done on the GUI thread, requested at once
     // (see Request). GUI thread only, as all that follows.

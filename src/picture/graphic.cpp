@@ -9,7 +9,7 @@ namespace sorowa {
 
 TCanvas::TCanvas(QPainter& painter, int bitsPerPixel, QColor background)
     : painter_(painter),
-      bitsPerPixel_(bitsPerPixel > 0 ? bitsPerPixel : platform::ScreenBitsPerPixel()),
+      bitsPerPixel_(bitsPerPixel > 0 ? bitsPerPixel : platform::TDisplay{}.BitsPerPixel()),
       background_(background) {}
 
 // The palette is asked only by the few pictures that need the colour (a GIF on a window), not

@@ -2,6 +2,7 @@
 // The abstract picture: something loaded from a stream that draws itself scaled into any
 // rectangle of a canvas.
 
+#include "picture/picture_context.h"
 #include "platform/errors.h"
 
 #include <QColor>
@@ -94,6 +95,12 @@ public:
     virtual bool Transparent() const { return transparent_; }
     virtual void SetTransparent(bool value);
 
+    // What the program showing the picture gives it (its display, decoded-bytes budget,
+    // pools); set before the picture loads. A picture given none is drawn for the screen,
+    // takes from the process's budget and decodes in its draws.
+    void SetContext(const TPictureContext& context) { context_ = context; }
+    const TPictureContext& Context() const { return context_; }
+
     // Opens path for reading and loads the picture from it.
     virtual void LoadFile(const QString& path);
     // Reads the picture from the stream's position to its end.
@@ -111,6 +118,7 @@ protected:
     void Progress(const TProgressReport& report);
 
 private:
+    TPictureContext context_;
     ChangeCallback onChange_;
     ProgressCallback onProgress_;
     bool transparent_ = false;

@@ -73,7 +73,7 @@ void TIcon::MakeIcon() {
     }
     const std::optional<std::vector<ico::IconEntry>> entries = ico::ReadIconDirectory(bytes_);
     if (!entries || entries->empty()) throw EOutOfResources(kNoResources);
-    const std::size_t chosen = ico::ChooseIconEntry(*entries, platform::ScreenColorCount());
+    const std::size_t chosen = ico::ChooseIconEntry(*entries, Context().display.ColorCount());
     const QImage image = ico::DecodeIconImage(bytes_, (*entries)[chosen]);
     if (image.isNull()) throw EOutOfResources(kNoResources);
     icon_ = ico::IconAtSize(image, size);

@@ -127,8 +127,8 @@ void TMetafile::LoadPlaceable(std::vector<std::uint8_t> bytes) {
     mmWidth_ = MulDiv(width, 2540, unitsPerInch);
     mmHeight_ = MulDiv(height, 2540, unitsPerInch);
     if (inch != 0) {
-        width_ = MulDiv(mmWidth_, platform::ScreenPixelsPerInchX(), 2540);
-        height_ = MulDiv(mmHeight_, platform::ScreenPixelsPerInchY(), 2540);
+        width_ = MulDiv(mmWidth_, Context().display.PixelsPerInchX(), 2540);
+        height_ = MulDiv(mmHeight_, Context().display.PixelsPerInchY(), 2540);
     } else {
         // Without units per inch the picture is converted with one logical unit to one
         // pixel of the 96-dpi reference device, so its box is its size in pixels.
@@ -153,7 +153,7 @@ void TMetafile::Draw(TCanvas& canvas, const QRect& rect) {
     const QRectF target(rect.left(), rect.top(), rect.width() - 1, rect.height() - 1);
     if (target.width() <= 0 || target.height() <= 0) return;
     if (data_->size() > kPoolPlayBytes) {
-        if (TDecodePool* pool = TDecodePool::Current()) {
+        if (TDecodePool* pool = Context().pool) {
             DrawPlayed(canvas, rect, *pool);
             return;
         }

@@ -52,7 +52,7 @@ QString PictureExtension(const QString& path) {
     return path.mid(dot + 1);
 }
 
-TPicture::TPicture() {
+TPicture::TPicture(const TPictureContext& context) : context_(context) {
     Registry();
 }
 
@@ -66,6 +66,7 @@ void TPicture::LoadFile(const QString& path) {
             QStringLiteral("拡張子 .%1 の画像形式は処理できません").arg(extension));
 
     std::unique_ptr<TGraphic> graphic = graphicClass->create();
+    graphic->SetContext(context_);
     graphic->SetOnProgress([this](TGraphic& sender, const TProgressReport& report) {
         if (onProgress_) onProgress_(sender, report);
     });

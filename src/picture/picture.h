@@ -35,7 +35,7 @@ public:
     using ChangeCallback = std::function<void()>;
     using ProgressCallback = std::function<void(TGraphic&, const TProgressReport&)>;
 
-    TPicture();
+    explicit TPicture(const TPictureContext& context = {});
     ~TPicture();
     TPicture(const TPicture&) = delete;
     TPicture& operator=(const TPicture&) = delete;
@@ -54,6 +54,7 @@ public:
 private:
     void Changed();
 
+    TPictureContext context_; // given to every graphic it loads
     std::unique_ptr<TGraphic> graphic_;
     ChangeCallback onChange_;
     ProgressCallback onProgress_;

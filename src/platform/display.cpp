@@ -6,8 +6,6 @@
 
 namespace sorowa::platform {
 namespace {
-int simulatedBits = 0;
-int simulatedDpi = 0;
 
 const QScreen* PrimaryScreen() {
     if (QGuiApplication::instance() == nullptr) return nullptr;
@@ -22,36 +20,28 @@ int RealDpi(bool horizontal) {
 }
 } // namespace
 
-int ScreenBitsPerPixel() {
-    if (simulatedBits > 0) return simulatedBits;
+int TDisplay::BitsPerPixel() const {
+    if (bitsPerPixel > 0) return bitsPerPixel;
     if (const QScreen* screen = PrimaryScreen()) return screen->depth();
     return 24;
 }
 
-void SetScreenBitsPerPixel(int bits) {
-    simulatedBits = bits;
+int TDisplay::PixelsPerInchX() const {
+    return pixelsPerInchX > 0 ? pixelsPerInchX : RealDpi(true);
 }
 
-int ScreenColorCount() {
-    const int bits = ScreenBitsPerPixel();
+int TDisplay::PixelsPerInchY() const {
+    return pixelsPerInchY > 0 ? pixelsPerInchY : RealDpi(false);
+}
+
+int TDisplay::ColorCount() const {
+    const int bits = BitsPerPixel();
     if (bits == 24 || bits >= 16) return 0;
     return (1 << bits) & 0xFFFF;
 }
 
 QSize SystemIconSize() {
     return {32, 32};
-}
-
-int ScreenPixelsPerInchX() {
-    return simulatedDpi > 0 ? simulatedDpi : RealDpi(true);
-}
-
-int ScreenPixelsPerInchY() {
-    return simulatedDpi > 0 ? simulatedDpi : RealDpi(false);
-}
-
-void SetScreenPixelsPerInch(int dpi) {
-    simulatedDpi = dpi;
 }
 
 } // namespace sorowa::platform

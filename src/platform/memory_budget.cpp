@@ -4,23 +4,26 @@
 #include <unistd.h>
 
 namespace sorowa::platform {
-namespace {
 
+struct DecodedBytesLease::Account {
+    explicit Account(std::uint64_t bytes) : budget(bytes) {}
+    const std::uint64_t budget;
+    std::atomic<std::uint64_t> inUse{0};
+
+    bool Take(std::uint64_t bytes) {
+        std::uint64_t current = inUse.load(std::memory_order_relaxed);
+        do {
+            if (bytes > budget || current > budget - bytes) return false;
+        } while (!inUse.compare_exchange_weak(current, current + bytes, std::memory_order_relaxed));
+        return true;
+    }
+};
+
+namespace {
 // Where the system does not say how much memory it has, 1 GiB is assumed to be safe.
 constexpr std::uint64_t kFallbackBudget = std::uint64_t{1} << 30;
 
-std::atomic<std::uint64_t> inUse{0};
-std::atomic<std::uint64_t> budgetOverride{0};
-
-bool Take(std::uint64_t bytes) {
-    const std::uint64_t budget = DecodedBytesBudget();
-    std::uint64_t current = inUse.load(std::memory_order_relaxed);
-    do {
-        if (bytes > budget || current > budget - bytes) return false;
-    } while (!inUse.compare_exchange_weak(current, current + bytes, std::memory_order_relaxed));
-    return true;
-}
-
+thread_local TDecodedBytesBudget* scoped = nullptr;
 } // namespace
 
 std::uint64_t PhysicalMemoryBytes() {
@@ -30,37 +33,49 @@ std::uint64_t PhysicalMemoryBytes() {
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
-std::uint64_t DecodedBytesBudget() {
-    if (const std::uint64_t set = budgetOverride.load(std::memory_order_relaxed)) return set;
-    static const std::uint64_t quarter = [] {
+void DecodedBytesLease::Release() {
+    if (bytes_ != 0) account_->inUse.fetch_sub(std::exchange(bytes_, 0), std::memory_order_relaxed);
+    account_.reset();
+}
+
+TDecodedBytesBudget::TDecodedBytesBudget(std::uint64_t bytes)
+    : account_(std::make_shared<DecodedBytesLease::Account>(bytes)) {}
+
+TDecodedBytesBudget& TDecodedBytesBudget::Process() {
+    static TDecodedBytesBudget budget([] {
         const std::uint64_t physical = PhysicalMemoryBytes();
         return physical == 0 ? kFallbackBudget : physical / 4;
-    }();
-    return quarter;
+    }());
+    return budget;
 }
 
-std::uint64_t DecodedBytesInUse() {
-    return inUse.load(std::memory_order_relaxed);
-}
-
-void SetDecodedBytesBudget(std::uint64_t bytes) {
-    budgetOverride.store(bytes, std::memory_order_relaxed);
-}
-
-bool DecodedBytesLease::Grow(std::uint64_t bytes) {
-    if (!Take(bytes)) return false;
-    bytes_ += bytes;
-    return true;
-}
-
-void DecodedBytesLease::Release() {
-    if (bytes_ != 0) inUse.fetch_sub(std::exchange(bytes_, 0), std::memory_order_relaxed);
-}
-
-DecodedBytesRequest ReserveDecodedBytes(std::uint64_t bytes) {
+DecodedBytesRequest TDecodedBytesBudget::Reserve(std::uint64_t bytes) {
     DecodedBytesRequest request;
-    request.ok = request.lease.Grow(bytes);
+    if (!account_->Take(bytes)) return request;
+    request.ok = true;
+    request.lease.account_ = account_;
+    request.lease.bytes_ = bytes;
     return request;
+}
+
+std::uint64_t TDecodedBytesBudget::Bytes() const {
+    return account_->budget;
+}
+
+std::uint64_t TDecodedBytesBudget::InUse() const {
+    return account_->inUse.load(std::memory_order_relaxed);
+}
+
+TDecodedBytesBudget& TDecodedBytesBudget::ForThisThread() {
+    return scoped != nullptr ? *scoped : Process();
+}
+
+TDecodedBytesBudget::Scope::Scope(TDecodedBytesBudget& budget) : outer_(scoped) {
+    scoped = &budget;
+}
+
+TDecodedBytesBudget::Scope::~Scope() {
+    scoped = outer_;
 }
 
 } // namespace sorowa::platform

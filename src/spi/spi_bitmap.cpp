@@ -136,6 +136,10 @@ void TInSPIAble::LoadFromStreamWithName(TStream& stream, const QString& fileName
 }
 
 void TInSPIAble::LoadFromStream(TStream& stream) {
+    // The blocks the plug-ins allocate through LocalAlloc come from the owner's budget too.
+    platform::TDecodedBytesBudget& budget =
+        OwnerContext != nullptr ? OwnerContext->Budget() : platform::TDecodedBytesBudget::Process();
+    const platform::TDecodedBytesBudget::Scope scope(budget);
     TMemoryStream* image = dynamic_cast<TMemoryStream*>(&stream);
     std::unique_ptr<TMemoryStream> copy;
     platform::DecodedBytesLease copyLease;
@@ -145,7 +149,7 @@ void TInSPIAble::LoadFromStream(TStream& stream) {
         const std::int64_t size = stream.Size();
         platform::DecodedBytesRequest request =
             size >= 0 && size <= kMaxPluginInput
-                ? platform::ReserveDecodedBytes(std::uint64_t(size))
+                ? budget.Reserve(std::uint64_t(size))
                 : platform::DecodedBytesRequest{};
         if (!request.ok) throw EInvalidGraphic(QStringLiteral("認識できない画像形式です"));
         copyLease = std::move(request.lease);
@@ -300,7 +304,9 @@ TSPIBitmap::TSPIBitmap()
               SetDIB(bitmapInfo, bitmap, headroom, info, success, keep);
           },
           [this](const TProgressReport& report) { Progress(report); },
-          [this] { return QSize(Width(), Height()); })) {}
+          [this] { return QSize(Width(), Height()); })) {
+    adapter_->OwnerContext = &Context();
+}
 
 TSPIBitmap::~TSPIBitmap() {
     CancelDecode();
@@ -316,7 +322,7 @@ void TSPIBitmap::CopySettings() {
 void TSPIBitmap::LoadFile(const QString& path) {
     CancelDecode();
     CopySettings();
-    if (TDecodePool::Current() != nullptr && Defer(path)) return;
+    if (Context().pool != nullptr && Defer(path)) return;
     adapter_->LoadFile(path);
 }
 

@@ -72,6 +72,8 @@ public:
     const QString& NativeExtension() const { return nativeExtension_; }
     TInSPI* SPI = nullptr;
     bool HeaderSkipRetry = true;
+    // The owner's context: its budget holds the plug-ins' blocks and the copy of a stream.
+    const TPictureContext* OwnerContext = nullptr;
     // Asks the plug-ins for the file's own small preview (GetPreview) instead of the picture:
     // only plug-ins that have one are tried, and never the bitmap reader.
     bool UsePreview = false;

@@ -32,6 +32,8 @@ struct TSPIBitmap::Deferred {
     platform::FileFingerprint fingerprint; // of the file's first bytes, as first read
     TInSPI* spi = nullptr;
     bool headerSkipRetry = true;
+    // The picture's own, without its pools: the decode is made on a pool thread already.
+    TPictureContext context;
     // The plug-in that took the file's first bytes: asked for the file's own preview.
     TInSPI* taker = nullptr;
     // As the plug-in claimed it from the file's first bytes; empty when it could not tell
@@ -137,6 +139,7 @@ namespace {
 std::unique_ptr<TSPIBitmap> DecodeDeferred(const TSPIBitmap::Deferred& deferred,
                                            std::vector<std::uint8_t> bytes) {
     auto picture = std::make_unique<TSPIBitmap>();
+    picture->SetContext(deferred.context);
     picture->SPI = deferred.spi;
     picture->HeaderSkipRetry = deferred.headerSkipRetry;
     TMemoryStream stream(std::move(bytes));
@@ -148,6 +151,7 @@ std::unique_ptr<TSPIBitmap> DecodeDeferred(const TSPIBitmap::Deferred& deferred,
 std::unique_ptr<TSPIBitmap> DecodePreview(const TSPIBitmap::Deferred& deferred,
                                           std::vector<std::uint8_t> bytes) {
     auto picture = std::make_unique<TSPIBitmap>();
+    picture->SetContext(deferred.context);
     picture->SPI = deferred.taker;
     picture->HeaderSkipRetry = false;
     picture->UsePreview = true;
@@ -206,6 +210,9 @@ bool TSPIBitmap::Defer(const QString& path) {
     deferred->fileName = path;
     deferred->spi = SPI;
     deferred->headerSkipRetry = HeaderSkipRetry;
+    deferred->context = Context();
+    deferred->context.pool = nullptr;
+    deferred->context.renderer = nullptr;
     deferred->size = *size;
     SetImage(QImage(), 0);
     deferred_ = std::move(deferred);
@@ -238,7 +245,7 @@ int TSPIBitmap::Height() const {
 
 void TSPIBitmap::Draw(TCanvas& canvas, const QRect& rect) {
     if (state_ == State::Waiting) {
-        TDecodePool* pool = TDecodePool::Current();
+        TDecodePool* pool = Context().pool;
         if (pool == nullptr) {
             // No pool any more: the decode runs here, and its failure is this draw's.
             const std::shared_ptr<const Deferred> deferred = deferred_;

@@ -4,7 +4,8 @@
 
 namespace sorowa {
 
-TImage::TImage(QWidget* parent) : QWidget(parent) {
+TImage::TImage(const TPictureContext& context, QWidget* parent)
+    : QWidget(parent), picture_(context) {
     picture_.SetOnChange([this] { PictureChanged(); });
 }
 
@@ -41,7 +42,7 @@ void TImage::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // Under the picture is what this control's parent fills it with, unless it fills itself.
     const QWidget* under = autoFillBackground() || parentWidget() == nullptr ? this : parentWidget();
-    TCanvas canvas(painter, 0, under->palette().color(under->backgroundRole()));
+    TCanvas canvas(painter, graphic->Context().display.BitsPerPixel(), under->palette().color(under->backgroundRole()));
     graphic->Draw(canvas, DestinationRect());
 }
 

@@ -10,7 +10,9 @@ namespace sorowa {
 class TImage : public QWidget {
     Q_OBJECT
 public:
-    explicit TImage(QWidget* parent = nullptr);
+    explicit TImage(QWidget* parent = nullptr) : TImage(TPictureContext{}, parent) {}
+    // context: what the pictures it shows are given (picture_context.h).
+    TImage(const TPictureContext& context, QWidget* parent);
 
     TPicture& Picture() { return picture_; }
     bool Stretch() const { return stretch_; }

@@ -7,8 +7,13 @@
 
 namespace sorowa {
 
-TMdiFrame::TMdiFrame(QWidget* parent)
-    : QScrollArea(parent), decodes_(std::make_unique<TDecodePool>()), canvas_(new QWidget) {
+TMdiFrame::TMdiFrame(QWidget* parent, std::shared_ptr<gif::TRenderer> renderer)
+    : QScrollArea(parent),
+      decodes_(std::make_unique<TDecodePool>()),
+      renderer_(std::move(renderer)),
+      canvas_(new QWidget) {
+    pictureContext_.pool = decodes_.get();
+    pictureContext_.renderer = renderer_.get();
     setObjectName(QStringLiteral("MDIClient"));
     setBackgroundRole(QPalette::Dark);
     setFrameShape(QFrame::StyledPanel);
@@ -26,10 +31,13 @@ TMdiFrame::TMdiFrame(QWidget* parent)
 }
 
 TMdiFrame::~TMdiFrame() {
-    // Stopped while the windows still exist: no decode outlives the frame.
-    decodes_.reset();
     // Nobody is told: the windows that listen may be half destroyed by now.
     sequence_->blockSignals(true);
+    // The windows go first, and their animations with them: no picture outlives the pools
+    // it was given. Then no decode and no render thread outlives the frame.
+    qDeleteAll(Children());
+    renderer_.reset();
+    decodes_.reset();
     sequence_->Clear();
 }
 

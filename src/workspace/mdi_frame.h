@@ -12,6 +12,7 @@
 // frame waits for what runs; destroying the frame stops the pool before the windows go.
 
 #include "picture/decode_pool.h"
+#include "picture/picture_context.h"
 #include "workspace/reorder_drag.h"
 #include "workspace/sequence.h"
 
@@ -22,14 +23,21 @@
 namespace sorowa {
 
 class TForm_Grp;
+namespace gif {
+class TRenderer;
+}
 
 class TMdiFrame : public QScrollArea {
     Q_OBJECT
 public:
-    explicit TMdiFrame(QWidget* parent = nullptr);
+    // renderer: the render pool the thumbnails' animations prepare frames on; the frame
+    // keeps it until its windows are gone (none: each frame is made when it is due).
+    explicit TMdiFrame(QWidget* parent = nullptr, std::shared_ptr<gif::TRenderer> renderer = {});
     ~TMdiFrame() override;
 
     TDecodePool& Decodes() { return *decodes_; }
+    // What the thumbnails' pictures are given: the frame's decode pool and render pool.
+    const TPictureContext& PictureContext() const { return pictureContext_; }
 
     // The thumbnail windows in the order they were added, closed ones included until
     // they are destroyed.
@@ -83,6 +91,8 @@ private:
     int RowLength() const;
 
     std::unique_ptr<TDecodePool> decodes_;
+    std::shared_ptr<gif::TRenderer> renderer_;
+    TPictureContext pictureContext_;
     int openChildren_ = 0;
     QWidget* canvas_;
     QPointer<TForm_Grp> active_;

@@ -13,7 +13,8 @@
 
 namespace sorowa {
 
-TForm_Grp::TForm_Grp(TMdiFrame* frame) : frame_(frame), image_(new TImage(this)) {
+TForm_Grp::TForm_Grp(TMdiFrame* frame)
+    : frame_(frame), image_(new TImage(frame->PictureContext(), this)) {
     setObjectName(QStringLiteral("Form_Grp"));
     setWindowTitle(QStringLiteral("Form_Grp"));
     setAttribute(Qt::WA_DeleteOnClose);

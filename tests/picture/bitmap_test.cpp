@@ -91,13 +91,6 @@ void LoadBytes(TBitmap& bitmap, const QByteArray& bytes) {
     bitmap.LoadFromStream(stream);
 }
 
-// Restores the real display depth whatever the test does.
-struct ScreenDepth {
-    explicit ScreenDepth(int bits) { platform::SetScreenBitsPerPixel(bits); }
-    ~ScreenDepth() { platform::SetScreenBitsPerPixel(0); }
-    ScreenDepth(const ScreenDepth&) = delete;
-    ScreenDepth& operator=(const ScreenDepth&) = delete;
-};
 
 QSet<QRgb> Colours(const QImage& image) {
     QSet<QRgb> colours;
@@ -270,8 +263,7 @@ QByteArray Quadrants100x50() {
 TEST(TBitmapDraw, HundredByFiftyFillsAStretchedImageControlOf120By120) {
     test::TempFolder folder;
     const QString path = folder.Write(QStringLiteral("wide.bmp"), Quadrants100x50());
-    ScreenDepth depth(24);
-    TImage image;
+    TImage image(TPictureContext{.display = {.bitsPerPixel = 24}}, nullptr);
     image.SetStretch(true);
     image.resize(120, 120);
     // The control's background would show through any pixel the picture leaves.
@@ -328,8 +320,7 @@ TEST(TBitmapDraw, HalftoneOnlyOnPaletteDisplaysShallowerThanTheBitmap) {
         SCOPED_TRACE(testing::Message() << e.bitmapBits << " bits on " << e.screenBits);
         TBitmap bitmap;
         LoadBytes(bitmap, Stripes(e.bitmapBits));
-        ScreenDepth depth(e.screenBits);
-        EXPECT_EQ(Blended(DrawInto(bitmap, 37, 5)), e.halftone);
+        EXPECT_EQ(Blended(DrawInto(bitmap, 37, 5, e.screenBits)), e.halftone);
     }
 }
 
@@ -358,15 +349,15 @@ QByteArray RleStripes() {
 TEST(TBitmapDraw, RunLengthBitmapsDrawAsDeepAsTheScreen) {
     // Run-length pixels become a bitmap of the display's depth, which is never deeper than
     // the display: no halftone even on a 4-bit display, where plain 8-bit pixels get it.
-    ScreenDepth depth(4);
     TBitmap rle, plain;
+    rle.SetContext({.display = {.bitsPerPixel = 4}});
     LoadBytes(rle, RleStripes());
     LoadBytes(plain, Stripes(8));
     ASSERT_EQ(rle.Image().convertToFormat(QImage::Format_RGB32),
               plain.Image().convertToFormat(QImage::Format_RGB32));
     EXPECT_EQ(rle.BitCount(), 4);
-    EXPECT_FALSE(Blended(DrawInto(rle, 37, 5)));
-    EXPECT_TRUE(Blended(DrawInto(plain, 37, 5)));
+    EXPECT_FALSE(Blended(DrawInto(rle, 37, 5, 4)));
+    EXPECT_TRUE(Blended(DrawInto(plain, 37, 5, 4)));
 }
 
 TEST(TBitmapDraw, MonochromeBitmapKeepsThePaintersMode) {
@@ -375,25 +366,21 @@ TEST(TBitmapDraw, MonochromeBitmapKeepsThePaintersMode) {
     ASSERT_EQ(bitmap.BitCount(), 1);
     for (int screen : {4, 8, 24}) {
         SCOPED_TRACE(screen);
-        ScreenDepth depth(screen);
-        EXPECT_FALSE(Blended(DrawInto(bitmap, 37, 5, 0, false)));
-        EXPECT_TRUE(Blended(DrawInto(bitmap, 37, 5, 0, true)));
+        EXPECT_FALSE(Blended(DrawInto(bitmap, 37, 5, screen, false)));
+        EXPECT_TRUE(Blended(DrawInto(bitmap, 37, 5, screen, true)));
     }
 }
 
 TEST(TBitmapDraw, ImageControlFollowsTheDisplayDepth) {
     test::TempFolder folder;
     const QString path = folder.Write(QStringLiteral("stripes.bmp"), Stripes(24));
-    TImage image;
-    image.SetStretch(true);
-    image.resize(37, 9);
-    image.Picture().LoadFile(path);
-    {
-        ScreenDepth depth(8);
-        EXPECT_TRUE(Blended(image.grab().toImage()));
+    for (const auto& [bits, halftone] : {std::pair{8, true}, std::pair{32, false}}) {
+        TImage image(TPictureContext{.display = {.bitsPerPixel = bits}}, nullptr);
+        image.SetStretch(true);
+        image.resize(37, 9);
+        image.Picture().LoadFile(path);
+        EXPECT_EQ(Blended(image.grab().toImage()), halftone) << bits;
     }
-    ScreenDepth depth(32);
-    EXPECT_FALSE(Blended(image.grab().toImage()));
 }
 
 TEST(TBitmapDraw, RedrawsAfterTheSizeOrThePictureChanges) {

@@ -48,22 +48,22 @@ QString KindOf(const Exception& e) {
     return QString::fromLatin1(typeid(e).name());
 }
 
-// Loads path and draws it into a 100 x 100 thumbnail; "ok", or the error's kind and message.
-QString LoadAndDraw(const QString& path, int displayBits) {
-    platform::SetScreenBitsPerPixel(displayBits);
-    TPicture picture;
+// Loads path for a display of displayBits and draws it into a 100 x 100 thumbnail; "ok", or
+// the error's kind and message. budget nullptr: the process's.
+QString LoadAndDraw(const QString& path, int displayBits,
+                    platform::TDecodedBytesBudget* budget = nullptr) {
+    TPicture picture({.display = {.bitsPerPixel = displayBits}, .budget = budget});
     QString outcome = QStringLiteral("ok");
     try {
         picture.LoadFile(path);
         QImage thumbnail(100, 100, QImage::Format_RGB32);
         thumbnail.fill(Qt::white);
         QPainter painter(&thumbnail);
-        TCanvas canvas(painter);
+        TCanvas canvas(painter, displayBits);
         picture.Graphic()->Draw(canvas, thumbnail.rect());
     } catch (const Exception& e) {
         outcome = KindOf(e) + u'\t' + e.Message();
     }
-    platform::SetScreenBitsPerPixel(0);
     return outcome;
 }
 
@@ -99,28 +99,28 @@ TEST(HostileFiles, EachGivesItsOutcomeQuicklyAndTheyStayWithinAPeakMemoryBound) 
     UnregisterJpegPicture();
 }
 
-// Pictures decoded whole take their bytes from one budget for the process; one that would go
-// past it is refused with its format's own out-of-memory error, and what a dropped picture
-// held is given back.
+// Pictures decoded whole take their bytes from the budget they are given (the process's when
+// none); one that would go past it is refused with its format's own out-of-memory error, and
+// what a dropped picture held is given back.
 TEST(DecodedBytesBudget, APictureBeyondItIsRefusedWithItsFormatsOwnError) {
     RegisterGifPicture();
     test::TempFolder folder;
     const QString bmp = folder.Write(QStringLiteral("a.bmp"), test::MakeBmp(100, 100));
     const QString gif = QStringLiteral(SOROWA_TEST_DATA "/gif/valid-photo.gif");
-    const std::uint64_t before = platform::DecodedBytesInUse();
+    platform::TDecodedBytesBudget budget(100u * 100u * 4u + 1000);
     {
-        TPicture kept;
+        TPicture kept({.budget = &budget});
         kept.LoadFile(bmp);
-        EXPECT_EQ(platform::DecodedBytesInUse() - before, 100u * 100u * 4u);
-        platform::SetDecodedBytesBudget(platform::DecodedBytesInUse() + 1000);
-        EXPECT_EQ(LoadAndDraw(bmp, 24), QStringLiteral("EOutOfResources\tメモリが足りません"));
-        EXPECT_EQ(LoadAndDraw(gif, 24),
+        EXPECT_EQ(budget.InUse(), 100u * 100u * 4u);
+        EXPECT_EQ(LoadAndDraw(bmp, 24, &budget),
+                  QStringLiteral("EOutOfResources\tメモリが足りません"));
+        EXPECT_EQ(LoadAndDraw(gif, 24, &budget),
                   QStringLiteral("GIFException\tFailed to allocate memory for GIF DIB"));
-        platform::SetDecodedBytesBudget(0);
         EXPECT_EQ(LoadAndDraw(bmp, 24), QStringLiteral("ok"));
         EXPECT_EQ(LoadAndDraw(gif, 24), QStringLiteral("ok"));
     }
-    EXPECT_EQ(platform::DecodedBytesInUse(), before);
+    EXPECT_EQ(budget.InUse(), 0u);
+    EXPECT_EQ(LoadAndDraw(bmp, 24, &budget), QStringLiteral("ok"));
     UnregisterGifPicture();
 }
 

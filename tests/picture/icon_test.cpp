@@ -38,10 +38,10 @@ QImage ReadPam(const QString& path) {
     return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-struct DisplayBits {
-    explicit DisplayBits(int bits) { platform::SetScreenBitsPerPixel(bits); }
-    ~DisplayBits() { platform::SetScreenBitsPerPixel(0); }
-};
+// An icon loaded for a display of the given depth.
+void OnDisplay(TIcon& icon, int bits) {
+    icon.SetContext({.display = {.bitsPerPixel = bits}});
+}
 
 std::vector<QStringList> Cases() {
     return test::ReadCases(kCrafted + QStringLiteral("/cases.tsv"));
@@ -74,23 +74,22 @@ TEST(IconEntryChoice, FollowsTheDisplaysColourCount) {
         {32, {2, 0}, 1},     // so is 32 bits
     };
     for (const Case& c : cases) {
-        DisplayBits display(c.displayBits);
         std::vector<ico::IconEntry> entries;
         for (int colors : c.entryColors)
             entries.push_back(Entry(colors));
-        EXPECT_EQ(ico::ChooseIconEntry(entries, platform::ScreenColorCount()), c.chosen)
+        EXPECT_EQ(ico::ChooseIconEntry(entries, platform::TDisplay{.bitsPerPixel = c.displayBits}.ColorCount()), c.chosen)
             << c.displayBits << " bits";
     }
 }
 
 TEST(IconCorpus, EveryFileGivesItsOutcome) {
-    DisplayBits display(24);
     int drawn = 0;
     for (const QStringList& c : Cases()) {
         const QString name = c[0];
         const QString outcome = c[1];
         SCOPED_TRACE(name.toStdString());
         TIcon icon;
+        OnDisplay(icon, 24);
         if (outcome == QStringLiteral("cursor")) {
             try {
                 icon.LoadFile(Crafted(name));
@@ -131,16 +130,16 @@ TEST(IconCorpus, ChoiceOnPaletteDisplays) {
     };
     for (const Case& c : {Case{1, qRgb(255, 255, 255)}, Case{4, qRgb(255, 0, 0)},
                           Case{8, qRgb(255, 0, 0)}, Case{24, qRgb(0, 0, 255)}}) {
-        DisplayBits display(c.bits);
         TIcon icon;
+        OnDisplay(icon, c.bits);
         icon.LoadFile(Crafted(QStringLiteral("choice-2-16-0")));
         EXPECT_EQ(icon.IconImage().pixel(5, 5), c.colour) << c.bits;
     }
 }
 
 TEST(IconDraw, UnscaledAtTheTopLeftWithTheBackgroundShowingThrough) {
-    DisplayBits display(24);
     TIcon icon;
+    OnDisplay(icon, 24);
     icon.LoadFile(Crafted(QStringLiteral("pal4-16-only")));
     EXPECT_TRUE(icon.Transparent());
     QImage target(100, 80, QImage::Format_RGB32);

@@ -19,10 +19,10 @@ namespace {
 const QString kCrafted = QStringLiteral(SOROWA_TEST_DATA "/metafile");
 const QRgb kUntouched = qRgb(255, 0, 255);
 
-struct Density {
-    explicit Density(int dpi) { platform::SetScreenPixelsPerInch(dpi); }
-    ~Density() { platform::SetScreenPixelsPerInch(0); }
-};
+// A metafile loaded for a screen of dpi pixels per inch.
+void OnDisplay(TMetafile& metafile, int dpi) {
+    metafile.SetContext({.display = {.pixelsPerInchX = dpi, .pixelsPerInchY = dpi}});
+}
 
 std::vector<QStringList> Cases() {
     return test::ReadCases(kCrafted + QStringLiteral("/cases.tsv"));
@@ -70,7 +70,6 @@ QSize ParseSize(const QString& text) {
 // takes pixel centres and the rasteriser its own rule. Every picture must leave the last
 // column and row of the rectangle alone.
 TEST(MetafileCorpus, EveryFileGivesItsOutcomeSizeAndPicture) {
-    Density density(96);
     int compared = 0;
     for (const QStringList& c : Cases()) {
         ASSERT_GE(c.size(), 5);
@@ -78,6 +77,7 @@ TEST(MetafileCorpus, EveryFileGivesItsOutcomeSizeAndPicture) {
         const QString& outcome = c[1];
         SCOPED_TRACE(file.toStdString());
         TMetafile metafile;
+        OnDisplay(metafile, 96);
         if (outcome == QStringLiteral("invalid")) {
             try {
                 metafile.LoadFile(kCrafted + u'/' + file);
@@ -122,8 +122,8 @@ TEST(MetafileSize, PixelsFollowTheScreenDensityForWindowsMetafiles) {
         {120, "emf-shapes.emf", {100, 50}}, // the reference device, whatever the screen
     };
     for (const Case& c : cases) {
-        Density density(c.dpi);
         TMetafile metafile;
+        OnDisplay(metafile, c.dpi);
         metafile.LoadFile(kCrafted + u'/' + c.file);
         EXPECT_EQ(QSize(metafile.Width(), metafile.Height()), c.pixels) << c.file.toStdString();
     }

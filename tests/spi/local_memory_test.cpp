@@ -56,22 +56,21 @@ TEST(LocalMemory, UnknownHandlesAndImpossibleSizesAreRefused) {
 }
 
 TEST(LocalMemory, BlocksCountAgainstTheDecodedBytesBudgetUntilFreedOrTaken) {
-    const std::uint64_t inUse = platform::DecodedBytesInUse();
-    platform::SetDecodedBytesBudget(inUse + (8u << 20));
+    platform::TDecodedBytesBudget budget(8u << 20);
+    const platform::TDecodedBytesBudget::Scope scope(budget);
     const std::uint32_t first = LocalAlloc(LMEM_MOVEABLE, 5u << 20);
     ASSERT_NE(first, 0u);
-    EXPECT_EQ(platform::DecodedBytesInUse(), inUse + kLocalHeadroom + (5u << 20));
+    EXPECT_EQ(budget.InUse(), kLocalHeadroom + (5u << 20));
     EXPECT_EQ(LocalAlloc(LMEM_MOVEABLE, 5u << 20), 0u); // past the budget: nothing allocated
     LocalFree(first);
-    EXPECT_EQ(platform::DecodedBytesInUse(), inUse);
+    EXPECT_EQ(budget.InUse(), 0u);
     const std::uint32_t second = LocalAlloc(LMEM_MOVEABLE, 5u << 20);
     ASSERT_NE(second, 0u);
     {
         TLocalBlock block(second);
         const auto owner = block.Take(); // the taker counts the bytes it keeps
-        EXPECT_EQ(platform::DecodedBytesInUse(), inUse);
+        EXPECT_EQ(budget.InUse(), 0u);
     }
-    platform::SetDecodedBytesBudget(0);
 }
 
 } // namespace

@@ -324,16 +324,15 @@ TEST_F(RealPlugins, InputAndWorkingMemoryCountAgainstTheBudget) {
                                  QStringLiteral("xc:rgba(0,0,255,0.5)"),
                                  QStringLiteral("-interlace"), QStringLiteral("PNG"), interlaced}),
               0);
-    for (const auto& [budget, loads] : {std::pair{20u << 20, false}, std::pair{40u << 20, true}}) {
-        platform::SetDecodedBytesBudget(budget);
-        TPicture decoded;
+    for (const auto& [bytes, loads] : {std::pair{20u << 20, false}, std::pair{40u << 20, true}}) {
+        platform::TDecodedBytesBudget budget(bytes);
+        TPicture decoded({.budget = &budget});
         if (loads) {
-            EXPECT_NO_THROW(decoded.LoadFile(interlaced)) << budget;
+            EXPECT_NO_THROW(decoded.LoadFile(interlaced)) << bytes;
         } else {
-            EXPECT_THROW(decoded.LoadFile(interlaced), EInvalidGraphic) << budget;
+            EXPECT_THROW(decoded.LoadFile(interlaced), EInvalidGraphic) << bytes;
         }
     }
-    platform::SetDecodedBytesBudget(0);
 }
 
 } // namespace

@@ -114,7 +114,7 @@ TEST_F(BuiltinDecode, LargePicturesDrawNothingUntilThePoolLandsThenWhatTheyDrawW
     const std::vector<File> files = LargeFiles();
     std::vector<QImage> expected;
     for (const File& file : files) {
-        TPicture reference; // no pool yet: decoded and played in the draw
+        TPicture reference; // no pool: decoded and played in the draw
         reference.LoadFile(folder.Write(QStringLiteral("reference-") + file.name, file.bytes));
         expected.push_back(Drawn(*reference.Graphic()));
     }
@@ -140,14 +140,14 @@ TEST_F(BuiltinDecode, LargePicturesDrawNothingUntilThePoolLandsThenWhatTheyDrawW
 
 TEST_F(BuiltinDecode, ClosingTheFolderWhileTheyDecodeWaitsAndLeavesNoDecodedBytes) {
     const std::vector<File> files = LargeFiles();
-    const std::uint64_t before = platform::DecodedBytesInUse();
+    const std::uint64_t before = platform::TDecodedBytesBudget::Process().InUse();
     MakeFrame();
     frame->Decodes().SetHeld(true);
     QList<TForm_Grp*> windows;
     for (int i = 0; i < 40; ++i)
         windows.append(Open(i, files[static_cast<std::size_t>(i) % files.size()]));
     test::CloseWhileDecoding(*frame, windows);
-    EXPECT_EQ(platform::DecodedBytesInUse(), before);
+    EXPECT_EQ(platform::TDecodedBytesBudget::Process().InUse(), before);
     EXPECT_TRUE(messages.Texts().isEmpty());
 }
 

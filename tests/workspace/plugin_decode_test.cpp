@@ -145,6 +145,7 @@ TEST_F(PluginDecode, VisiblePicturesDecodeOnThePoolAsTheyWouldWithout) {
     TSPIBitmap* waiting = PictureOf(windows.back());
     ASSERT_TRUE(waiting->DecodePending());
     TSPIBitmap copy;
+    copy.SetContext(frame->PictureContext());
     copy.Assign(*waiting);
     ASSERT_TRUE(copy.DecodePending());
     Drawn(copy);
@@ -163,7 +164,7 @@ TEST_F(PluginDecode, AHeifFilesOwnThumbnailStandsInUntilItsDecodeLands) {
     const QImage shown = Drawn(*reference.Graphic());
 
     MakeFrame();
-    TPicture picture;
+    TPicture picture(frame->PictureContext());
     struct Change {
         bool pending;
         QImage drawn;
@@ -243,13 +244,13 @@ TEST_F(PluginDecode, ADecodeThatFailsIsShownOnceThroughTheErrorDisplay) {
 TEST_F(PluginDecode, ClosingTheFolderWhilePluginsDecodeCancelsWaitsAndLeavesNoMemory) {
     const QByteArray png = Png(1600, 1200);
     ASSERT_FALSE(png.isEmpty());
-    const std::uint64_t before = platform::DecodedBytesInUse();
+    const std::uint64_t before = platform::TDecodedBytesBudget::Process().InUse();
     MakeFrame();
     frame->Decodes().SetHeld(true);
     const QList<TForm_Grp*> windows = OpenFolder(60, png);
     test::CloseWhileDecoding(*frame, windows);
     EXPECT_EQ(spi::LiveLocalBlocks(), 0u);
-    EXPECT_EQ(platform::DecodedBytesInUse(), before);
+    EXPECT_EQ(platform::TDecodedBytesBudget::Process().InUse(), before);
     EXPECT_TRUE(messages.Texts().isEmpty());
 }
 

@@ -103,7 +103,7 @@ void TGIFImage::DrawAnimated(TCanvas& canvas, const QRect& rect) {
 
     auto owned = std::make_unique<gif::TGIFPainter>(
         *this, composed_, drawOptions_, animationSpeed_,
-        clock_ != nullptr ? *clock_ : gif::SteadyClock(), renderer_);
+        clock_ != nullptr ? *clock_ : gif::SteadyClock(), Context().renderer);
     gif::TGIFPainter* painter = owned.get();
     {
         std::lock_guard lock(painters_->mutex);

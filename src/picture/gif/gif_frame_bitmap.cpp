@@ -150,7 +150,7 @@ void MakeFrameBitmap(TGIFImage& image, TGIFSubImage& frame) {
         (TransparentIndexOf(frame)
              ? static_cast<std::uint64_t>(frame.MaskStride()) * static_cast<std::uint64_t>(height)
              : 0);
-    platform::DecodedBytesRequest bytes = platform::ReserveDecodedBytes(bitmapBytes);
+    platform::DecodedBytesRequest bytes = image.Context().Budget().Reserve(bitmapBytes);
     if (!bytes.ok) throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));
     QImage bitmap(width, height, QImage::Format_Indexed8);
     if (bitmap.isNull()) throw GIFException(QString::fromLatin1(gifmsg::kOutOfMemory));

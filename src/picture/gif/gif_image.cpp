@@ -3,10 +3,8 @@
 #include "picture/gif/gif_frame_bitmap.h"
 #include "picture/gif/gif_painter.h"
 #include "picture/gif/gif_reader.h"
-#include "picture/gif/gif_renderer.h"
 #include "picture/picture.h"
 #include "picture/stream.h"
-#include "platform/display.h"
 
 namespace sorowa {
 
@@ -26,7 +24,7 @@ TGIFImage::~TGIFImage() {
 
 bool TGIFImage::DitheringInForce() const {
     if ((drawOptions_ & goDither) == 0) return false;
-    return (drawOptions_ & goAutoDither) == 0 || platform::ScreenBitsPerPixel() <= 8;
+    return (drawOptions_ & goAutoDither) == 0 || Context().display.BitsPerPixel() <= 8;
 }
 
 void TGIFImage::Warning(TGIFItem* sender, TGIFSeverity severity, const QString& message) {
@@ -151,8 +149,6 @@ void RegisterGifPicture() {
 
 void UnregisterGifPicture() {
     UnregisterPictureClass(TGIFImage::Class);
-    // At program end: no animated picture is left, so the render threads can go.
-    gif::TRenderer::Shutdown();
 }
 
 } // namespace sorowa

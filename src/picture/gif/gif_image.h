@@ -77,10 +77,9 @@ public:
     void SetAnimationSpeed(int speed) { animationSpeed_ = speed; }
     std::optional<QRgb> BackgroundColor() const { return backgroundColor_; }
     void SetBackgroundColor(std::optional<QRgb> color) { backgroundColor_ = color; }
-    // The clock the painters time frames with (nullptr: the real one), and the render pool
-    // they ask (nullptr: the process's); for tests.
+    // The clock the painters time frames with (nullptr: the real one); for tests. The render
+    // pool they ask is the context's.
     void SetAnimationClock(gif::TAnimationClock* clock) { clock_ = clock; }
-    void SetRenderer(gif::TRenderer* renderer) { renderer_ = renderer; }
     // The bitmap the painter plays the frames into; null before the first animated draw.
     const QImage& ComposedBitmap() const { return composed_; }
     gif::TGIFPainter* CurrentPainter() const;
@@ -111,7 +110,6 @@ private:
     WarningCallback onWarning_;
     std::optional<QRgb> backgroundColor_;
     gif::TAnimationClock* clock_ = nullptr;
-    gif::TRenderer* renderer_ = nullptr;
     std::shared_ptr<gif::TPainterList> painters_;
     QImage composed_;
     bool composedMade_ = false;

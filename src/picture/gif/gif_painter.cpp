@@ -262,7 +262,7 @@ bool TGIFPainter::WaitBeforeFrame(int delay) {
 
 void TGIFPainter::PrepareFrameBitmap() {
     const int active = activeFrame_.load();
-    if (wake_ && asynchronous_) {
+    if (wake_ && asynchronous_ && renderer_ != nullptr) {
         bool pending = false;
         for (std::size_t i = static_cast<std::size_t>(active); i < frames_.size(); ++i)
             if (!frames_[i].empty && !ready_[i].load()) {
@@ -270,10 +270,7 @@ void TGIFPainter::PrepareFrameBitmap() {
                 break;
             }
         if (!pending) return;
-        const std::shared_ptr<TRenderer> shared =
-            renderer_ != nullptr ? nullptr : TRenderer::Instance();
-        TRenderer& renderer = renderer_ != nullptr ? *renderer_ : *shared;
-        renderer.Request(
+        renderer_->Request(
             [this, active] {
                 if (Terminated()) return;
                 for (int i = active; i < static_cast<int>(frames_.size()); ++i) {

@@ -49,7 +49,8 @@ struct TFrameTiming {
 
 class TGIFPainter {
 public:
-    // Made on the GUI thread for the picture's composed bitmap.
+    // Made on the GUI thread for the picture's composed bitmap. renderer: the render pool
+    // that makes frame bitmaps ahead of time; nullptr: each is made when its frame is due.
     TGIFPainter(TGIFImage& image, QImage& canvas, unsigned options, int speed,
                 TAnimationClock& clock, TRenderer* renderer);
     // On the GUI thread, after the run has ended.

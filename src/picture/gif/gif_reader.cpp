@@ -1,5 +1,6 @@
 #include "picture/gif/gif_reader.h"
 
+#include "picture/gif/gif_image.h"
 #include "picture/gif/gif_lzw.h"
 
 #include <algorithm>
@@ -229,7 +230,9 @@ void TGIFReader::ReadImageData(TGIFSubImage& frame) {
     const std::uint64_t unbacked = count > reachable ? count - reachable : 0;
     if (unbacked > unbackedBudget_) Error(gifmsg::kOutOfMemory);
     unbackedBudget_ -= unbacked;
-    platform::DecodedBytesRequest bytes = platform::ReserveDecodedBytes(count);
+    platform::DecodedBytesRequest bytes = (image_ != nullptr ? image_->Context().Budget()
+                                                                 : platform::TDecodedBytesBudget::Process())
+            .Reserve(count);
     if (!bytes.ok) Error(gifmsg::kOutOfMemory);
     frame.pixelsLease = std::move(bytes.lease);
     const std::uint8_t fill = frame.transparent && frame.graphicControl != nullptr

@@ -7,35 +7,6 @@ namespace sorowa::gif {
 
 TRenderThread::TRenderThread(TRenderer& owner) : renderer(owner) {}
 
-namespace {
-
-std::shared_ptr<TRenderer>& ProcessRenderer() {
-    static std::shared_ptr<TRenderer> renderer;
-    return renderer;
-}
-
-std::mutex& ProcessRendererMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-} // namespace
-
-std::shared_ptr<TRenderer> TRenderer::Instance() {
-    std::lock_guard lock(ProcessRendererMutex());
-    auto& renderer = ProcessRenderer();
-    if (!renderer) renderer = std::make_shared<TRenderer>();
-    return renderer;
-}
-
-void TRenderer::Shutdown() {
-    std::shared_ptr<TRenderer> renderer;
-    {
-        std::lock_guard lock(ProcessRendererMutex());
-        renderer = std::move(ProcessRenderer());
-    }
-}
-
 TRenderer::TRenderer(Limits limits) : limits_(limits) {}
 
 TRenderer::~TRenderer() {

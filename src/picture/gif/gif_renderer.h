@@ -55,12 +55,6 @@ public:
     TRenderer(const TRenderer&) = delete;
     TRenderer& operator=(const TRenderer&) = delete;
 
-    // The process's renderer, made on first need. Shared: a painter holds it while inside
-    // Request, so a Shutdown meanwhile leaves the renderer to go with the last holder.
-    static std::shared_ptr<TRenderer> Instance();
-    // Lets the process's renderer go (at program end); the next Instance makes a new one.
-    static void Shutdown();
-
     // From a painter thread: has prepare run on the GUI thread by a render thread, which then
     // sets wake; waits for that at most waitMs. True when the job ran in time.
     bool Request(std::function<void()> prepare, TWakeEvent& wake);

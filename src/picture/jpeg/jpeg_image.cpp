@@ -201,7 +201,7 @@ int TJPEGImage::LargerScaleFor(QSize drawn, int wanted) const {
 }
 
 void TJPEGImage::Draw(TCanvas& canvas, const QRect& rect) {
-    if (TDecodePool* pool = TDecodePool::Current()) {
+    if (TDecodePool* pool = Context().pool) {
         DrawWithPool(*pool, canvas, rect);
         return;
     }
@@ -248,7 +248,7 @@ void TJPEGImage::StartDecode(TDecodePool& pool, int scaleEighths, bool firstDraw
     TDecodePool::Cancel(decodeJob_); // one decode at a time: the one asked for last
     auto outcome = std::make_shared<jpeg::PhotoDecode>();
     std::shared_ptr<const TJPEGData> data = data_;
-    const bool eightBit = platform::ScreenBitsPerPixel() <= 8;
+    const bool eightBit = Context().display.BitsPerPixel() <= 8;
     decodeJobScale_ = scaleEighths;
     // A decode that runs elsewhere cannot be stopped: the silent abort has nothing to stop.
     try {
@@ -297,7 +297,7 @@ void TJPEGImage::Arrived(jpeg::PhotoDecode& outcome, int scaleEighths, bool firs
 void TJPEGImage::StartStandIn(TDecodePool& pool) {
     TDecodePool::Cancel(standInJob_);
     standInJob_.reset();
-    if (data_ == nullptr || !data_->thumbnail || platform::ScreenBitsPerPixel() <= 8) return;
+    if (data_ == nullptr || !data_->thumbnail || Context().display.BitsPerPixel() <= 8) return;
     auto standIn = std::make_shared<std::optional<QImage>>();
     std::shared_ptr<const TJPEGData> data = data_;
     standInJob_ = pool.Submit(
@@ -367,7 +367,7 @@ void TJPEGImage::DecodeAt(int scaleEighths, bool firstDraw) {
     }
     InDrawProgress progress{this, nullptr};
     jpeg::PhotoDecode outcome;
-    jpeg::DecodePhoto(data_.get(), scaleEighths, platform::ScreenBitsPerPixel() <= 8,
+    jpeg::DecodePhoto(data_.get(), scaleEighths, Context().display.BitsPerPixel() <= 8,
                       {&progress, &InDrawProgress::Report}, outcome);
     outcome.handlerError = progress.handlerError;
     Apply(outcome, scaleEighths, firstDraw);

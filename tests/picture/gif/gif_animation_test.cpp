@@ -66,12 +66,10 @@ QImage Canvas(QSize size, QRgb color) {
 class GifAnimation : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetScreenBitsPerPixel(24);
         // What an earlier test's painters posted as they ended (their reaping) runs now, so
         // that the tests that count the waiting calls count only their own.
         gif::TGuiCalls::Instance().RunPending();
     }
-    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
 };
 
 TEST(GifAnimationTiming, DelayRules) {
@@ -323,8 +321,8 @@ TEST_F(GifAnimation, ManyPicturesShareFourRenderThreads) {
     QImage canvas = Canvas({8, 8}, kMagenta);
     for (int i = 0; i < 200; ++i) {
         auto image = std::make_unique<TGIFImage>();
+        image->SetContext({.renderer = renderer.get()});
         LoadGif(*image, bytes);
-        image->SetRenderer(renderer.get());
         QPainter painter(&canvas);
         TCanvas target(painter, 24);
         image->Draw(target, canvas.rect());
@@ -342,7 +340,7 @@ TEST_F(GifAnimation, ManyPicturesShareFourRenderThreads) {
     images.clear();
     renderer.reset();
     EXPECT_EQ(gif::TGIFPainter::LiveCount(), 0);
-    // Render threads of the process's own renderer may have ended meanwhile, none began.
+    // Render threads of earlier tests may have ended meanwhile; none began.
     EXPECT_LE(ThreadsOfThisProcess(), threadsBefore);
 }
 
@@ -401,7 +399,7 @@ TEST_F(GifAnimation, PictureGoesWhileARenderThreadIsMidFrame) {
     gif::TRenderer renderer;
     auto image = std::make_unique<TGIFImage>();
     LoadGif(*image, MakeAnimatedGif(64, 64, kColors, frames));
-    image->SetRenderer(&renderer);
+    image->SetContext({.renderer = &renderer});
     QImage canvas = Canvas({64, 64}, kMagenta);
     {
         QPainter painter(&canvas);
@@ -456,7 +454,7 @@ TEST_F(GifAnimation, ThousandOpenCloseCycles) {
         for (int i = 0; i < 4; ++i) {
             auto image = std::make_unique<TGIFImage>();
             LoadGif(*image, bytes);
-            image->SetRenderer(&renderer);
+            image->SetContext({.renderer = &renderer});
             QPainter painter(&canvas);
             TCanvas target(painter, 24);
             image->Draw(target, canvas.rect());

@@ -28,8 +28,9 @@ struct Loaded {
     QStringList warnings;
 };
 
-Loaded Load(const Bytes& bytes) {
+Loaded Load(const Bytes& bytes, int displayBits = 0) {
     Loaded result;
+    result.image->SetContext({.display = {.bitsPerPixel = displayBits}});
     result.image->SetOnWarning(
         [&warnings = result.warnings](TGIFItem*, TGIFSeverity, const QString& text) {
             warnings.append(text);
@@ -62,8 +63,6 @@ QImage DrawInto(TGIFImage& image, QSize size) {
 // Every test here runs as on a true-colour display unless it says otherwise.
 class GifCorpus : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SetScreenBitsPerPixel(24); }
-    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
 };
 
 struct Expectation {
@@ -196,8 +195,7 @@ TEST_F(GifCorpus, CutImageDataKeepsWhatWasDecodedAndTheTransparentIndexAfterIt) 
 TEST_F(GifCorpus, NoColorTableFailsAtTheFirstDraw) {
     for (const int bits : {24, 8}) {
         SCOPED_TRACE(bits);
-        platform::SetScreenBitsPerPixel(bits);
-        const Loaded loaded = Load("no-color-table.gif");
+        const Loaded loaded = Load(ReadData("no-color-table.gif"), bits);
         ASSERT_TRUE(loaded.error.isEmpty());
         try {
             DrawInto(*loaded.image, {8, 8});

@@ -25,8 +25,6 @@ Bytes ReadData(const std::string& name) {
 
 class GifImage : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SetScreenBitsPerPixel(24); }
-    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
 };
 
 TEST_F(GifImage, RegistersForGifFilesInAnyCase) {
@@ -185,8 +183,8 @@ TEST_F(GifImage, PalettesFollowTheDisplay) {
     EXPECT_EQ(image.Palette(), image.Header().colorMap.ToPalette());
     EXPECT_EQ(gif::FramePalette(image, image.Images()[0]), image.Images()[0].colorMap.ToPalette());
 
-    platform::SetScreenBitsPerPixel(8);
     TGIFImage dithered;
+    dithered.SetContext({.display = {.bitsPerPixel = 8}});
     TMemoryStream again(ReadData("valid-interlaced.gif"));
     dithered.LoadFromStream(again);
     EXPECT_TRUE(dithered.DitheringInForce());
@@ -244,8 +242,8 @@ TEST_F(GifImage, DitheredTransparentPixelsTakeTheirOwnColourAndSetTheMask) {
 }
 
 TEST_F(GifImage, DrawOnAPaletteDisplayUsesCubeColours) {
-    platform::SetScreenBitsPerPixel(8);
     TGIFImage image;
+    image.SetContext({.display = {.bitsPerPixel = 8}});
     TMemoryStream stream(ReadData("transparent-last-4-columns.gif"));
     image.LoadFromStream(stream);
     QImage target(12, 3, QImage::Format_RGB32);

@@ -87,7 +87,6 @@ TEST(EmbeddedThumbnail, NothingIsFoundFromDamagedOrCutExifData) {
 
 class ThumbnailPictureTest : public ::testing::Test {
 protected:
-    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
 };
 
 QImage DrawInto(TJPEGImage& picture, int w, int h) {
@@ -184,7 +183,6 @@ TEST_F(ThumbnailPictureTest, AThumbnailThatShowsThePhotoStandsInWithoutBars) {
 // A copy that plainly shows another picture never stands in, not even for a moment; and a draw
 // (without a decode pool) is always the photo's own decode, whatever copy the file holds.
 TEST_F(ThumbnailPictureTest, AStaleThumbnailNeverStandsInAndTheDrawIsThePhotosOwnDecode) {
-    platform::SetScreenBitsPerPixel(24);
     const QImage source = test::PhotoLike(1200, 800, 3);
     const Bytes photo = test::EncodeJpeg(source);
     const QImage expected = DrawnWithoutThumbnail(photo, 100, 100);
@@ -248,7 +246,6 @@ TEST_F(ThumbnailPictureTest, FromAFileOnlyTheThumbnailAndTheFirstPartAreRead) {
 }
 
 TEST_F(ThumbnailPictureTest, TheCraftedCameraFileStandsInWithItsCopyAndDrawsItself) {
-    platform::SetScreenBitsPerPixel(24);
     TJPEGImage picture;
     picture.LoadFile(QStringLiteral(SOROWA_TEST_DATA "/jpeg/exif-thumbnail.jpg"));
     ASSERT_TRUE(picture.Data()->thumbnail);

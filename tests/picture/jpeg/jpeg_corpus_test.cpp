@@ -41,8 +41,6 @@ const Case kCases[] = {
 
 class JpegCorpus : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SetScreenBitsPerPixel(24); }
-    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
 };
 
 TEST_F(JpegCorpus, EachFileGivesItsExpectedOutcome) {

@@ -27,7 +27,6 @@ protected:
     void SetUp() override { RegisterJpegPicture(); }
     void TearDown() override {
         UnregisterJpegPicture();
-        platform::SetScreenBitsPerPixel(0);
     }
 };
 
@@ -134,7 +133,6 @@ TEST_F(JpegImageTest, DecodesAtTheSmallestCoveringScaleAndAgainOnlyWhenALargerDr
 }
 
 TEST_F(JpegImageTest, ColourOn24BitDisplayIsA24BitBitmapCloseToAFullSizeDecodeScaledDown) {
-    platform::SetScreenBitsPerPixel(24);
     const Bytes bytes = test::EncodeJpeg(test::PhotoLike(256, 192, 7));
     TJPEGImage picture;
     Load(picture, bytes);
@@ -159,7 +157,6 @@ TEST_F(JpegImageTest, ColourOn24BitDisplayIsA24BitBitmapCloseToAFullSizeDecodeSc
 }
 
 TEST_F(JpegImageTest, FullSizeDecodeMatchesAPlainLibjpegDecode) {
-    platform::SetScreenBitsPerPixel(32);
     const Bytes bytes = test::EncodeJpeg(test::PhotoLike(120, 90, 3), {.progressive = true});
     TJPEGImage picture;
     Load(picture, bytes);
@@ -171,7 +168,6 @@ TEST_F(JpegImageTest, FullSizeDecodeMatchesAPlainLibjpegDecode) {
 }
 
 TEST_F(JpegImageTest, GrayscaleIsAn8BitBitmapWithAGreyPaletteOfAtMost236Entries) {
-    platform::SetScreenBitsPerPixel(24);
     TJPEGImage picture;
     Load(picture, test::EncodeJpeg(test::PhotoLike(64, 64), {.kind = test::JpegKind::Grayscale}));
     EXPECT_TRUE(picture.Data()->grayscale);
@@ -188,7 +184,6 @@ TEST_F(JpegImageTest, GrayscaleIsAn8BitBitmapWithAGreyPaletteOfAtMost236Entries)
 }
 
 TEST_F(JpegImageTest, ColourOn8BitDisplayHasAtMost236ColoursThatStayTrue) {
-    platform::SetScreenBitsPerPixel(8);
     // Four flat bands: red, green, blue, white.
     QImage bands(64, 32, QImage::Format_RGB32);
     const QRgb colours[] = {qRgb(220, 20, 20), qRgb(20, 200, 20), qRgb(20, 20, 220),
@@ -197,6 +192,7 @@ TEST_F(JpegImageTest, ColourOn8BitDisplayHasAtMost236ColoursThatStayTrue) {
         for (int y = 0; y < 32; ++y)
             bands.setPixel(x, y, colours[x / 16]);
     TJPEGImage picture;
+    picture.SetContext({.display = {.bitsPerPixel = 8}});
     Load(picture, test::EncodeJpeg(bands));
     DrawInto(picture, 64, 32, 8);
     EXPECT_EQ(picture.BitmapBits(), 8);
@@ -216,10 +212,10 @@ TEST_F(JpegImageTest, ColourOn8BitDisplayHasAtMost236ColoursThatStayTrue) {
 }
 
 TEST_F(JpegImageTest, CmykFileBecomesA24BitBitmapWithItsColours) {
-    platform::SetScreenBitsPerPixel(8); // four components are never quantized
     QImage flat(32, 16, QImage::Format_RGB32);
     flat.fill(qRgb(200, 60, 30));
     TJPEGImage picture;
+    picture.SetContext({.display = {.bitsPerPixel = 8}}); // four components are never quantized
     Load(picture, test::EncodeJpeg(flat, {.kind = test::JpegKind::Cmyk}));
     DrawInto(picture, 32, 16);
     EXPECT_EQ(picture.BitmapBits(), 24);
@@ -231,7 +227,6 @@ TEST_F(JpegImageTest, CmykFileBecomesA24BitBitmapWithItsColours) {
 }
 
 TEST_F(JpegImageTest, FileCutInItsImageDataShowsItsUpperPartWithoutError) {
-    platform::SetScreenBitsPerPixel(24);
     const Bytes whole = test::EncodeJpeg(test::PhotoLike(128, 128, 5));
     const long scan = test::FindMarker(whole, 0xDA);
     ASSERT_GT(scan, 0);
@@ -369,8 +364,8 @@ TEST_F(JpegImageTest, SilentAbortFromTheProgressHandlerIsSwallowedOtherErrorsAre
 }
 
 TEST_F(JpegImageTest, ReportsStartAndEndOfTheDecodeAndNotifiesForANewPalette) {
-    platform::SetScreenBitsPerPixel(8);
     TJPEGImage picture;
+    picture.SetContext({.display = {.bitsPerPixel = 8}});
     Load(picture, test::EncodeJpeg(test::PhotoLike(32, 32)));
     std::vector<TProgressReport> reports;
     int changes = 0;
@@ -418,7 +413,6 @@ QString DrawError(TGraphic& picture, int w, int h) {
 }
 
 TEST_F(JpegImageTest, FromAFileOnlyTheHeaderIsReadAndNoBytesAreKept) {
-    platform::SetScreenBitsPerPixel(24);
     test::TempFolder folder;
     for (const int segments : {0, 5}) {
         SCOPED_TRACE(segments);
@@ -475,7 +469,6 @@ TEST_F(JpegImageTest, FromAFileTheEmptyAndTheNonJpegCasesStayAsTheyWere) {
 }
 
 TEST_F(JpegImageTest, AFileRenamedInItsFolderIsReadAgainUnderItsNewName) {
-    platform::SetScreenBitsPerPixel(24);
     test::TempFolder folder;
     const Bytes original = test::EncodeJpeg(test::PhotoLike(800, 600, 11));
     const QString path = folder.Write(QStringLiteral("b.jpg"), ToQByteArray(original));
@@ -500,7 +493,6 @@ TEST_F(JpegImageTest, AFileRenamedInItsFolderIsReadAgainUnderItsNewName) {
 // Only a first draw reports that the loaded content cannot be had; a larger draw later keeps
 // showing the bitmap it has, stretched, without an error.
 TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitmapStays) {
-    platform::SetScreenBitsPerPixel(24);
     test::TempFolder folder;
     const Bytes original = test::EncodeJpeg(test::PhotoLike(800, 600));
     const QString path = folder.Write(QStringLiteral("a.jpg"), ToQByteArray(original));
@@ -542,7 +534,6 @@ TEST_F(JpegImageTest, AFileChangedOrGoneSinceLoadingIsAnErrorOnceAndTheKeptBitma
 }
 
 TEST_F(JpegImageTest, An8BitBitmapIsKeptWholeNotCutDown) {
-    platform::SetScreenBitsPerPixel(24);
     TJPEGImage picture;
     Load(picture, test::EncodeJpeg(test::PhotoLike(800, 600), {.kind = test::JpegKind::Grayscale}));
     DrawInto(picture, 100, 100);
@@ -551,7 +542,6 @@ TEST_F(JpegImageTest, An8BitBitmapIsKeptWholeNotCutDown) {
 }
 
 TEST_F(JpegImageTest, AProgressiveThumbnailAtOneEighthIsMadeFromItsFirstScansAlone) {
-    platform::SetScreenBitsPerPixel(24);
     const Bytes bytes = test::EncodeJpeg(test::PhotoLike(512, 384, 9), {.progressive = true});
     TJPEGImage picture;
     Load(picture, bytes);

@@ -20,11 +20,11 @@ using test::Bytes;
 
 class JpegPoolTest : public ::testing::Test {
 protected:
-    void SetUp() override { platform::SetScreenBitsPerPixel(24); }
-    void TearDown() override { platform::SetScreenBitsPerPixel(0); }
 };
 
-void Load(TJPEGImage& picture, const Bytes& bytes) {
+// Loaded to hand its decodes to pool (nullptr: to decode in its draws).
+void Load(TJPEGImage& picture, const Bytes& bytes, TDecodePool* pool = nullptr) {
+    picture.SetContext({.pool = pool});
     TMemoryStream stream(bytes);
     picture.LoadFromStream(stream);
 }
@@ -54,7 +54,6 @@ QString Draw(TJPEGImage& picture, int w, int h, QImage* drawn = nullptr) {
 
 // The photo decoded inside the draw, with no pool and no Exif copy (made before any pool).
 QImage OwnDecode(const Bytes& photo, int w, int h) {
-    EXPECT_EQ(TDecodePool::Current(), nullptr);
     TJPEGImage picture;
     Load(picture, photo);
     QImage drawn;
@@ -103,7 +102,8 @@ TEST_F(JpegPoolTest, EditedPhotosWithTheirOldCopyEndAsThePhotosOwnDecode) {
         const Bytes& edited = files[i];
         TJPEGImage picture;
         Load(picture,
-             test::WithExifThumbnail(edited, test::CameraThumbnail(c.before), {false, 1200, 800}));
+             test::WithExifThumbnail(edited, test::CameraThumbnail(c.before), {false, 1200, 800}),
+             &pool);
         bool stoodIn = false;
         picture.SetOnChange(
             [&](TGraphic&) { stoodIn = stoodIn || picture.FromEmbeddedThumbnail(); });
@@ -129,6 +129,7 @@ TEST_F(JpegPoolTest, DecodesArriveLaterErrorsAreRaisedOnceAndAFailedLargerDecode
     TDecodePool pool(1);
     const QString path = folder.Write(QStringLiteral("a.jpg"), ToQByteArray(original));
     TJPEGImage picture;
+    picture.SetContext({.pool = &pool});
     picture.LoadFile(path);
     int changes = 0;
     picture.SetOnChange([&](TGraphic&) { ++changes; });
@@ -160,9 +161,11 @@ TEST_F(JpegPoolTest, DecodesArriveLaterErrorsAreRaisedOnceAndAFailedLargerDecode
 
     // A first draw that cannot get the loaded content: one error, then an empty picture.
     TJPEGImage changed;
+    changed.SetContext({.pool = &pool});
     changed.LoadFile(path);
     folder.Write(QStringLiteral("a.jpg"), ToQByteArray(original)); // saved anew, same size
     TJPEGImage empty;
+    empty.SetContext({.pool = &pool});
     empty.LoadFile(folder.Write(QStringLiteral("empty.jpg"), QByteArray()));
     for (TJPEGImage* p : {&changed, &empty})
         EXPECT_EQ(Draw(*p, 100, 75), QString());
@@ -185,12 +188,12 @@ TEST_F(JpegPoolTest, APictureThatGoesWhileItsDecodeRunsIsNeverTouched) {
     std::vector<std::unique_ptr<TJPEGImage>> pictures;
     for (int i = 0; i < 40; ++i) {
         pictures.push_back(std::make_unique<TJPEGImage>());
-        Load(*pictures.back(), photo);
+        Load(*pictures.back(), photo, &pool);
         Draw(*pictures.back(), 100, 75);
     }
     ASSERT_TRUE(test::WaitFor([&] { return pool.Running() > 0; }));
     pictures.erase(pictures.begin(), pictures.begin() + 30);
-    Load(*pictures.front(), photo); // loaded anew: its old decode is dropped
+    Load(*pictures.front(), photo, &pool); // loaded anew: its old decode is dropped
     ASSERT_TRUE(test::WaitFor([&] { return pool.Pending() == 0 && pool.Running() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(pictures.front()->Decoded());
@@ -208,7 +211,7 @@ TEST_F(JpegPoolTest, AHandlersErrorIsRaisedOnceByADrawAndItsSilentAbortStopsNoth
         for (const bool abort : {true, false}) {
             SCOPED_TRACE(testing::Message() << static_cast<int>(stage) << " abort " << abort);
             TJPEGImage picture;
-            Load(picture, photo);
+            Load(picture, photo, &pool);
             picture.SetOnProgress([&](TGraphic&, const TProgressReport& report) {
                 if (report.stage != stage) return;
                 if (abort) throw EAbort();
