@@ -39,10 +39,9 @@ struct OpenProgram {
             file.open(QIODevice::WriteOnly);
             file.write(bmp);
         }
-        platform::SetProgramFilePath(settings.filePath("sorowa"));
         const QString folder = pictures.path();
         SetFolderChooserHook([folder](const QString&) { return std::optional<QString>(folder); });
-        forms = CreateForms();
+        forms = CreateForms({.programFile = settings.filePath("sorowa")});
         forms.mainForm->show();
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -134,10 +134,9 @@ int main(int argc, char** argv) {
         ++messages;
     });
     QTemporaryDir settings;
-    platform::SetProgramFilePath(settings.filePath("sorowa"));
     SetFolderChooserHook([&](const QString&) { return std::optional<QString>(folder); });
     RegisterPictureClasses();
-    TProgramForms forms = CreateForms();
+    TProgramForms forms = CreateForms({.programFile = settings.filePath("sorowa")});
     forms.mainForm->show();
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

@@ -44,8 +44,7 @@ const QString& FolderOf(int count) {
 
 struct Program {
     Program() {
-        platform::SetProgramFilePath(settings.filePath("sorowa"));
-        forms = CreateForms();
+        forms = CreateForms({.programFile = settings.filePath("sorowa")});
         forms.mainForm->show();
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

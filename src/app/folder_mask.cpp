@@ -29,9 +29,9 @@ bool IsPlainExtension(const QString& extension) {
 
 } // namespace
 
-QString PluginSearchPath() {
-    return platform::CurrentDirectory() + u';' + platform::WindowsDirectory() + u';' +
-           platform::SystemDirectory();
+QString PluginSearchPath(const platform::ProgramPlaces& places) {
+    return platform::CurrentDirectory() + u';' + places.windowsDirectory + u';' +
+           places.systemDirectory;
 }
 
 QString FileSearch(const QString& fileName, const QString& pathList) {

@@ -2,6 +2,8 @@
 // The folder-listing mask: which files a folder lists. Built once at start-up from the
 // built-in formats and the decoder plug-in files that can be found.
 
+#include "platform/directories.h"
+
 #include <QString>
 
 namespace sorowa {
@@ -9,7 +11,7 @@ namespace sorowa {
 inline constexpr auto kBaseFolderMask = "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif";
 
 // current directory;Windows directory;system directory
-QString PluginSearchPath();
+QString PluginSearchPath(const platform::ProgramPlaces& places);
 
 // Looks for fileName first in the current directory, then in each folder of pathList
 // (";"-separated, runs of ";" skipped). Returns the path found, or empty.

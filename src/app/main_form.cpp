@@ -66,8 +66,10 @@ QString UserSizeCaption(QSize size) {
 
 } // namespace
 
-TForm_Main::TForm_Main(QWidget* parent)
-    : QMainWindow(parent), mdiArea_(new TMdiFrame(nullptr, std::make_shared<gif::TRenderer>())) {
+TForm_Main::TForm_Main(platform::ProgramPlaces places, QWidget* parent)
+    : QMainWindow(parent),
+      places_(std::move(places)),
+      mdiArea_(new TMdiFrame(nullptr, std::make_shared<gif::TRenderer>())) {
     renamer_ = std::make_unique<TWindowRenamer>(this);
     arrangement_ = std::make_unique<TArrangementKeeper>(this, [this] {
         const QList<TForm_Grp*> windows = ChildWindows(mdiArea_);
@@ -107,6 +109,7 @@ TForm_Main::TForm_Main(QWidget* parent)
     qApp->installEventFilter(this);
 
     SPIs1 = std::make_unique<TSPIs>();
+    SPIs1->Places = places_;
     SPIs1->SearchOptions = {TSPISearchOption::spsSusieDir, TSPISearchOption::spsAppDir,
                             TSPISearchOption::spsSystemDir, TSPISearchOption::spsWindowsDir};
     SPIs1->Loaded();
@@ -266,11 +269,11 @@ void TForm_Main::FormShow() {
     if (const QList<TForm_Grp*> children = ChildWindows(mdiArea_); !children.isEmpty())
         children.first()->close();
     // 6-8
-    pluginFileMask_ = BuildPluginFileMask(PluginSearchPath());
+    pluginFileMask_ = BuildPluginFileMask(PluginSearchPath(places_));
     fileListBox1_.SetMask(FolderMaskFrom(pluginFileMask_));
     // 9: the stored settings. The placement is applied as a whole once all four values
     // are read, fitted to the desktop.
-    settingsPath_ = settings::SettingsFileLocation(platform::ProgramFilePath());
+    settingsPath_ = settings::SettingsFileLocation(places_.programFile);
     settings::MainWindowHooks hooks = SettingsHooks();
     std::optional<settings::Placement> placement;
     hooks.setLeft = [&](int left) { placement.emplace().left = left; };
@@ -327,7 +330,7 @@ void TForm_Main::FinishPlacement() {
 
 QString TForm_Main::SettingsPath() {
     if (settingsPath_.isEmpty())
-        settingsPath_ = settings::SettingsFileLocation(platform::ProgramFilePath());
+        settingsPath_ = settings::SettingsFileLocation(places_.programFile);
     return settingsPath_;
 }
 
@@ -617,7 +620,7 @@ void TForm_Main::MH_KeyClick() {
 // The help file is the program file's own name with ".HLP", beside it.
 void TForm_Main::RunHelp(int command) {
     platform::SetApplicationHelpFile(
-        platform::ChangeFileExt(platform::ProgramFilePath(), QStringLiteral(".HLP")));
+        platform::ChangeFileExt(places_.programFile, QStringLiteral(".HLP")));
     platform::WinHelp(this, platform::ApplicationHelpFile(),
                       static_cast<platform::HelpCommand>(command));
 }

@@ -3,6 +3,7 @@
 // main menu, and the folder label. Its two states (no folder open, folder open) exist only
 // as the enabled flags of its controls, the folder label and key preview.
 
+#include "platform/directories.h"
 #include "settings/settings_file.h"
 #include "workspace/folder_listing.h"
 
@@ -32,7 +33,9 @@ class TArrangementKeeper;
 class TForm_Main : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TForm_Main(QWidget* parent = nullptr);
+    // places: where the plug-ins are searched, and the program file the settings file and
+    // the help file are named after.
+    explicit TForm_Main(platform::ProgramPlaces places, QWidget* parent = nullptr);
     ~TForm_Main() override;
 
     TMdiFrame* MdiFrame() const { return mdiArea_; }
@@ -150,6 +153,7 @@ private:
     QMargins FrameMargins() const;
     void RunHelp(int command);
 
+    const platform::ProgramPlaces places_;
     TMdiFrame* mdiArea_;
     TFileList fileListBox1_;
     QString pluginFileMask_;

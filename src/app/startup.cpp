@@ -31,15 +31,15 @@ void UnregisterPictureClasses() {
     UnregisterJpegPicture();
 }
 
-TProgramForms CreateForms() {
+TProgramForms CreateForms(const platform::ProgramPlaces& places) {
     TProgramForms forms;
-    forms.mainForm = std::make_unique<TForm_Main>();
+    forms.mainForm = std::make_unique<TForm_Main>(places);
     forms.initialThumbnail = new TForm_Grp(forms.mainForm->MdiFrame());
     forms.renameDialog = new TForm_Henkou(forms.mainForm.get());
     forms.mainForm->Form_Henkou = forms.renameDialog;
     forms.aboutBox = new TForm_About(forms.mainForm.get());
     forms.mainForm->Form_About = forms.aboutBox;
-    forms.optionDialog = new TForm_Option(forms.mainForm.get());
+    forms.optionDialog = new TForm_Option(places.programFile, forms.mainForm.get());
     forms.optionDialog->SetFolderMaskSource(
         [main = forms.mainForm.get()] { return main->PluginFileMask(); });
     forms.mainForm->Form_Option = forms.optionDialog;
@@ -60,7 +60,7 @@ int RunSorowa(int argc, char** argv) {
     platform::InstallFontSubstitutions();
     QApplication::setFont(platform::DesignFont());
     RegisterPictureClasses();
-    TProgramForms forms = CreateForms();
+    TProgramForms forms = CreateForms(platform::ProgramPlaces::OfThisProgram());
     ShowMainFormWhenRunning(*forms.mainForm);
     const int result = QApplication::exec();
     forms = {};

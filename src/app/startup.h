@@ -2,6 +2,8 @@
 // Program start-up: the application object, the picture formats, the main window and the
 // dialogs that live until the program ends.
 
+#include "platform/directories.h"
+
 #include <memory>
 
 namespace sorowa {
@@ -24,8 +26,9 @@ struct TProgramForms {
     TForm_Option* optionDialog = nullptr;  // owned by the main window
 };
 
-// Creates the forms in start-up order (the application object must exist).
-TProgramForms CreateForms();
+// Creates the forms in start-up order (the application object must exist), for a program
+// file and plug-in folders at places.
+TProgramForms CreateForms(const platform::ProgramPlaces& places);
 
 // Shows the main window once the message loop runs, as the first thing it does. Shown
 // before the loop, whatever its first show closes (the initial thumbnail window) would be

@@ -12,19 +12,12 @@
 namespace sorowa::platform {
 namespace {
 
-QString& WindowsDirectoryValue() {
-    static QString value = QStringLiteral("/usr/local/lib/sorowa");
-    return value;
-}
-
-QString& SystemDirectoryValue() {
-    static QString value = QStringLiteral("/usr/lib/sorowa");
-    return value;
-}
-
-QString& ProgramFilePathValue() {
-    static QString value;
-    return value;
+// The running program file; Qt's answer only where /proc is not mounted.
+QString RunningProgramFile() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return QCoreApplication::applicationFilePath();
+    return DecodeFileName(std::string(buffer, static_cast<std::size_t>(length)));
 }
 
 } // namespace
@@ -42,29 +35,8 @@ void SetCurrentDirectory(const QString& path) {
     }
 }
 
-QString WindowsDirectory() {
-    return WindowsDirectoryValue();
-}
-QString SystemDirectory() {
-    return SystemDirectoryValue();
-}
-void SetWindowsDirectory(const QString& path) {
-    WindowsDirectoryValue() = path;
-}
-void SetSystemDirectory(const QString& path) {
-    SystemDirectoryValue() = path;
-}
-
-QString ProgramFilePath() {
-    if (!ProgramFilePathValue().isEmpty()) return ProgramFilePathValue();
-    char buffer[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (length <= 0) return QCoreApplication::applicationFilePath();
-    return DecodeFileName(std::string(buffer, static_cast<std::size_t>(length)));
-}
-
-void SetProgramFilePath(const QString& path) {
-    ProgramFilePathValue() = path;
+ProgramPlaces ProgramPlaces::OfThisProgram() {
+    return {RunningProgramFile()};
 }
 
 QString ChangeFileExt(const QString& path, const QString& ext) {

@@ -1,11 +1,5 @@
 #pragma once
 // Folders the program asks the system about, and file existence.
-//
-// The "Windows directory" and the "system directory" are the two machine-wide folders
-// searched for decoder plug-ins:
-//   Windows directory: /usr/local/lib/sorowa  (installed by the machine's administrator)
-//   system directory:  /usr/lib/sorowa        (installed by the distribution)
-// Tests point them elsewhere with the setters below.
 
 #include <QString>
 
@@ -15,14 +9,23 @@ QString CurrentDirectory();
 // Makes path the process's current directory; throws EInOutError when it cannot be entered.
 void SetCurrentDirectory(const QString& path);
 
-QString WindowsDirectory();
-QString SystemDirectory();
-void SetWindowsDirectory(const QString& path);
-void SetSystemDirectory(const QString& path);
+// Where the program and its machine-wide plug-in folders are. Made once where the program
+// starts and handed down to what needs it (the settings file and the help file are named after
+// the program file; plug-ins are searched beside it and in the two machine folders), so that
+// a test gives its own.
+//
+// The "Windows directory" and the "system directory" are the two machine-wide folders
+// searched for decoder plug-ins:
+//   Windows directory: /usr/local/lib/sorowa  (installed by the machine's administrator)
+//   system directory:  /usr/lib/sorowa        (installed by the distribution)
+struct ProgramPlaces {
+    QString programFile; // full path of the program file
+    QString windowsDirectory = QStringLiteral("/usr/local/lib/sorowa");
+    QString systemDirectory = QStringLiteral("/usr/lib/sorowa");
 
-// Full path of the running program file.
-QString ProgramFilePath();
-void SetProgramFilePath(const QString& path);
+    // The running program's file (from /proc/self/exe) and the machine's two folders.
+    static ProgramPlaces OfThisProgram();
+};
 
 // path with the extension of its file name replaced by ext (".INI"), or ext appended when
 // the file name has none. A leading dot (a hidden file) is not an extension.

@@ -62,9 +62,10 @@ const PluginLabel kPluginLabels[] = {
 
 } // namespace
 
-TForm_Option::TForm_Option(QWidget* parent)
+TForm_Option::TForm_Option(QString programFile, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+                          Qt::WindowCloseButtonHint),
+      programFile_(std::move(programFile)) {
     setObjectName(QStringLiteral("Form_Option"));
     setWindowTitle(QStringLiteral("オプション"));
     setFont(platform::DesignFont());
@@ -170,7 +171,7 @@ void TForm_Option::showEvent(QShowEvent* event) {
 
 void TForm_Option::FormShow() {
     // 1
-    settingsPath_ = settings::SettingsFileLocation(platform::ProgramFilePath());
+    settingsPath_ = settings::SettingsFileLocation(programFile_);
     const platform::ProfileFile file(settingsPath_);
     // 2, 3, 6, 7: the values, as the settings file holds them now.
     const settings::OptionValues values =

@@ -23,7 +23,9 @@ class TSpinEdit;
 class TForm_Option : public QDialog {
     Q_OBJECT
 public:
-    explicit TForm_Option(QWidget* parent = nullptr);
+    // programFile: the program file whose settings file the dialog reads and writes (see
+    // settings::SettingsFileLocation).
+    explicit TForm_Option(QString programFile, QWidget* parent = nullptr);
 
     // Where the dialog reads the main window's folder-listing mask.
     void SetFolderMaskSource(std::function<QString()> source) { folderMask_ = std::move(source); }
@@ -75,6 +77,7 @@ private:
     void BuildSizeGroup();
     void SetUserSizeEnabled(bool enabled);
 
+    const QString programFile_;
     std::function<QString()> folderMask_;
     QString settingsPath_;
 };

@@ -339,10 +339,10 @@ void TSPIs::Search(const QString& mask) {
             places.push_back(susie);
     }
     if (has(TSPISearchOption::spsAppDir))
-        places.push_back(QFileInfo(platform::ProgramFilePath()).absolutePath());
+        places.push_back(QFileInfo(Places.programFile).absolutePath());
     if (has(TSPISearchOption::spsCurrentDir)) places.push_back(platform::CurrentDirectory());
-    if (has(TSPISearchOption::spsSystemDir)) places.push_back(platform::SystemDirectory());
-    if (has(TSPISearchOption::spsWindowsDir)) places.push_back(platform::WindowsDirectory());
+    if (has(TSPISearchOption::spsSystemDir)) places.push_back(Places.systemDirectory);
+    if (has(TSPISearchOption::spsWindowsDir)) places.push_back(Places.windowsDirectory);
     for (const QString& place : places)
         if (!place.isEmpty()) SearchDirectory(WithSlash(place), mask);
 }

@@ -2,6 +2,7 @@
 // Decoder plug-ins: one loaded library each (TSPI and its descendants), and the plug-in set
 // (TSPIs) that finds them, keeps them and registers their file patterns as picture formats.
 
+#include "platform/directories.h"
 #include "platform/errors.h"
 #include "sorowa/spi.h"
 
@@ -251,6 +252,10 @@ public:
                   const QString& fileName) const;
 
     TSPISearchOptions SearchOptions = {TSPISearchOption::spsSusieDir, TSPISearchOption::spsAppDir};
+    // The program file whose folder spsAppDir names, and the folders of spsSystemDir and
+    // spsWindowsDir: given by the set's owner before it searches (until then, no program
+    // file and the machine's folders). A place left empty is not searched.
+    platform::ProgramPlaces Places;
     bool AutoSearch = true;
     TSPISearchEvent OnSearch;
     TSPISearchingEvent OnSearching;

@@ -22,15 +22,13 @@ protected:
     void SetUp() override {
         previous_ = platform::CurrentDirectory();
         platform::SetCurrentDirectory(current.Path());
-        platform::SetWindowsDirectory(windows.Path());
-        platform::SetSystemDirectory(system.Path());
+        places.windowsDirectory = windows.Path();
+        places.systemDirectory = system.Path();
     }
-    void TearDown() override {
-        platform::SetCurrentDirectory(previous_);
-        platform::SetWindowsDirectory("/usr/local/lib/sorowa");
-        platform::SetSystemDirectory("/usr/lib/sorowa");
-    }
+    void TearDown() override { platform::SetCurrentDirectory(previous_); }
+    QString SearchPath() const { return PluginSearchPath(places); }
     test::TempFolder current, windows, system;
+    platform::ProgramPlaces places;
 
 private:
     QString previous_;
@@ -39,7 +37,7 @@ private:
 } // namespace
 
 TEST_F(PluginFolders, MaskWithoutPluginsIsTheBaseMask) {
-    EXPECT_EQ(BuildFolderMask(PluginSearchPath()), "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif");
+    EXPECT_EQ(BuildFolderMask(SearchPath()), "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif");
 }
 
 TEST_F(PluginFolders, PluginsFromAllThreeFoldersAddTheirPatternsInTableOrder) {
@@ -47,7 +45,7 @@ TEST_F(PluginFolders, PluginsFromAllThreeFoldersAddTheirPatternsInTableOrder) {
     windows.Write("ifpi.spi", "");
     current.Write("iftiff.spi", "");
     current.Write("ifpic2.spi", "");
-    EXPECT_EQ(BuildFolderMask(PluginSearchPath()),
+    EXPECT_EQ(BuildFolderMask(SearchPath()),
               "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif;*.pi;*.pic2;*.tif;*.png");
 }
 
@@ -55,13 +53,13 @@ TEST_F(PluginFolders, AllSevenPlugins) {
     for (const char* name : {"ifpi.spi", "ifmag.spi", "ifxld4.spi", "ifpic.spi", "ifpic2.spi",
                              "iftiff.spi", "ifpng.spi"})
         windows.Write(name, "");
-    EXPECT_EQ(BuildFolderMask(PluginSearchPath()),
+    EXPECT_EQ(BuildFolderMask(SearchPath()),
               "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif;*.pi;*.mag;*.q4;*.pic;*.pic2;*.tif;*.png");
 }
 
 TEST_F(PluginFolders, AFolderNamedLikeAPluginDoesNotCount) {
     ASSERT_TRUE(QDir(current.Path()).mkdir("ifpng.spi"));
-    EXPECT_EQ(BuildFolderMask(PluginSearchPath()), "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif");
+    EXPECT_EQ(BuildFolderMask(SearchPath()), "*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif");
 }
 
 TEST_F(PluginFolders, SearchOrderAndOddPathLists) {
@@ -80,7 +78,7 @@ TEST_F(PluginFolders, SearchOrderAndOddPathLists) {
 }
 
 TEST_F(PluginFolders, SearchPathIsCurrentWindowsSystem) {
-    EXPECT_EQ(PluginSearchPath(),
+    EXPECT_EQ(SearchPath(),
               QDir(current.Path()).canonicalPath() + ";" + windows.Path() + ";" + system.Path());
 }
 
@@ -140,7 +138,7 @@ TEST_F(LoadedPlugins, MaskListsEveryRegisteredExtensionOnce) {
         SCOPED_TRACE(c.plugins.join(u' ').toStdString() + (c.inWindowsFolder ? "" : " elsewhere"));
         test::TempFolder folder;
         Load(c.plugins, c.inWindowsFolder ? windows.Path() : folder.Path());
-        const QString mask = BuildFolderMask(PluginSearchPath());
+        const QString mask = BuildFolderMask(SearchPath());
         const QStringList first = c.first.split(u';');
         QStringList patterns = mask.split(u';');
         EXPECT_EQ(patterns.mid(0, first.size()), first) << mask.toStdString();
@@ -164,7 +162,7 @@ TEST_F(LoadedPlugins, TheListingTakesTheNewExtensionsInAnyLetterCase) {
     for (const char* name : {"a.JPEG", "b.tiff", "c.HEIC", "d.avif", "e.txt", "f.Tif", "g.webp"})
         pictures.Write(name, "");
     TFileList list;
-    list.SetMask(BuildFolderMask(PluginSearchPath()));
+    list.SetMask(BuildFolderMask(SearchPath()));
     list.SetDirectory(pictures.Path());
     EXPECT_EQ(list.Items(), (QStringList{"a.JPEG", "b.tiff", "c.HEIC", "d.avif", "f.Tif"}));
 }

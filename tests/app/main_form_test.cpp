@@ -29,14 +29,12 @@ namespace {
 class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetProgramFilePath(programFolder.File("sorowa"));
-        forms = CreateForms();
+        forms = CreateForms({.programFile = programFolder.File("sorowa")});
         main = forms.mainForm.get();
         main->show();
     }
     void TearDown() override {
         forms.mainForm.reset();
-        platform::SetProgramFilePath({});
         test::ExpectNoWindowsLeft();
     }
     test::TempFolder programFolder;
@@ -79,8 +77,7 @@ TEST_F(MainWindow, InitialThumbnailWindowIsClosedAndDestroyedLater) {
 // the test helpers that wait also flush deferred deletions and would hide the difference.)
 TEST(ProgramStart, InitialThumbnailWindowIsDestroyedByTheRunningLoop) {
     test::TempFolder programFolder;
-    platform::SetProgramFilePath(programFolder.File("sorowa"));
-    TProgramForms forms = CreateForms();
+    TProgramForms forms = CreateForms({.programFile = programFolder.File("sorowa")});
     QPointer<TForm_Grp> initial = forms.initialThumbnail;
     ShowMainFormWhenRunning(*forms.mainForm);
     EXPECT_FALSE(forms.mainForm->isVisible());
@@ -91,7 +88,6 @@ TEST(ProgramStart, InitialThumbnailWindowIsDestroyedByTheRunningLoop) {
     EXPECT_TRUE(initial.isNull());
     EXPECT_TRUE(ChildWindows(forms.mainForm->MdiFrame()).isEmpty());
     forms.mainForm.reset();
-    platform::SetProgramFilePath({});
     test::ExpectNoWindowsLeft();
 }
 

@@ -23,8 +23,6 @@ class MainWindowFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         previousDirectory_ = platform::CurrentDirectory();
-        // The settings file lives beside the program file: keep it in a folder of the test's.
-        platform::SetProgramFilePath(programFolder.File("sorowa"));
         // Where the settings go when the program's folder cannot take them.
         qputenv("XDG_CONFIG_HOME", configFolder.Path().toUtf8());
         // Where the arrangements of folders are kept: never the user's own.
@@ -34,7 +32,7 @@ protected:
             chooserStarts << start;
             return chosenFolder;
         });
-        forms = CreateForms();
+        forms = CreateForms(places);
         main = forms.mainForm.get();
         main->show();
         if (keepWindowSizeAtStart) ResizeOuter(449);
@@ -43,7 +41,6 @@ protected:
     }
     void TearDown() override {
         forms.mainForm.reset();
-        platform::SetProgramFilePath({});
         SetFolderChooserHook({});
         platform::SetCurrentDirectory(previousDirectory_);
         qunsetenv("XDG_CONFIG_HOME");
@@ -51,7 +48,7 @@ protected:
         ExpectNoWindowsLeft();
     }
 
-    // Runs before the program starts (to lay down a settings file, say).
+    // Runs before the program starts (to lay down a settings file, or change places, say).
     virtual void BeforeStart() {}
     QString SettingsFile() const { return programFolder.File("sorowa.INI"); }
 
@@ -76,6 +73,9 @@ protected:
 
     bool keepWindowSizeAtStart = true; // the layout tests expect a 449 pixel wide window
     TempFolder programFolder;
+    // The settings file lives beside the program file: keep it in a folder of the test's.
+    // The machine's plug-in folders are the real ones unless a test gives its own.
+    platform::ProgramPlaces places{.programFile = programFolder.File("sorowa")};
     TempFolder configFolder;
     TempFolder stateFolder;
     TProgramForms forms;

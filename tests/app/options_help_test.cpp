@@ -116,13 +116,15 @@ class CommandsWithPluginFile : public Commands {
 protected:
     void BeforeStart() override {
         windows.Write("ifpng.spi", "");
-        platform::SetWindowsDirectory(windows.Path());
-    }
-    void TearDown() override {
-        Commands::TearDown();
-        platform::SetWindowsDirectory("/usr/local/lib/sorowa");
+        places.windowsDirectory = windows.Path();
     }
     test::TempFolder windows;
+};
+
+// Started as a program file of another name.
+class CommandsOfPhotoExe : public Commands {
+protected:
+    void BeforeStart() override { places.programFile = programFolder.File("PHOTO.EXE"); }
 };
 } // namespace
 
@@ -147,10 +149,16 @@ TEST_F(Commands, HelpOpensTheProgramsOwnHelpFileInTheViewer) {
     main->MH_Key->trigger();
     EXPECT_EQ(Viewer()->Tabs()->currentIndex(), 1);
     EXPECT_EQ(main->findChildren<platform::THelpViewer*>().size(), 1); // one help window
-    // A program file of another name looks for its own help file; a missing one is
-    // reported by the viewer, not by a message of the program.
-    platform::SetProgramFilePath(programFolder.File("PHOTO.EXE"));
+    Viewer()->close();
+}
+
+TEST_F(CommandsOfPhotoExe, HelpLooksForTheProgramFilesOwnHelpFile) {
+    // Not sorowa.HLP, though it is there; a missing one is reported by the viewer, not by a
+    // message of the program.
+    programFolder.Write("sorowa.HLP", "<h1>ヘルプ</h1>");
     main->MH_Help->trigger();
+    ASSERT_NE(Viewer(), nullptr);
+    EXPECT_EQ(platform::ApplicationHelpFile(), programFolder.File("PHOTO.HLP"));
     EXPECT_EQ(Viewer()->File(), programFolder.File("PHOTO.HLP"));
     EXPECT_TRUE(Viewer()->Page()->toPlainText().contains("ヘルプファイルを開けません"));
     EXPECT_TRUE(messages.Messages().isEmpty());

@@ -42,7 +42,7 @@ protected:
     void BeforeStart() override {
         // The program file's folder does not exist, and the user's configuration folder
         // cannot be made (a file stands in its way), so the settings file cannot be written.
-        platform::SetProgramFilePath(programFolder.File("missing/sorowa"));
+        places.programFile = programFolder.File("missing/sorowa");
         qputenv("XDG_CONFIG_HOME", programFolder.Write("config", "").toUtf8());
     }
 };

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -139,12 +140,18 @@ TEST(Directories, CurrentDirectoryAndMissingFolder) {
     platform::SetCurrentDirectory(before);
 }
 
-TEST(Directories, MachineFoldersCanBeRedirected) {
-    EXPECT_EQ(platform::WindowsDirectory(), "/usr/local/lib/sorowa");
-    EXPECT_EQ(platform::SystemDirectory(), "/usr/lib/sorowa");
-    platform::SetWindowsDirectory("/tmp/w");
-    EXPECT_EQ(platform::WindowsDirectory(), "/tmp/w");
-    platform::SetWindowsDirectory("/usr/local/lib/sorowa");
+TEST(Directories, PlacesOfThisProgramAreItsFileAndTheMachineFolders) {
+    const platform::ProgramPlaces places = platform::ProgramPlaces::OfThisProgram();
+    const QFileInfo program(places.programFile);
+    EXPECT_TRUE(program.isAbsolute());
+    EXPECT_EQ(program.fileName(), "platform_test");
+    EXPECT_TRUE(program.isExecutable());
+    EXPECT_EQ(places.windowsDirectory, "/usr/local/lib/sorowa");
+    EXPECT_EQ(places.systemDirectory, "/usr/lib/sorowa");
+    // Places made by hand for another program file keep the machine folders.
+    const platform::ProgramPlaces other{.programFile = "/opt/sorowa/sorowa"};
+    EXPECT_EQ(other.windowsDirectory, places.windowsDirectory);
+    EXPECT_EQ(other.systemDirectory, places.systemDirectory);
 }
 
 TEST(MessageBoxes, BoxShownOverAnotherGivesItTheKeyboardBackWhenItCloses) {

@@ -30,12 +30,10 @@ namespace {
 class OptionDialog : public ::testing::Test {
 protected:
     void SetUp() override {
-        platform::SetProgramFilePath(program.File(u"sorowa"_s));
         dialog->SetFolderMaskSource([this] { return mask; });
     }
     void TearDown() override {
         dialog.reset();
-        platform::SetProgramFilePath({});
         platform::SetFolderBrowserHook({});
         test::ExpectNoWindowsLeft();
     }
@@ -70,7 +68,9 @@ protected:
     test::TempFolder program;
     test::MessageRecorder messages;
     QString mask = u"*.bmp;*.wmf;*.emf;*.ico;*.jpg;*.gif"_s;
-    std::unique_ptr<TForm_Option> dialog = std::make_unique<TForm_Option>();
+    // The settings file is the one beside this program file.
+    std::unique_ptr<TForm_Option> dialog =
+        std::make_unique<TForm_Option>(program.File(u"sorowa"_s));
 };
 
 } // namespace

@@ -42,9 +42,6 @@ protected:
     void TearDown() override {
         UnregisterSPIBitmap();
         platform::SetCurrentDirectory(previousDirectory_);
-        platform::SetProgramFilePath({});
-        platform::SetWindowsDirectory(QStringLiteral("/usr/local/lib/sorowa"));
-        platform::SetSystemDirectory(QStringLiteral("/usr/lib/sorowa"));
     }
     void SetSusieDirectory(const QString& path) {
         QDir().mkpath(settings.File(QStringLiteral("Velmaris")));
@@ -138,12 +135,12 @@ TEST_F(SPIsTest, PlacesAreSearchedInOrderAndAPathIsLoadedOnce) {
     CopyPlugin(QStringLiteral("tppicture"), app.Path(), QStringLiteral("b.spi"));
     CopyPlugin(QStringLiteral("tppicture"), current.Path(), QStringLiteral("c.spi"));
     CopyPlugin(QStringLiteral("tppicture"), system.Path(), QStringLiteral("d.spi"));
-    platform::SetProgramFilePath(app.File(QStringLiteral("sorowa")));
     platform::SetCurrentDirectory(current.Path());
-    platform::SetSystemDirectory(system.Path());
-    platform::SetWindowsDirectory(app.Path()); // the program's folder again
 
     TSPIs set;
+    set.Places = {.programFile = app.File(QStringLiteral("sorowa")),
+                  .windowsDirectory = app.Path(), // the program's folder again
+                  .systemDirectory = system.Path()};
     set.SearchOptions = {TSPISearchOption::spsWindowsDir, TSPISearchOption::spsSystemDir,
                          TSPISearchOption::spsCurrentDir, TSPISearchOption::spsAppDir,
                          TSPISearchOption::spsSusieDir};
@@ -158,12 +155,12 @@ TEST_F(SPIsTest, PlacesAreSearchedInOrderAndAPathIsLoadedOnce) {
 }
 
 TEST_F(SPIsTest, MissingOrEmptySusieFolderIsSkipped) {
-    platform::SetProgramFilePath(folder.File(QStringLiteral("sorowa")));
     CopyPlugin(QStringLiteral("tppicture"), folder.Path());
     for (const QString& susie : {QString(), QStringLiteral("/nonexistent/folder")}) {
         if (!susie.isNull()) SetSusieDirectory(susie);
         EXPECT_EQ(SusieDirectory(), susie);
-        TSPIs set; // default places: the Susie folder, the program's folder
+        TSPIs set; // default search options: the Susie folder, the program's folder
+        set.Places.programFile = folder.File(QStringLiteral("sorowa"));
         set.Loaded();
         EXPECT_EQ(FileNames(set), QStringList{folder.File(QStringLiteral("tppicture.spi"))});
     }

@@ -17,8 +17,8 @@ class StartupWithPlugins : public MainWindowFixture {
 protected:
     void BeforeStart() override {
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings.Path());
-        platform::SetWindowsDirectory(windows.Path());
-        platform::SetSystemDirectory(system.Path());
+        places.windowsDirectory = windows.Path();
+        places.systemDirectory = system.Path();
         CopyPlugin(QStringLiteral("ifppm"), pluginFolder().Path());
         before = PictureFormats().size();
         RegisterPictureClasses();
@@ -26,8 +26,6 @@ protected:
     void TearDown() override {
         MainWindowFixture::TearDown();
         UnregisterPictureClasses();
-        platform::SetWindowsDirectory(QStringLiteral("/usr/local/lib/sorowa"));
-        platform::SetSystemDirectory(QStringLiteral("/usr/lib/sorowa"));
     }
     virtual const TempFolder& pluginFolder() const { return programFolder; }
 
