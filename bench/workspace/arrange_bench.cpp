@@ -5,12 +5,12 @@
 //
 //   QT_QPA_PLATFORM=offscreen build-rel/bench/workspace/arrange_bench
 
+#include "answered_dialogs.h"
 #include "tiny_bmp.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "platform/directories.h"
 #include "platform/ui/error_display.h"
-#include "platform/ui/message_box.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/mdi_frame.h"
@@ -39,8 +39,7 @@ struct OpenProgram {
             file.open(QIODevice::WriteOnly);
             file.write(bmp);
         }
-        const QString folder = pictures.path();
-        SetFolderChooserHook([folder](const QString&) { return std::optional<QString>(folder); });
+        test::WhenModalOpens<TFolderChooser> chooser(bench::ConfirmFolder(pictures.path()));
         forms = CreateForms({.programFile = settings.filePath("sorowa")});
         forms.mainForm->show();
         QCoreApplication::processEvents();
@@ -112,7 +111,7 @@ BENCHMARK(BM_DropBlockOf1000)->Unit(benchmark::kMillisecond)->Iterations(20);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::TApplication app(argc, argv);
-    platform::SetMessageBoxHook([](const platform::MessageBoxRequest&) {});
+    test::WhenModalOpens<QMessageBox> messages(bench::CloseMessage);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     program.reset();

@@ -11,13 +11,13 @@
 // Missing files are written to FOLDER first. Prints the program's base peak (VmHWM after start),
 // the peak after the open, what the 100 x 100 thumbnails need (32 bits per pixel) and the time
 // from the click to the last thumbnail drawn.
+#include "answered_dialogs.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "picture/decode_pool.h"
 #include "workspace/image.h"
 #include "platform/directories.h"
 #include "platform/ui/error_display.h"
-#include "platform/ui/message_box.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/mdi_frame.h"
@@ -128,13 +128,14 @@ int main(int argc, char** argv) {
     }
 
     int messages = 0;
-    platform::SetMessageBoxHook([&](const platform::MessageBoxRequest& box) {
+    test::WhenModalOpens<QMessageBox> closer([&](QMessageBox* box) {
         if (qEnvironmentVariableIsSet("SHOW_MESSAGES"))
-            std::fprintf(stderr, "%s\n", qPrintable(box.text));
+            std::fprintf(stderr, "%s\n", qPrintable(box->text()));
         ++messages;
+        bench::CloseMessage(box);
     });
     QTemporaryDir settings;
-    SetFolderChooserHook([&](const QString&) { return std::optional<QString>(folder); });
+    test::WhenModalOpens<TFolderChooser> chooser(bench::ConfirmFolder(folder));
     RegisterPictureClasses();
     TProgramForms forms = CreateForms({.programFile = settings.filePath("sorowa")});
     forms.mainForm->show();
@@ -170,6 +171,5 @@ int main(int argc, char** argv) {
                 argv[1], static_cast<long long>(windows.size()), messages,
                 static_cast<long long>(elapsed), base, peak, peak - base, thumbnailsKb);
     forms.mainForm->MF_CloseClick();
-    SetFolderChooserHook({});
     return 0;
 }

@@ -4,12 +4,12 @@
 //
 //   QT_QPA_PLATFORM=offscreen build-rel/bench/workspace/open_folder_bench
 
+#include "answered_dialogs.h"
 #include "tiny_bmp.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "platform/directories.h"
 #include "platform/ui/error_display.h"
-#include "platform/ui/message_box.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/mdi_frame.h"
@@ -61,7 +61,7 @@ void Close(TForm_Main& main) {
 void BM_OpenFolder(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     const QString folder = FolderOf(count);
-    SetFolderChooserHook([&](const QString&) { return std::optional<QString>(folder); });
+    test::WhenModalOpens<TFolderChooser> chooser(bench::ConfirmFolder(folder));
     Program program;
     TForm_Main& main = *program.forms.mainForm;
     for (auto _ : state) {
@@ -74,13 +74,12 @@ void BM_OpenFolder(benchmark::State& state) {
     state.counters["per_file_us"] = benchmark::Counter(
         static_cast<double>(count),
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-    SetFolderChooserHook({});
 }
 
 void BM_ReLayout(benchmark::State& state) {
     const int count = static_cast<int>(state.range(0));
     const QString folder = FolderOf(count);
-    SetFolderChooserHook([&](const QString&) { return std::optional<QString>(folder); });
+    test::WhenModalOpens<TFolderChooser> chooser(bench::ConfirmFolder(folder));
     Program program;
     TForm_Main& main = *program.forms.mainForm;
     main.Bt_OpenClick();
@@ -90,7 +89,6 @@ void BM_ReLayout(benchmark::State& state) {
         width = width == 600 ? 900 : 600;
     }
     Close(main);
-    SetFolderChooserHook({});
 }
 
 } // namespace
@@ -101,7 +99,7 @@ BENCHMARK(BM_ReLayout)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::TApplication app(argc, argv);
-    platform::SetMessageBoxHook([](const platform::MessageBoxRequest&) {});
+    test::WhenModalOpens<QMessageBox> messages(bench::CloseMessage);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

@@ -7,26 +7,12 @@
 #include <QUrl>
 
 namespace sorowa::platform {
-namespace {
-ShellOpenHook& Hook() {
-    static ShellOpenHook hook;
-    return hook;
-}
-} // namespace
 
 void ShellOpen(const QString& name) {
     const QString path = name.startsWith(u'/') ? name : CurrentDirectory() + u'/' + name;
-    if (Hook()) {
-        Hook()(path);
-        return;
-    }
     // The URL carries the name's own bytes, so names that are not UTF-8 open too.
     const QByteArray bytes = QByteArray::fromStdString(EncodeFileName(path));
     QDesktopServices::openUrl(QUrl::fromEncoded("file://" + bytes.toPercentEncoding("/")));
-}
-
-void SetShellOpenHook(ShellOpenHook hook) {
-    Hook() = std::move(hook);
 }
 
 } // namespace sorowa::platform

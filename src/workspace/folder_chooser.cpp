@@ -17,11 +17,6 @@
 namespace sorowa {
 namespace {
 
-FolderChooserHook& Hook() {
-    static FolderChooserHook hook;
-    return hook;
-}
-
 constexpr int kFolderRole = Qt::UserRole;
 
 QLabel* MakeLabel(const QString& text, QWidget* parent, int x, int y, QWidget* buddy = nullptr) {
@@ -163,14 +158,9 @@ void TFolderChooser::resizeEvent(QResizeEvent* event) {
 }
 
 std::optional<QString> ChooseFolder(QWidget* parent, const QString& start) {
-    if (Hook()) return Hook()(start);
     TFolderChooser chooser(start, parent);
     if (chooser.exec() != QDialog::Accepted) return std::nullopt;
     return chooser.Folder();
-}
-
-void SetFolderChooserHook(FolderChooserHook hook) {
-    Hook() = std::move(hook);
 }
 
 } // namespace sorowa

@@ -3,7 +3,6 @@
 // information and a drive list (the mount points). No folder can be typed or created.
 
 #include <QDialog>
-#include <functional>
 #include <optional>
 
 class QComboBox;
@@ -47,10 +46,6 @@ private:
 
 // Shows the chooser modally; the chosen folder's full path, or nullopt when cancelled.
 std::optional<QString> ChooseFolder(QWidget* parent, const QString& start);
-
-// Tests answer the chooser with a hook instead of running it modally.
-using FolderChooserHook = std::function<std::optional<QString>(const QString& start)>;
-void SetFolderChooserHook(FolderChooserHook hook);
 
 // parent of folder ("/" for a top-level folder); folder itself when it is the root.
 QString ParentFolder(const QString& folder);

@@ -1,11 +1,13 @@
 #pragma once
 // A started program: the main window shown (its first-show steps done), the initial
-// thumbnail window gone, message boxes recorded, the folder chooser answered by the test.
+// thumbnail window gone, message boxes recorded, the folder chooser answered by the test
+// (entered and confirmed, or cancelled, as a user would).
 
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "platform/directories.h"
 #include "support/message_recorder.h"
+#include "support/modal_dialogs.h"
 #include "support/temp_folder.h"
 #include "support/widgets.h"
 #include "workspace/child_windows.h"
@@ -28,10 +30,6 @@ protected:
         // Where the arrangements of folders are kept: never the user's own.
         qputenv("XDG_STATE_HOME", stateFolder.Path().toUtf8());
         BeforeStart();
-        SetFolderChooserHook([this](const QString& start) {
-            chooserStarts << start;
-            return chosenFolder;
-        });
         forms = CreateForms(places);
         main = forms.mainForm.get();
         main->show();
@@ -41,7 +39,6 @@ protected:
     }
     void TearDown() override {
         forms.mainForm.reset();
-        SetFolderChooserHook({});
         platform::SetCurrentDirectory(previousDirectory_);
         qunsetenv("XDG_CONFIG_HOME");
         qunsetenv("XDG_STATE_HOME");
@@ -81,10 +78,27 @@ protected:
     TProgramForms forms;
     TForm_Main* main = nullptr;
     MessageRecorder messages;
+    // The folder the chooser is to open; nullopt cancels it.
     std::optional<QString> chosenFolder;
+    // Where each chooser opened.
     QStringList chooserStarts;
+    // Runs in the chooser just before it is confirmed.
+    std::function<void()> beforeConfirm;
 
 private:
+    void AnswerChooser(TFolderChooser* chooser) {
+        chooserStarts << chooser->Folder();
+        bool confirm = chosenFolder.has_value();
+        if (confirm && !chooser->EnterFolder(*chosenFolder)) {
+            ADD_FAILURE() << "the chooser cannot enter " << chosenFolder->toStdString();
+            confirm = false;
+        }
+        if (confirm && beforeConfirm) beforeConfirm();
+        EXPECT_TRUE(
+            ClickButton(chooser, confirm ? QStringLiteral("OK") : QStringLiteral("キャンセル")));
+    }
+
+    WhenModalOpens<TFolderChooser> chooser_{[this](TFolderChooser* c) { AnswerChooser(c); }};
     QString previousDirectory_;
 };
 

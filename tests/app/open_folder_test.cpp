@@ -56,7 +56,7 @@ TEST_F(OpenFolder, AFolderWithoutPicturesGivesTheMessageAndStaysClosed) {
     ASSERT_EQ(messages.Messages().size(), 1);
     EXPECT_EQ(messages.Messages()[0].text, "取り扱えるグラフィックファイルがありません");
     EXPECT_EQ(messages.Messages()[0].caption, "Sorowa");
-    EXPECT_EQ(messages.Messages()[0].icon, platform::MessageIcon::None);
+    EXPECT_EQ(messages.Messages()[0].icon, QMessageBox::NoIcon);
     EXPECT_TRUE(main->Bt_Open->isEnabled());
     EXPECT_FALSE(main->KeyPreview());
     EXPECT_TRUE(Windows().isEmpty());
@@ -64,9 +64,12 @@ TEST_F(OpenFolder, AFolderWithoutPicturesGivesTheMessageAndStaysClosed) {
 
 TEST_F(OpenFolder, AVanishedFolderGoesToTheErrorDisplay) {
     test::TempFolder folder;
+    ASSERT_TRUE(QDir(folder.Path()).mkdir("vanished"));
+    // Chosen, then gone before the chooser is confirmed.
+    beforeConfirm = [&] { ASSERT_TRUE(QDir(folder.Path()).rmdir("vanished")); };
     Open(folder.File("vanished"));
     ASSERT_EQ(messages.Messages().size(), 1);
-    EXPECT_EQ(messages.Messages()[0].icon, platform::MessageIcon::Error);
+    EXPECT_EQ(messages.Messages()[0].icon, QMessageBox::Critical);
     EXPECT_TRUE(messages.Messages()[0].text.contains("vanished"));
     EXPECT_TRUE(main->Bt_Open->isEnabled());
     EXPECT_TRUE(Windows().isEmpty());
@@ -118,11 +121,12 @@ TEST_F(OpenFolder, CloseRemovesTheThumbnailsAndReopenListsAfresh) {
 }
 
 TEST_F(OpenFolder, TheChooserStartsAtTheDefaultFolder) {
-    SetDefaultFolder("/srv/pictures");
+    test::TempFolder pictures;
+    SetDefaultFolder(pictures.Path());
     chosenFolder.reset();
     main->Bt_Open->click();
     SetDefaultFolder("");
-    EXPECT_EQ(chooserStarts, QStringList{"/srv/pictures"});
+    EXPECT_EQ(chooserStarts, QStringList{pictures.Path()});
 }
 
 TEST_F(OpenFolder, ResizingTheMainWindowReLaysOutBySequenceNumber) {

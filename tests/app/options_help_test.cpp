@@ -2,11 +2,11 @@
 // keep working where the program's own folder cannot be written.
 #include "main_window_fixture.h"
 #include "platform/ui/help_viewer.h"
-#include "platform/shell.h"
 #include "platform/ui/spin_edit.h"
 #include "rename/ui/rename_dialog.h"
 #include "settings/about_box.h"
 #include "settings/option_dialog.h"
+#include "support/opened_files.h"
 #include "support/unwritable_file.h"
 #include "workspace/thumbnail_size.h"
 
@@ -27,10 +27,6 @@ namespace {
 
 class Commands : public test::MainWindowFixture {
 protected:
-    void TearDown() override {
-        platform::SetShellOpenHook({});
-        MainWindowFixture::TearDown();
-    }
     // Runs the options command; act drives the dialog while it is up.
     void RunOptions(std::function<void(TForm_Option*)> act) {
         QTimer::singleShot(0, main, [this, act] {
@@ -184,8 +180,7 @@ TEST_F(Commands, OpenAfterARenameOpensTheNewName) {
     folder.Write("b.bmp", test::MakeBmp(2, 2));
     folder.Write("a.bmp", test::MakeBmp(2, 2));
     Open(folder.Path());
-    QStringList opened;
-    platform::SetShellOpenHook([&](const QString& path) { opened << path; });
+    test::OpenedFiles opened;
     QTimer::singleShot(0, main, [this] {
         main->Form_Henkou->Ed_FName->setText("trip");
         QTest::mouseClick(main->Form_Henkou->Bt_OK, Qt::LeftButton);
@@ -194,7 +189,7 @@ TEST_F(Commands, OpenAfterARenameOpensTheNewName) {
     ASSERT_EQ(Captions(), (QStringList{"1;trip1.bmp", "2;trip2.bmp"}));
     main->MdiFrame()->SetActiveChild(Window(2));
     main->MR_Open->trigger();
-    EXPECT_EQ(opened, QStringList{folder.File("trip2.bmp")});
+    EXPECT_EQ(opened.Paths(), QStringList{folder.File("trip2.bmp")});
 }
 
 TEST_F(HandEditedExtremes, ExtremeSizesAreKeptInReach) {

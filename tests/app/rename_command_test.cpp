@@ -73,7 +73,7 @@ TEST_F(RenameCommand, EachFailureGivesOnePlainMessageAndTheRestIsRenamed) {
     main->Bt_Save->click();
     ASSERT_EQ(messages.Texts(), (QStringList{"ファイル名変更失敗！", "ファイル名変更失敗！"}));
     EXPECT_EQ(messages.Messages()[0].caption, "Sorowa");
-    EXPECT_EQ(messages.Messages()[0].icon, platform::MessageIcon::None);
+    EXPECT_EQ(messages.Messages()[0].icon, QMessageBox::NoIcon);
     EXPECT_EQ(Captions(), (QStringList{"1;k1.bmp", "2;k2.bmp", "3;k4.bmp"}));
     EXPECT_EQ(test::ReadFileBytes(folder.File("k4.bmp")), test::MakeBmp(3, 1));
 }

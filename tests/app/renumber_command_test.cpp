@@ -247,15 +247,14 @@ TEST_F(RenumberCommand, OpeningAFolderCutShortOffersToFinishIt) {
     EXPECT_THROW(RunTwoPhaseRename(folder.Path(), rotation, crashing), Crash);
     // The program's own question comes up while the folder opens; it is answered "finish".
     QString question;
-    QTimer::singleShot(0, main, [&] {
-        auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        ASSERT_EQ(box->objectName(), "RecoveryQuestion");
-        question = box->findChild<QLabel*>()->text();
-        for (QAbstractButton* button : box->findChildren<QAbstractButton*>())
-            if (button->text() == "完了する(&F)") QTest::mouseClick(button, Qt::LeftButton);
-    });
+    test::WhenModalOpens<QDialog> recovery(
+        [&](QDialog* box) {
+            question = box->findChild<QLabel*>()->text();
+            EXPECT_TRUE(test::ClickButton(box, "完了する(&F)"));
+        },
+        "RecoveryQuestion");
     Open(folder.Path());
+    EXPECT_EQ(recovery.Opened(), 1);
     EXPECT_TRUE(question.contains("3 個のファイル")) << question.toStdString();
     EXPECT_EQ(Sequence(), (QStringList{"1;k1.bmp", "2;k2.bmp", "3;k3.bmp"}));
     EXPECT_EQ(Content("k2.bmp"), "picture k1.bmp");

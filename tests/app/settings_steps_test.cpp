@@ -122,7 +122,7 @@ TEST_F(UnwritableSettings, AFailedWriteAtStartupIsShownAndStopsTheSteps) {
     ASSERT_EQ(messages.Messages().size(), 1);
     EXPECT_EQ(messages.Messages()[0].text,
               programFolder.File("config/sorowa/sorowa.INI") + " に書き込めません.");
-    EXPECT_EQ(messages.Messages()[0].icon, platform::MessageIcon::Error);
+    EXPECT_EQ(messages.Messages()[0].icon, QMessageBox::Critical);
     EXPECT_EQ(ThumbnailSize(), QSize(100, 100));
     EXPECT_TRUE(main->MVS_100->isChecked());
     // Closing shows the error too, and the window still closes.

@@ -52,7 +52,7 @@ TEST(ErrorDisplay, ErrorEscapingAnEventHandlerIsShownAndTheProgramCarriesOn) {
     const auto& box = recorder.Messages().front();
     EXPECT_EQ(box.text, "JPEG エラー #41.");
     EXPECT_EQ(box.caption, "Sorowa");
-    EXPECT_EQ(box.icon, platform::MessageIcon::Error);
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
     // The program still handles events.
     QTest::mouseClick(&button, Qt::LeftButton);
     EXPECT_EQ(clicks, 1);
@@ -71,14 +71,24 @@ TEST(ErrorDisplay, RunHandlerStopsTheHandlerAtTheError) {
 
 TEST(MessageBoxes, PlainAndWarningKinds) {
     test::MessageRecorder recorder;
+    QWidget owner;
+    // Each box is up, modal over the program, while it is recorded.
+    QStringList modal;
+    recorder.WhileOpen([&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        modal << (box != nullptr && box->isVisible() ? box->text() : QString());
+    });
     platform::ShowMessage("取り扱えるグラフィックファイルがありません");
-    platform::ShowWarning("ファイルオープンに失敗しました。\n/a/b.bmp",
-                          platform::MessageIcon::Stop);
+    platform::ShowWarning("ファイルオープンに失敗しました。\n/a/b.bmp", platform::MessageIcon::Stop,
+                          &owner);
     ASSERT_EQ(recorder.Messages().size(), 2);
+    EXPECT_EQ(modal, recorder.Texts());
     EXPECT_EQ(recorder.Messages()[0].caption, "Sorowa");
-    EXPECT_EQ(recorder.Messages()[0].icon, platform::MessageIcon::None);
+    EXPECT_EQ(recorder.Messages()[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(recorder.Messages()[0].parent, nullptr);
     EXPECT_EQ(recorder.Messages()[1].caption, "警告");
-    EXPECT_EQ(recorder.Messages()[1].icon, platform::MessageIcon::Stop);
+    EXPECT_EQ(recorder.Messages()[1].icon, QMessageBox::Critical);
+    EXPECT_EQ(recorder.Messages()[1].parent, &owner);
 }
 
 TEST(FileNames, ValidUtf8PassesThrough) {

@@ -7,6 +7,7 @@
 #include "settings/option_dialog.h"
 #include "settings/settings_file.h"
 #include "support/message_recorder.h"
+#include "support/modal_dialogs.h"
 #include "support/temp_folder.h"
 #include "support/unwritable_file.h"
 #include "support/widgets.h"
@@ -34,7 +35,6 @@ protected:
     }
     void TearDown() override {
         dialog.reset();
-        platform::SetFolderBrowserHook({});
         test::ExpectNoWindowsLeft();
     }
     QString Ini() const { return program.File(u"sorowa.INI"_s); }
@@ -307,7 +307,7 @@ TEST_F(OptionDialog, ARefusedWriteStopsThereAndKeepsTheDialogOpen) {
             EXPECT_TRUE(dialog->isVisible()) << failing;
             EXPECT_EQ(messages.Texts(), QStringList{Ini() + u" に書き込めません."_s}) << failing;
             if (!messages.Messages().isEmpty()) {
-                EXPECT_EQ(messages.Messages().first().icon, platform::MessageIcon::Error);
+                EXPECT_EQ(messages.Messages().first().icon, QMessageBox::Critical);
             }
         });
         EXPECT_EQ(test::ReadFileBytes(Ini()), after[failing]) << failing;
@@ -317,18 +317,27 @@ TEST_F(OptionDialog, ARefusedWriteStopsThereAndKeepsTheDialogOpen) {
 }
 
 TEST_F(OptionDialog, BrowseReplacesTheFolderOnlyWhenConfirmed) {
+    test::TempFolder pictures;
+    const QString chosen = pictures.File(u"写真"_s);
+    ASSERT_TRUE(QDir().mkdir(chosen));
     QStringList titles;
-    std::optional<QString> answer = u"/mnt/写真"_s;
-    platform::SetFolderBrowserHook([&](const QString& title) {
-        titles << title;
-        return answer;
+    bool confirm = true;
+    // The folder is selected in the browser both times; the second time it is cancelled.
+    test::WhenModalOpens<platform::TFolderBrowser> browser([&](platform::TFolderBrowser* b) {
+        titles << b->findChild<QLabel*>()->text();
+        const bool selected = b->SelectFolder(chosen);
+        EXPECT_TRUE(selected);
+        if (confirm && selected)
+            Click(b->OkButton());
+        else
+            EXPECT_TRUE(test::ClickButton(b, u"キャンセル"_s));
     });
     Run([&] {
         Click(dialog->Bt_Fol);
-        EXPECT_EQ(dialog->Ed_Fol->text(), u"/mnt/写真"_s);
-        answer.reset();
+        EXPECT_EQ(dialog->Ed_Fol->text(), chosen);
+        confirm = false;
         Click(dialog->Bt_Fol);
-        EXPECT_EQ(dialog->Ed_Fol->text(), u"/mnt/写真"_s);
+        EXPECT_EQ(dialog->Ed_Fol->text(), chosen);
     });
     EXPECT_EQ(titles, (QStringList{u"フォルダを指定して下さい"_s, u"フォルダを指定して下さい"_s}));
     EXPECT_FALSE(QFile::exists(Ini())); // nothing written before OK

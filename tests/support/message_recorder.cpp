@@ -1,16 +1,59 @@
 #include "support/message_recorder.h"
 
+#include "support/modal_dialogs.h"
+
+#include <QApplication>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
 namespace sorowa::test {
+namespace {
+
+// ShowMessageBox names its boxes so; the program's questions are message boxes too.
+QMessageBox* ProgramMessageBox(QObject* object) {
+    auto* box = qobject_cast<QMessageBox*>(object);
+    return box != nullptr && box->objectName() == QStringLiteral("MessageBox") ? box : nullptr;
+}
+
+} // namespace
 
 MessageRecorder::MessageRecorder() {
-    platform::SetMessageBoxHook([this](const platform::MessageBoxRequest& request) {
-        messages_.append(request);
-        if (whileOpen_) whileOpen_();
-    });
+    qApp->installEventFilter(this);
 }
 
 MessageRecorder::~MessageRecorder() {
-    platform::SetMessageBoxHook({});
+    qApp->removeEventFilter(this);
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (const QMessageBox* box = ProgramMessageBox(widget)) {
+            EXPECT_FALSE(box->isVisible())
+                << "message box left open: " << box->text().toStdString();
+        }
+    }
+}
+
+bool MessageRecorder::eventFilter(QObject* watched, QEvent* event) {
+    QMessageBox* box = event->type() == QEvent::Show ? ProgramMessageBox(watched) : nullptr;
+    if (box == nullptr) return false;
+    messages_.append({box->text(), box->windowTitle(), box->icon(), box->parentWidget()});
+    QPointer<MessageRecorder> self(this);
+    WhenItsLoopRuns(box, [self, box] {
+        if (self) self->Answer(box);
+    });
+    return false;
+}
+
+void MessageRecorder::Answer(QMessageBox* box) {
+    if (whileOpen_) whileOpen_();
+    if (!box->isVisible()) return; // the look closed it
+    QAbstractButton* ok = box->button(QMessageBox::Ok);
+    if (ok == nullptr) {
+        ADD_FAILURE() << "message box without an OK button: " << box->text().toStdString();
+        box->reject();
+        return;
+    }
+    QTest::mouseClick(ok, Qt::LeftButton);
 }
 
 QStringList MessageRecorder::Texts() const {

@@ -1,29 +1,43 @@
 #pragma once
-// Records the message boxes a test provokes instead of showing them, and checks at the
-// end of the test that no window is left over.
-
-#include "platform/ui/message_box.h"
+// Records the program's message boxes as they are really shown, closes each with its OK
+// button as a user would, and checks at the end of the test that none is left open.
 
 #include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QString>
 #include <functional>
 
 namespace sorowa::test {
 
-class MessageRecorder {
+// A message box as the user saw it.
+struct ShownMessage {
+    QString text;
+    QString caption;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget* parent = nullptr;
+};
+
+class MessageRecorder : public QObject {
 public:
     MessageRecorder();
-    ~MessageRecorder();
+    ~MessageRecorder() override;
     MessageRecorder(const MessageRecorder&) = delete;
     MessageRecorder& operator=(const MessageRecorder&) = delete;
 
-    const QList<platform::MessageBoxRequest>& Messages() const { return messages_; }
+    const QList<ShownMessage>& Messages() const { return messages_; }
     QStringList Texts() const;
     void Clear() { messages_.clear(); }
-    // Runs while each message is "open", to look at the program as the user then sees it.
+    // Runs while each box is open, to look at the program as the user then sees it.
     void WhileOpen(std::function<void()> look) { whileOpen_ = std::move(look); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    QList<platform::MessageBoxRequest> messages_;
+    void Answer(QMessageBox* box);
+
+    QList<ShownMessage> messages_;
     std::function<void()> whileOpen_;
 };
 

@@ -1,7 +1,7 @@
 #include "workspace/image.h"
 #include "platform/directories.h"
-#include "platform/shell.h"
 #include "support/message_recorder.h"
+#include "support/opened_files.h"
 #include "support/temp_folder.h"
 #include "support/widgets.h"
 #include "workspace/child_windows.h"
@@ -75,7 +75,7 @@ TEST_F(ThumbnailWindow, LoadFailureShowsOneWarningAndKeepsTheCaption) {
     const auto& box = messages.Messages().front();
     EXPECT_EQ(box.text, "ファイルオープンに失敗しました。\n" + path);
     EXPECT_EQ(box.caption, "警告");
-    EXPECT_EQ(box.icon, platform::MessageIcon::Stop);
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
     // An unknown extension and a missing file give the same message, naming the file.
     window->LoadPicture("4", folder.File("x.txt"));
     window->LoadPicture("5", folder.File("missing.bmp"));
@@ -142,14 +142,12 @@ TEST_F(ThumbnailWindow, DoubleClickOpensTheBareNameInTheCurrentDirectory) {
     test::TempFolder folder;
     const QString previous = platform::CurrentDirectory();
     platform::SetCurrentDirectory(folder.Path());
-    QStringList opened;
-    platform::SetShellOpenHook([&](const QString& path) { opened << path; });
+    test::OpenedFiles opened;
     auto* window = new TForm_Grp(frame.get());
-    window->LoadPicture("1", folder.Write("pic.bmp", test::MakeBmp(2, 2)));
+    window->LoadPicture("1", folder.Write("pic 写真%.bmp", test::MakeBmp(2, 2)));
     QTest::mouseDClick(window->Image1(), Qt::LeftButton);
-    platform::SetShellOpenHook({});
     platform::SetCurrentDirectory(previous);
-    EXPECT_EQ(opened, QStringList{QDir(folder.Path()).canonicalPath() + "/pic.bmp"});
+    EXPECT_EQ(opened.Paths(), QStringList{QDir(folder.Path()).canonicalPath() + "/pic 写真%.bmp"});
 }
 
 TEST_F(ThumbnailWindow, ClosingDefersTheDestruction) {

@@ -8,14 +8,6 @@
 #include <QTreeView>
 
 namespace sorowa::platform {
-namespace {
-
-FolderBrowserHook& Hook() {
-    static FolderBrowserHook hook;
-    return hook;
-}
-
-} // namespace
 
 TFolderBrowser::TFolderBrowser(const QString& title, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -70,16 +62,11 @@ void TFolderBrowser::SelectionChanged() {
 }
 
 std::optional<QString> BrowseForFolder(QWidget* parent, const QString& title) {
-    if (Hook()) return Hook()(title);
     TFolderBrowser browser(title, parent);
     if (browser.exec() != QDialog::Accepted) return std::nullopt;
     const QString folder = browser.SelectedFolder();
     if (folder.isEmpty()) return std::nullopt;
     return folder;
-}
-
-void SetFolderBrowserHook(FolderBrowserHook hook) {
-    Hook() = std::move(hook);
 }
 
 } // namespace sorowa::platform

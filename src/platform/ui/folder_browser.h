@@ -3,7 +3,6 @@
 // in which only folders can be chosen. Nothing is selected when it opens.
 
 #include <QDialog>
-#include <functional>
 #include <optional>
 
 class QLabel;
@@ -37,9 +36,5 @@ private:
 
 // Shows the browser owned by parent; the chosen folder, or nullopt when cancelled.
 std::optional<QString> BrowseForFolder(QWidget* parent, const QString& title);
-
-// Tests answer the browser with a hook instead of running it modally.
-using FolderBrowserHook = std::function<std::optional<QString>(const QString& title)>;
-void SetFolderBrowserHook(FolderBrowserHook hook);
 
 } // namespace sorowa::platform

@@ -6,11 +6,6 @@
 namespace sorowa::platform {
 namespace {
 
-MessageBoxHook& Hook() {
-    static MessageBoxHook hook;
-    return hook;
-}
-
 QString& Title() {
     static QString title = QStringLiteral("Sorowa");
     return title;
@@ -37,12 +32,10 @@ void SetApplicationTitle(const QString& title) {
 }
 
 void ShowMessageBox(const MessageBoxRequest& request) {
-    if (Hook()) {
-        Hook()(request);
-        return;
-    }
     QMessageBox box(QtIcon(request.icon), request.caption, request.text, QMessageBox::Ok,
                     request.parent);
+    // Tells these boxes from the program's questions, which are message boxes too.
+    box.setObjectName(QStringLiteral("MessageBox"));
     box.setWindowModality(Qt::ApplicationModal);
     box.exec();
     // A box shown over another (an error that came up while a message waited) hands the
@@ -60,10 +53,6 @@ void ShowMessage(const QString& text, QWidget* parent) {
 
 void ShowWarning(const QString& text, MessageIcon icon, QWidget* parent) {
     ShowMessageBox({text, QStringLiteral("警告"), icon, parent});
-}
-
-void SetMessageBoxHook(MessageBoxHook hook) {
-    Hook() = std::move(hook);
 }
 
 } // namespace sorowa::platform

@@ -1,10 +1,8 @@
 #pragma once
 // The program's three kinds of message box: a plain message, a warning, and the general
 // error display. Every box is modal over all windows of the program and has one OK button.
-// Tests install a hook that receives the request instead of showing a box.
 
 #include <QString>
-#include <functional>
 
 class QWidget;
 
@@ -29,9 +27,5 @@ void ShowMessageBox(const MessageBoxRequest& request);
 void ShowMessage(const QString& text, QWidget* parent = nullptr);
 // Warning: caption "警告" and the given icon.
 void ShowWarning(const QString& text, MessageIcon icon, QWidget* parent = nullptr);
-
-using MessageBoxHook = std::function<void(const MessageBoxRequest&)>;
-// Replaces the modal box with hook; an empty hook restores the real box.
-void SetMessageBoxHook(MessageBoxHook hook);
 
 } // namespace sorowa::platform

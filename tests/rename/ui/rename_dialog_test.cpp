@@ -73,7 +73,7 @@ TEST_F(RenameDialog, ForbiddenCharactersAreRefusedWithTheTwoLineWarning) {
         EXPECT_EQ(messages.Messages()[0].text,
                   "ファイル名に以下の文字は使えません。\n\\ / : , ; * ? \" < > |");
         EXPECT_EQ(messages.Messages()[0].caption, "警告");
-        EXPECT_EQ(messages.Messages()[0].icon, platform::MessageIcon::Error);
+        EXPECT_EQ(messages.Messages()[0].icon, QMessageBox::Critical);
     }
 }
 
