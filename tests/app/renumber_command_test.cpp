@@ -151,12 +151,13 @@ TEST_F(RenumberCommand, UndoAfterRenameLeavesFilesChangedSince) {
     EXPECT_EQ(Content("c.bmp"), "picture c.bmp");
 }
 
-// Answers the next message box with the button of that text; its text goes to shown.
+// Answers the next question box with the button of that text; its text goes to shown.
 void AnswerBox(QObject* context, const QString& button, QString* shown) {
     auto* timer = new QTimer(context);
     QObject::connect(timer, &QTimer::timeout, context, [=] {
+        // A question, not one of the program's plain messages (the recorder answers those).
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr) return;
+        if (box == nullptr || box->objectName() == QStringLiteral("MessageBox")) return;
         timer->deleteLater();
         timer->stop();
         *shown = box->text();
