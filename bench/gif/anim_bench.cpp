@@ -31,9 +31,7 @@ std::vector<std::uint8_t> HundredFrames() {
 }
 
 struct Animation {
-    Animation() {
-        giftest::LoadGif(image, HundredFrames());
-    }
+    Animation() { giftest::LoadGif(image, HundredFrames()); }
     TGIFImage image;
 };
 

@@ -15,11 +15,11 @@
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "picture/decode_pool.h"
-#include "workspace/image.h"
 #include "platform/directories.h"
 #include "platform/ui/error_display.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
+#include "workspace/image.h"
 #include "workspace/mdi_frame.h"
 #include "workspace/thumbnail_window.h"
 

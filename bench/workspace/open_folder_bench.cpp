@@ -5,11 +5,11 @@
 //   QT_QPA_PLATFORM=offscreen build-rel/bench/workspace/open_folder_bench
 
 #include "answered_dialogs.h"
-#include "tiny_bmp.h"
 #include "app/main_form.h"
 #include "app/startup.h"
 #include "platform/directories.h"
 #include "platform/ui/error_display.h"
+#include "tiny_bmp.h"
 #include "workspace/child_windows.h"
 #include "workspace/folder_chooser.h"
 #include "workspace/mdi_frame.h"

@@ -4,12 +4,12 @@
 #include "app/folder_mask.h"
 #include "picture/gif/gif_renderer.h"
 #include "platform/directories.h"
-#include "platform/ui/error_display.h"
 #include "platform/fonts.h"
-#include "platform/ui/help_viewer.h"
-#include "platform/ui/message_box.h"
 #include "platform/profile.h"
 #include "platform/shell.h"
+#include "platform/ui/error_display.h"
+#include "platform/ui/help_viewer.h"
+#include "platform/ui/message_box.h"
 #include "rename/rename_recovery.h"
 #include "rename/ui/recovery_dialog.h"
 #include "rename/ui/rename_dialog.h"
@@ -67,8 +67,7 @@ QString UserSizeCaption(QSize size) {
 } // namespace
 
 TForm_Main::TForm_Main(platform::ProgramPlaces places, QWidget* parent)
-    : QMainWindow(parent),
-      places_(std::move(places)),
+    : QMainWindow(parent), places_(std::move(places)),
       mdiArea_(new TMdiFrame(nullptr, std::make_shared<gif::TRenderer>())) {
     renamer_ = std::make_unique<TWindowRenamer>(this);
     arrangement_ = std::make_unique<TArrangementKeeper>(this, [this] {

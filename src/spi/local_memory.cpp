@@ -92,7 +92,8 @@ uint32_t LocalAlloc(uint32_t flags, uint32_t bytes) {
     const std::size_t whole = sorowa::spi::kLocalHeadroom + (bytes == 0 ? 1 : bytes);
     // A plug-in asking for more than the budget has left gets no block, as when memory runs
     // out: a header's word alone takes nothing.
-    sorowa::platform::DecodedBytesRequest lease = sorowa::platform::TDecodedBytesBudget::ForThisThread().Reserve(whole);
+    sorowa::platform::DecodedBytesRequest lease =
+        sorowa::platform::TDecodedBytesBudget::ForThisThread().Reserve(whole);
     if (!lease.ok) return 0;
     // A zeroed block comes from calloc: a large one is fresh pages that cost nothing until
     // they are written, so a plug-in that leaves blank rows as they are spends no time or

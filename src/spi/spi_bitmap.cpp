@@ -147,10 +147,9 @@ void TInSPIAble::LoadFromStream(TStream& stream) {
         // The size first: the interface hands a plug-in at most 2 GiB, and the copy is taken
         // from the decoded-bytes budget like any other block a decode holds.
         const std::int64_t size = stream.Size();
-        platform::DecodedBytesRequest request =
-            size >= 0 && size <= kMaxPluginInput
-                ? budget.Reserve(std::uint64_t(size))
-                : platform::DecodedBytesRequest{};
+        platform::DecodedBytesRequest request = size >= 0 && size <= kMaxPluginInput
+                                                    ? budget.Reserve(std::uint64_t(size))
+                                                    : platform::DecodedBytesRequest{};
         if (!request.ok) throw EInvalidGraphic(QStringLiteral("認識できない画像形式です"));
         copyLease = std::move(request.lease);
         stream.SetPosition(0);

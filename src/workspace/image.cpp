@@ -42,7 +42,8 @@ void TImage::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     // Under the picture is what this control's parent fills it with, unless it fills itself.
     const QWidget* under = autoFillBackground() || parentWidget() == nullptr ? this : parentWidget();
-    TCanvas canvas(painter, graphic->Context().display.BitsPerPixel(), under->palette().color(under->backgroundRole()));
+    TCanvas canvas(painter, graphic->Context().display.BitsPerPixel(),
+                   under->palette().color(under->backgroundRole()));
     graphic->Draw(canvas, DestinationRect());
 }
 

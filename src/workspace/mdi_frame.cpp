@@ -8,10 +8,8 @@
 namespace sorowa {
 
 TMdiFrame::TMdiFrame(QWidget* parent, std::shared_ptr<gif::TRenderer> renderer)
-    : QScrollArea(parent),
-      decodes_(std::make_unique<TDecodePool>()),
-      renderer_(std::move(renderer)),
-      canvas_(new QWidget) {
+    : QScrollArea(parent), decodes_(std::make_unique<TDecodePool>()),
+      renderer_(std::move(renderer)), canvas_(new QWidget) {
     pictureContext_.pool = decodes_.get();
     pictureContext_.renderer = renderer_.get();
     setObjectName(QStringLiteral("MDIClient"));

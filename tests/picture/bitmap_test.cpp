@@ -91,7 +91,6 @@ void LoadBytes(TBitmap& bitmap, const QByteArray& bytes) {
     bitmap.LoadFromStream(stream);
 }
 
-
 QSet<QRgb> Colours(const QImage& image) {
     QSet<QRgb> colours;
     const QImage rgb = image.convertToFormat(QImage::Format_RGB32);

@@ -77,7 +77,9 @@ TEST(IconEntryChoice, FollowsTheDisplaysColourCount) {
         std::vector<ico::IconEntry> entries;
         for (int colors : c.entryColors)
             entries.push_back(Entry(colors));
-        EXPECT_EQ(ico::ChooseIconEntry(entries, platform::TDisplay{.bitsPerPixel = c.displayBits}.ColorCount()), c.chosen)
+        EXPECT_EQ(ico::ChooseIconEntry(
+                      entries, platform::TDisplay{.bitsPerPixel = c.displayBits}.ColorCount()),
+                  c.chosen)
             << c.displayBits << " bits";
     }
 }

@@ -1,7 +1,7 @@
 #include "platform/directories.h"
-#include "platform/ui/error_display.h"
 #include "platform/errors.h"
 #include "platform/file_names.h"
+#include "platform/ui/error_display.h"
 #include "platform/ui/message_box.h"
 #include "support/message_recorder.h"
 #include "support/temp_folder.h"

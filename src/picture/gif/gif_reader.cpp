@@ -47,7 +47,10 @@ QList<QByteArray> ToLines(const std::vector<std::vector<std::uint8_t>>& blocks) 
 
 TGIFReader::TGIFReader(std::span<const std::uint8_t> data, TGIFImage* image, WarningRoutine warning,
                        std::uint64_t pixelBudget)
-    : data_(data), image_(image), warning_(std::move(warning)), pixelBudget_(pixelBudget) {}
+    : data_(data), image_(image),
+      budget_(image != nullptr ? image->Context().Budget()
+                               : platform::TDecodedBytesBudget::Process()),
+      warning_(std::move(warning)), pixelBudget_(pixelBudget) {}
 
 int TGIFReader::ReadByte() {
     return AtEnd() ? -1 : data_[pos_++];
@@ -230,9 +233,7 @@ void TGIFReader::ReadImageData(TGIFSubImage& frame) {
     const std::uint64_t unbacked = count > reachable ? count - reachable : 0;
     if (unbacked > unbackedBudget_) Error(gifmsg::kOutOfMemory);
     unbackedBudget_ -= unbacked;
-    platform::DecodedBytesRequest bytes = (image_ != nullptr ? image_->Context().Budget()
-                                                                 : platform::TDecodedBytesBudget::Process())
-            .Reserve(count);
+    platform::DecodedBytesRequest bytes = budget_.Reserve(count);
     if (!bytes.ok) Error(gifmsg::kOutOfMemory);
     frame.pixelsLease = std::move(bytes.lease);
     const std::uint8_t fill = frame.transparent && frame.graphicControl != nullptr

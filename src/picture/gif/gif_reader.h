@@ -69,6 +69,7 @@ private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
     TGIFImage* image_;
+    platform::TDecodedBytesBudget& budget_; // the image's, where the frames' pixels come from
     WarningRoutine warning_;
     std::uint64_t pixelBudget_;
     std::uint64_t unbackedBudget_ = kMaxUnbackedPixels;

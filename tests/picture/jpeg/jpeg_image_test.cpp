@@ -25,9 +25,7 @@ using test::Bytes;
 class JpegImageTest : public ::testing::Test {
 protected:
     void SetUp() override { RegisterJpegPicture(); }
-    void TearDown() override {
-        UnregisterJpegPicture();
-    }
+    void TearDown() override { UnregisterJpegPicture(); }
 };
 
 void Load(TJPEGImage& picture, const Bytes& bytes) {
