@@ -111,7 +111,7 @@ BENCHMARK(BM_DropBlockOf1000)->Unit(benchmark::kMillisecond)->Iterations(20);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::TApplication app(argc, argv);
-    test::WhenModalOpens<QMessageBox> messages(bench::CloseMessage);
+    test::WhenModalOpens<QMessageBox> messages([](QMessageBox* box) { test::ClickOk(box); });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     program.reset();

@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
         if (qEnvironmentVariableIsSet("SHOW_MESSAGES"))
             std::fprintf(stderr, "%s\n", qPrintable(box->text()));
         ++messages;
-        bench::CloseMessage(box);
+        test::ClickOk(box);
     });
     QTemporaryDir settings;
     test::WhenModalOpens<TFolderChooser> chooser(bench::ConfirmFolder(folder));

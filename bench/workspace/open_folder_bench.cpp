@@ -99,7 +99,7 @@ BENCHMARK(BM_ReLayout)->Arg(500)->Arg(5000)->Unit(benchmark::kMillisecond);
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     platform::TApplication app(argc, argv);
-    test::WhenModalOpens<QMessageBox> messages(bench::CloseMessage);
+    test::WhenModalOpens<QMessageBox> messages([](QMessageBox* box) { test::ClickOk(box); });
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     return 0;

@@ -58,10 +58,6 @@ DecodedBytesRequest TDecodedBytesBudget::Reserve(std::uint64_t bytes) {
     return request;
 }
 
-std::uint64_t TDecodedBytesBudget::Bytes() const {
-    return account_->budget;
-}
-
 std::uint64_t TDecodedBytesBudget::InUse() const {
     return account_->inUse.load(std::memory_order_relaxed);
 }

@@ -63,7 +63,6 @@ public:
 
     // Safe from any thread.
     DecodedBytesRequest Reserve(std::uint64_t bytes);
-    std::uint64_t Bytes() const;
     std::uint64_t InUse() const;
 
     // The budget that code which cannot be handed one (a plug-in's LocalAlloc) takes from on

@@ -4,8 +4,6 @@
 
 #include <QApplication>
 #include <QPointer>
-#include <QPushButton>
-#include <QTest>
 #include <gtest/gtest.h>
 
 namespace sorowa::test {
@@ -47,13 +45,8 @@ bool MessageRecorder::eventFilter(QObject* watched, QEvent* event) {
 void MessageRecorder::Answer(QMessageBox* box) {
     if (whileOpen_) whileOpen_();
     if (!box->isVisible()) return; // the look closed it
-    QAbstractButton* ok = box->button(QMessageBox::Ok);
-    if (ok == nullptr) {
+    if (!ClickOk(box))
         ADD_FAILURE() << "message box without an OK button: " << box->text().toStdString();
-        box->reject();
-        return;
-    }
-    QTest::mouseClick(ok, Qt::LeftButton);
 }
 
 QStringList MessageRecorder::Texts() const {

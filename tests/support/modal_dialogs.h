@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
@@ -46,6 +47,16 @@ inline bool ClickButton(QDialog* dialog, const QString& text) {
             return true;
         }
     dialog->reject();
+    return false;
+}
+
+// Closes a message box with its OK button; false, and the box rejected, when it has none.
+inline bool ClickOk(QMessageBox* box) {
+    if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+        QTest::mouseClick(ok, Qt::LeftButton);
+        return true;
+    }
+    box->reject();
     return false;
 }
 
